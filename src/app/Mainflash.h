@@ -1,0 +1,104 @@
+#pragma once
+// TMainForm: the application state and every event handler of the main window.
+// It reaches the screen only through MainView, so it runs the same under the Qt
+// window, the console view of ofstool and the scripted view of the tests.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "drive/AtapiImp.h"
+#include "drive/Winfunc.h"
+#include "firmware/EmbeddedAreas.h"
+#include "firmware/Ofs.h"
+#include "flash/FlashContext.h"
+#include "flash/Flashmsg.h"
+#include "flash/MainView.h"
+#include "params/Parameter.h"
+#include "system/Platform.h"
+#include "system/SettingStore.h"
+
+namespace ofs {
+
+using EDriveIndex = uint8_t;
+
+inline constexpr char kProgramVersion[] = "v.5.08.02";
+inline constexpr char kProgramDate[] = "2006/07/14";
+inline constexpr char kApplicationTitle[] = "ofsflash";
+inline constexpr char kOpenDialogFilter[] = "OFS file(*.ofs)|*.ofs|All File (*.*)|*.*";
+inline constexpr char kSaveDialogFilter[] = "INI file(*.ini)|*.ini|All File (*.*)|*.*";
+
+struct AppServices {
+  MainView& view;
+  TAtapiImp& atapi;
+  Platform& platform;
+  SettingStore& settings;
+  EmbeddedAreas areas;
+};
+
+class TMainForm {
+ public:
+  explicit TMainForm(AppServices services);
+  ~TMainForm();
+
+  // Window events.
+  void FormCreate();
+  void BitBtn1Click();  // Load OFS
+  void BitBtn2Click();  // Start: the update sequence
+  void BitBtn4Click();  // Exit
+  void Silent1Click();
+  void KeepUnusedBlocks1Click();
+  void OverwriteReservedBlocks1Click();
+  void Drive1Click();
+  void OutputDefaultParameterFile1Click();
+  void EraseFlashROM1Click();
+  void FormClose();
+  void SelDeviceChange();
+  void check_verifyClick(bool checked);
+
+  // Loading a chosen path: the load button after its dialog.
+  void LoadFirmwareFile(const std::string& path);
+
+  std::optional<std::string> DiscoverDrives();
+  std::optional<std::string> MatchFirmware();
+
+  // State, by the names the rest of the program and the tests use.
+  bool checkSumTest = false;
+  bool hardwareIdTest = false;
+  bool modelNameTest = false;
+  bool availableModelTest = false;
+  bool silent = false;
+  bool noDisc = false;
+  bool verify = false;
+  bool overwriteReservedBlocks = false;
+  bool eraseUnusedBlocks = false;
+  bool updaterMode = false;
+  uint32_t imageLength = 0;
+  std::array<uint32_t, 3> bufferImageLength{};
+  uint16_t imageChecksum = 0;
+  SOFSParameter imageParameter;
+  std::array<SOFSParameter, 3> bufferParameter;
+  std::array<bool, 3> bufferLoaded{true, true, true};
+  bool singleImage = false;
+  bool philipsImage = false;
+  int32_t bufferImageCount = 0;
+  SenseData senseData{};
+  std::vector<EDriveIndex> driveList;
+
+  std::unique_ptr<uint8_t[]> imageBuffer;
+  std::unique_ptr<uint8_t[]> scratchBuffer;
+  std::array<std::unique_ptr<uint8_t[]>, 3> bufferImage;
+  std::vector<std::string> modelNameTable;
+  int32_t defaultDriveIndex = -1;  // the "Drive" menu item's tag
+  ErrorMessages errorMessages;
+
+  // Start-up ended early ("Updater is corrupt !") or asked the program to end.
+  bool startupFailed = false;
+
+ private:
+  AppServices s_;
+};
+
+}  // namespace ofs

@@ -1,0 +1,1 @@
+// The main window; grown by the window work.

@@ -1,0 +1,10 @@
+// ofsflash: the firmware updater's window.
+#include <QApplication>
+#include <QMainWindow>
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QMainWindow window;
+  window.show();
+  return app.exec();
+}

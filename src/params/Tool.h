@@ -1,0 +1,30 @@
+#pragma once
+// INI-style text reading and whole-file helpers. The lookups scan a vector of
+// lines with fixed prefix-matching rules that stored parameter texts rely on.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ofs {
+
+using Lines = std::vector<std::string>;
+
+// Splits at CR LF pairs only; a lone CR or LF stays part of its line.
+void SplitLines(const char* text, std::size_t length, Lines& lines);
+
+int32_t GetIniInt(const Lines& lines, const std::string& section, const std::string& key, int32_t absent);
+bool GetIniBool(const Lines& lines, const std::string& section, const std::string& key, bool absent);
+std::string GetIniString(const Lines& lines, const std::string& section, const std::string& key,
+                         const std::string& absent);
+Lines GetIniSection(const Lines& lines, const std::string& section);
+
+// Every line followed by CR LF, the last one included.
+std::string JoinLines(const Lines& lines);
+
+bool WriteLinesToFile(const std::string& path, const Lines& lines);
+bool WriteFileBinary(const std::string& path, const uint8_t* bytes, std::size_t length);
+uint32_t GetFileLength(const std::string& path);
+bool ReadFileBinary(const std::string& path, uint32_t count, uint8_t* destination);
+
+}  // namespace ofs

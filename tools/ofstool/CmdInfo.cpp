@@ -1,0 +1,8 @@
+#include <cstdio>
+
+#include "ofstool/Commands.h"
+
+int ofstool::RunInfo(int, char**) {
+  std::fprintf(stderr, "not built yet\n");
+  return 2;
+}
