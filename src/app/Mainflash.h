@@ -97,7 +97,55 @@ class TMainForm {
   // Start-up ended early ("Updater is corrupt !") or asked the program to end.
   bool startupFailed = false;
 
+  // How the last update sequence ended; the console front end turns it into its exit code.
+  enum class UpdateOutcome { None, Completed, Failed, DryRun };
+  UpdateOutcome lastUpdate = UpdateOutcome::None;
+  // Stop the update sequence before its first command that writes (tray, lock, flash).
+  bool dryRun = false;
+  // Transport index that discovery selects when it is listed (console front end).
+  std::optional<EDriveIndex> preferredDrive;
+
  private:
+  // Start-up.
+  void ApplyOptions(const SParameter& parameter);
+  void ApplyMenus(const SParameter& parameter);
+  void ApplyCaption(const SMainParameter& main);
+  std::optional<std::string> LoadEmbeddedImages();
+  bool ListEveryDrive();
+  void PostNotice();
+  void EndStartup(const std::string& message, bool terminate);
+
+  // Discovery and matching.
+  int CandidateCount() const;
+  bool IsCandidate(int i) const;
+  void ReleaseCandidate(int i);
+  void AdoptCandidate(int i);
+  std::optional<std::string> AcceptImages();
+  std::optional<std::string> DriveFitsImages(EDriveIndex d, int expectedMismatches, bool& fits);
+  bool DriveFailsTest(const std::string& driveValue, std::string (*imageValue)(const uint8_t*, std::size_t),
+                      int expectedMismatches) const;
+  void FillDriveList(const std::string& remembered);
+  std::string ImageLine() const;
+  void ShowChecksum();
+
+  // File loading.
+  std::optional<std::string> LoadImageBytes(std::vector<uint8_t> bytes);
+  void ReplaceImage(uint32_t length);
+  void ReleaseImage();
+
+  // Update sequence.
+  FlashContext MakeFlashContext();
+  std::optional<int> SelectedDriveEntry();
+  void ReenableControls();
+  bool ConfirmVersion(EDriveIndex d);
+  void RestartInsteadOfFlashing(const std::string& identity);
+  bool BringTrayToReady(EDriveIndex d, const char* firstLine);
+  bool FlashAndVerify(EDriveIndex d);
+  bool RefreshDriveLine(EDriveIndex d);
+  void FinishUpdate(const std::optional<std::string>& identity);
+
+  void ShowError(const std::string& text);
+
   AppServices s_;
 };
 

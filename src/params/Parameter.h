@@ -14,18 +14,21 @@ struct SMainParameter {
   std::string ProgramName;
   bool ShowVersion = true;
   bool ShowDate = true;
+  bool operator==(const SMainParameter&) const = default;
 };
 
 struct SArgumentDefault {
   bool s = false, k = false, u = false, i = false;
   int32_t n = -1, a = 1;
   bool y = false, Disable98AutoInsertNotification = false, d = false, g = false, r = false;
+  bool operator==(const SArgumentDefault&) const = default;
 };
 
 struct SArgumentEnabled {
   bool s = true, c = true, b = true, h = true, v = true, e = true, k = true, u = true, i = true, n = true,
        a = true, p = true, m = true, o = true, f = true, t = true, y = true,
        Disable98AutoInsertNotification = true, d = true, g = false, r = true;
+  bool operator==(const SArgumentEnabled&) const = default;
 };
 
 struct SOtherSettings {
@@ -33,6 +36,7 @@ struct SOtherSettings {
        NoDisc = true, ImmediateAtapi = false, WriteNewCode = true, ErasePadRandom = false;
   uint8_t ErasePadChar = 0;
   bool Timer = true;
+  bool operator==(const SOtherSettings&) const = default;
 };
 
 struct SParameter {
@@ -44,6 +48,7 @@ struct SParameter {
   std::vector<std::string> Title;
   std::vector<std::string> FlashHelp;
   std::vector<std::string> UpdaterHelp;
+  bool operator==(const SParameter&) const = default;
 };
 
 // The 57 built-in lines, used when the embedded parameter area is empty.

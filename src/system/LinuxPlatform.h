@@ -9,6 +9,8 @@
 
 namespace ofs {
 
+class InstanceGuard;
+
 class LinuxPlatform final : public Platform {
  public:
   // onActivationRequest runs (on a background thread) when a second instance asks
@@ -21,9 +23,8 @@ class LinuxPlatform final : public Platform {
   void RestartSystem() override;
 
  private:
-  struct Guard;
   std::function<void()> onActivationRequest_;
-  std::unique_ptr<Guard> guard_;
+  std::unique_ptr<InstanceGuard> guard_;
 };
 
 }  // namespace ofs

@@ -1,1 +1,191 @@
-// Placeholder until this unit is written.
+#include "mkofs/OfsBuilder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "firmware/Encode.h"
+#include "firmware/Firmware.h"
+#include "firmware/Ofs.h"
+
+namespace ofs::build {
+
+namespace {
+
+constexpr uint32_t kLegacySlot = 0x10000;
+constexpr uint32_t kLegacyMaxBank = 0xFFFF;
+constexpr std::size_t kLegacyMaxBanks = 38;
+constexpr std::size_t kTemplateLength = 46;
+constexpr std::size_t kPhilipsNameLength = 36;
+constexpr uint8_t kTemplateHead[8] = {0x05, 0x80, 0x00, 0x32, 0x1F, 0x00, 0x00, 0x00};
+
+bool IsOfs3(const OfsSpec& spec) { return spec.version == '3'; }
+
+uint32_t SlotOf(const OfsSpec& spec) { return IsOfs3(spec) ? spec.slotSize : kLegacySlot; }
+
+uint8_t ScrambleFlagOf(const OfsSpec& spec) {
+  if (spec.scrambleFlag) return *spec.scrambleFlag;
+  if (!spec.scrambled) return 0;
+  return IsOfs3(spec) ? 2 : 1;
+}
+
+void PutLe(std::vector<uint8_t>& out, std::size_t offset, uint32_t value, int width) {
+  for (int i = 0; i < width; ++i) out[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void PutBe(std::vector<uint8_t>& out, uint32_t value, int width) {
+  for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// Writes text padded with pad to width, clipped to the image.
+void PutField(std::vector<uint8_t>& image, std::size_t offset, const std::string& text, std::size_t width,
+              char pad) {
+  for (std::size_t i = 0; i < width && offset + i < image.size(); ++i)
+    image[offset + i] = static_cast<uint8_t>(i < text.size() ? text[i] : pad);
+}
+
+void PlaceTemplate(std::vector<uint8_t>& image, const InquiryTemplate& t) {
+  for (std::size_t i = 0; i < sizeof kTemplateHead && t.offset + i < image.size(); ++i)
+    image[t.offset + i] = kTemplateHead[i];
+  PutField(image, t.offset + 8, t.vendor, 8, ' ');
+  PutField(image, t.offset + 16, t.product, 16, ' ');
+  PutField(image, t.offset + 32, t.revision, 4, ' ');
+  PutField(image, t.offset + 36, "", 2, ' ');
+  PutField(image, t.offset + 38, t.hardwareId, 2, ' ');
+  PutField(image, t.offset + 40, t.extension, 6, ' ');
+  if (t.dcExtension && t.offset >= 12) {
+    PutField(image, t.offset - 12, "DC", 2, ' ');
+    PutField(image, t.offset - 10, *t.dcExtension, 6, ' ');
+  }
+}
+
+std::size_t HeaderLength(const OfsSpec& spec, std::size_t bankCount) {
+  if (IsOfs3(spec)) return 56 + 4 * bankCount + 8 * spec.reservedBlocks.size();
+  return bankCount <= 8 ? 64 : 112;
+}
+
+void WriteOfs3Fields(const OfsSpec& spec, const std::vector<uint32_t>& sizes, std::vector<uint8_t>& out) {
+  out[26] = spec.ideFlashType;
+  out[27] = spec.atapiFlashType;
+  std::copy(spec.keyParameters.begin(), spec.keyParameters.end(), out.begin() + 28);
+  out[34] = spec.kernelType;
+  PutLe(out, 36, static_cast<uint32_t>(sizes.size()), 4);
+  PutLe(out, 40, spec.slotSize, 4);
+  PutLe(out, 44, static_cast<uint32_t>(spec.reservedBlocks.size()), 4);
+  PutLe(out, 48, spec.kernelAddress, 4);
+  PutLe(out, 52, spec.kernelLength, 4);
+  std::size_t offset = 56;
+  for (uint32_t size : sizes) {
+    PutLe(out, offset, size, 4);
+    offset += 4;
+  }
+  for (const auto& [address, length] : spec.reservedBlocks) {
+    PutLe(out, offset, address, 4);
+    PutLe(out, offset + 4, length, 4);
+    offset += 8;
+  }
+}
+
+uint8_t Ofs3Key(const OfsSpec& spec) {
+  const auto& p = spec.keyParameters;
+  return static_cast<uint8_t>((p[1] - p[2]) * p[0] + p[3]);
+}
+
+// Legacy banks carry their key in their first stored byte (key - 2); any key works.
+uint8_t LegacyKey(const OfsSpec& spec, std::size_t bank) {
+  return static_cast<uint8_t>(spec.keyParameters[bank % 4] + 17 * bank);
+}
+
+uint16_t HeaderChecksumOf(const OfsSpec& spec, const std::vector<uint8_t>& expected) {
+  if (spec.headerChecksum) return *spec.headerChecksum;
+  SOFSParameter parameter;
+  parameter.AtapiFlashType = IsOfs3(spec) ? spec.atapiFlashType : 1;
+  return static_cast<uint16_t>(ComputeImageCheckSum(expected.data(), expected.size(), parameter));
+}
+
+}  // namespace
+
+std::vector<uint8_t> MakeFlatImage(std::size_t length, uint32_t seed, const std::vector<InquiryTemplate>& templates) {
+  std::vector<uint8_t> image(length);
+  uint32_t state = seed * 2654435761u + 0x9E3779B9u;
+  for (uint8_t& byte : image) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    byte = static_cast<uint8_t>(state >> 24);
+    // Keep the pattern free of template signatures and of a stray "DC" marker.
+    if (byte == 0x05 || byte == 'D') byte ^= 0x01;
+  }
+  PlaceTemplates(image, templates);
+  return image;
+}
+
+void PlaceTemplates(std::vector<uint8_t>& image, const std::vector<InquiryTemplate>& templates) {
+  for (const InquiryTemplate& t : templates) PlaceTemplate(image, t);
+}
+
+std::vector<uint32_t> BankSizesFor(const OfsSpec& spec, std::size_t flatLength) {
+  const uint32_t slot = SlotOf(spec);
+  if (!spec.bankSizes.empty() || slot == 0) return spec.bankSizes;
+  const uint32_t full = IsOfs3(spec) ? slot : kLegacyMaxBank;
+  return std::vector<uint32_t>((flatLength + slot - 1) / slot, full);
+}
+
+std::vector<uint8_t> ExpectedFlat(const OfsSpec& spec, const std::vector<uint8_t>& flat) {
+  const uint32_t slot = SlotOf(spec);
+  const std::vector<uint32_t> sizes = BankSizesFor(spec, flat.size());
+  std::vector<uint8_t> expected(sizes.size() * std::size_t{slot});
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    const std::size_t start = i * std::size_t{slot};
+    const std::size_t length = std::min<std::size_t>(sizes[i], slot);
+    if (start >= flat.size()) break;
+    std::copy_n(flat.begin() + start, std::min(length, flat.size() - start), expected.begin() + start);
+  }
+  return expected;
+}
+
+std::vector<uint8_t> BuildOfs(const OfsSpec& spec, const std::vector<uint8_t>& flat) {
+  const uint32_t slot = SlotOf(spec);
+  const std::vector<uint32_t> sizes = BankSizesFor(spec, flat.size());
+  if (!IsOfs3(spec) && sizes.size() > kLegacyMaxBanks) return {};
+  for (uint32_t size : sizes)
+    if (size > slot || (!IsOfs3(spec) && size > kLegacyMaxBank)) return {};
+
+  const std::vector<uint8_t> expected = ExpectedFlat(spec, flat);
+  std::vector<uint8_t> out(HeaderLength(spec, sizes.size()));
+  std::memcpy(out.data(), kOfsMagic, 16);
+  out[24] = static_cast<uint8_t>(spec.version);
+  out[25] = ScrambleFlagOf(spec);
+  PutLe(out, 32, HeaderChecksumOf(spec, expected), 2);
+  if (IsOfs3(spec)) {
+    WriteOfs3Fields(spec, sizes, out);
+  } else {
+    PutLe(out, 34, static_cast<uint32_t>(sizes.size()), 2);
+    for (std::size_t i = 0; i < sizes.size(); ++i) PutLe(out, 36 + 2 * i, sizes[i], 2);
+  }
+
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    const std::size_t bankStart = out.size();
+    const auto first = expected.begin() + i * std::size_t{slot};
+    out.insert(out.end(), first, first + sizes[i]);
+    if (!spec.scrambled || sizes[i] == 0) continue;
+    const uint8_t key = IsOfs3(spec) ? Ofs3Key(spec) : LegacyKey(spec, i);
+    ScrambleBytes(out.data() + bankStart, sizes[i], key);
+    if (!IsOfs3(spec)) out[bankStart] = static_cast<uint8_t>(key - 2);
+  }
+  return out;
+}
+
+std::vector<uint8_t> BuildPhilips(const std::string& name, const std::vector<uint8_t>& body, uint16_t trailer1,
+                                  uint16_t trailer2, bool withLength) {
+  std::vector<uint8_t> out;
+  if (withLength) PutBe(out, static_cast<uint32_t>(40 + body.size()), 4);
+  const std::size_t nameStart = out.size();
+  out.resize(nameStart + kPhilipsNameLength);
+  std::copy_n(name.begin(), std::min(name.size(), kPhilipsNameLength), out.begin() + nameStart);
+  out.insert(out.end(), body.begin(), body.end());
+  PutBe(out, trailer1, 2);
+  PutBe(out, trailer2, 2);
+  return out;
+}
+
+}  // namespace ofs::build

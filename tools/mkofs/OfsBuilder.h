@@ -24,6 +24,9 @@ struct InquiryTemplate {
 std::vector<uint8_t> MakeFlatImage(std::size_t length, uint32_t seed,
                                    const std::vector<InquiryTemplate>& templates);
 
+// Writes the templates into an existing image, each clipped to the image.
+void PlaceTemplates(std::vector<uint8_t>& image, const std::vector<InquiryTemplate>& templates);
+
 struct OfsSpec {
   char version = '3';  // '3' = OFS3; ' ', '1', '2' = legacy
   bool scrambled = true;
@@ -32,15 +35,26 @@ struct OfsSpec {
   uint8_t kernelType = 0;
   std::array<uint8_t, 4> keyParameters{0x11, 0x22, 0x05, 0x33};
   uint32_t slotSize = 0x10000;             // OFS3 only; legacy slots are always 0x10000
-  std::vector<uint32_t> bankSizes;         // empty: every bank fills its slot
+  std::vector<uint32_t> bankSizes;         // empty: every bank fills its slot (legacy: 0xFFFF bytes)
   std::vector<std::pair<uint32_t, uint32_t>> reservedBlocks;  // OFS3 only
   uint32_t kernelAddress = 0, kernelLength = 0;               // OFS3 only
   std::optional<uint16_t> headerChecksum;  // empty: computed as the container's image checksum
   std::optional<uint8_t> scrambleFlag;     // empty: the flag that matches `scrambled` for the version
 };
 
-// flat: the flat image (bank i at i * slot). Returns the container bytes.
+// flat: the flat image (bank i at i * slot). Returns the container bytes, or an
+// empty vector when the spec cannot be stored (a bank longer than its slot, a
+// legacy bank over 65535 bytes or more than 38 legacy banks).
+// A legacy scrambled bank always parses back with 0x02 as its first byte, so a
+// faithful one needs that byte in the flat image.
 std::vector<uint8_t> BuildOfs(const OfsSpec& spec, const std::vector<uint8_t>& flat);
+
+// The bank lengths BuildOfs stores: spec.bankSizes, or as many full banks as the flat image needs.
+std::vector<uint32_t> BankSizesFor(const OfsSpec& spec, std::size_t flatLength);
+
+// The flat image the container of BuildOfs(spec, flat) parses to: the banks at
+// their slots, every byte past a bank's length 0x00.
+std::vector<uint8_t> ExpectedFlat(const OfsSpec& spec, const std::vector<uint8_t>& flat);
 
 // Philips image as a file holds it (name, body, trailer words), or with its
 // big-endian length in front as the embedded CVT area holds it.

@@ -1,1 +1,226 @@
-int main() { return 2; }
+// mkofs: builds OFS3, legacy OFS and Philips firmware containers for tests,
+// benchmarks and demos, and refuses to write one that does not parse back.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "mkofs/OfsBuilder.h"
+#include "mkofs/SelfCheck.h"
+#include "params/Tool.h"
+
+namespace {
+
+using ofs::build::InquiryTemplate;
+using ofs::build::OfsSpec;
+
+constexpr char kUsage[] =
+    "usage: mkofs -o OUT [options]\n"
+    "  --format ofs3|legacy|philips   container kind (default ofs3)\n"
+    "  --version C                    version character (' ' or space, 1, 2, 3)\n"
+    "  --banks N | --bank-sizes A,B,.. bank count (full slots) or bank lengths\n"
+    "  --slot S                       OFS3 bank slot size (default 0x10000)\n"
+    "  --image-size N                 flat image / Philips body length\n"
+    "  --seed N | --flat FILE         pattern seed, or the flat image from a file\n"
+    "  --plain | --scramble-flag N    store plain; write this flag byte\n"
+    "  --ide-type N --atapi-type N --kernel-type N --key A,B,C,D\n"
+    "  --reserved ADDR:LEN (repeat)  --kernel ADDR:LEN  --checksum N\n"
+    "  --template OFFSET | --boot-template OFFSET, then for it:\n"
+    "      --vendor T --product T --revision T --hwid T --ext T --dc-ext T\n"
+    "  --name TEXT --trailer A,B --with-length   (Philips)\n";
+
+struct Options {
+  std::string out;
+  std::string format = "ofs3";
+  OfsSpec spec;
+  std::optional<char> version;
+  std::optional<std::size_t> banks, imageSize;
+  uint32_t seed = 1;
+  std::string flatFile;
+  std::vector<InquiryTemplate> templates;
+  std::string name = "Philips";
+  uint16_t trailer1 = 0, trailer2 = 0;
+  bool withLength = false;
+};
+
+bool Fail(const std::string& message) {
+  std::fprintf(stderr, "mkofs: %s\n", message.c_str());
+  return false;
+}
+
+bool Number(const std::string& text, uint64_t limit, uint64_t& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtoull(text.c_str(), &end, 0);
+  return !text.empty() && text[0] != '-' && *end == '\0' && errno == 0 && value <= limit;
+}
+
+bool NumberList(const std::string& text, uint64_t limit, char separator, std::vector<uint64_t>& values) {
+  values.clear();
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = text.find(separator, start);
+    uint64_t value = 0;
+    if (!Number(text.substr(start, end - start), limit, value)) return false;
+    values.push_back(value);
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}
+
+bool Pair(const std::string& text, std::pair<uint32_t, uint32_t>& pair) {
+  std::vector<uint64_t> v;
+  if (!NumberList(text, UINT32_MAX, ':', v) || v.size() != 2) return false;
+  pair = {static_cast<uint32_t>(v[0]), static_cast<uint32_t>(v[1])};
+  return true;
+}
+
+// Options that edit the template started last.
+bool TemplateOption(const std::string& option, const std::string& value, Options& o) {
+  static const std::pair<const char*, std::string InquiryTemplate::*> kFields[] = {
+      {"--vendor", &InquiryTemplate::vendor},     {"--product", &InquiryTemplate::product},
+      {"--revision", &InquiryTemplate::revision}, {"--hwid", &InquiryTemplate::hardwareId},
+      {"--ext", &InquiryTemplate::extension}};
+  for (const auto& [name, field] : kFields) {
+    if (option != name) continue;
+    if (o.templates.empty()) return Fail(option + " needs a --template before it");
+    o.templates.back().*field = value;
+    return true;
+  }
+  if (option != "--dc-ext") return Fail("unknown option " + option);
+  if (o.templates.empty()) return Fail(option + " needs a --template before it");
+  o.templates.back().dcExtension = value;
+  return true;
+}
+
+bool Option(const std::string& option, const std::string& value, Options& o) {
+  uint64_t n = 0;
+  std::vector<uint64_t> list;
+  std::pair<uint32_t, uint32_t> pair;
+  const auto number = [&](uint64_t limit) { return Number(value, limit, n) || Fail("bad number for " + option); };
+  if (option == "-o") o.out = value;
+  else if (option == "--format") o.format = value;
+  else if (option == "--version") {
+    if (value.size() != 1 && value != "space") return Fail("--version takes one character");
+    o.version = value == "space" ? ' ' : value[0];
+  } else if (option == "--banks") {
+    if (!number(0xFFFF)) return false;
+    o.banks = n;
+  } else if (option == "--bank-sizes") {
+    if (!NumberList(value, UINT32_MAX, ',', list)) return Fail("bad --bank-sizes");
+    o.spec.bankSizes.assign(list.begin(), list.end());
+  } else if (option == "--slot") {
+    if (!number(UINT32_MAX)) return false;
+    o.spec.slotSize = static_cast<uint32_t>(n);
+  } else if (option == "--image-size") {
+    if (!number(UINT32_MAX)) return false;
+    o.imageSize = n;
+  } else if (option == "--seed") {
+    if (!number(UINT32_MAX)) return false;
+    o.seed = static_cast<uint32_t>(n);
+  } else if (option == "--flat") o.flatFile = value;
+  else if (option == "--scramble-flag") {
+    if (!number(0xFF)) return false;
+    o.spec.scrambleFlag = static_cast<uint8_t>(n);
+  } else if (option == "--ide-type" || option == "--atapi-type" || option == "--kernel-type") {
+    if (!number(0xFF)) return false;
+    (option == "--ide-type" ? o.spec.ideFlashType : option == "--atapi-type" ? o.spec.atapiFlashType
+                                                                              : o.spec.kernelType) =
+        static_cast<uint8_t>(n);
+  } else if (option == "--key") {
+    if (!NumberList(value, 0xFF, ',', list) || list.size() != 4) return Fail("--key takes four bytes A,B,C,D");
+    for (std::size_t i = 0; i < 4; ++i) o.spec.keyParameters[i] = static_cast<uint8_t>(list[i]);
+  } else if (option == "--reserved") {
+    if (!Pair(value, pair)) return Fail("--reserved takes ADDR:LEN");
+    o.spec.reservedBlocks.push_back(pair);
+  } else if (option == "--kernel") {
+    if (!Pair(value, pair)) return Fail("--kernel takes ADDR:LEN");
+    std::tie(o.spec.kernelAddress, o.spec.kernelLength) = pair;
+  } else if (option == "--checksum") {
+    if (!number(0xFFFF)) return false;
+    o.spec.headerChecksum = static_cast<uint16_t>(n);
+  } else if (option == "--template" || option == "--boot-template") {
+    if (!number(UINT32_MAX)) return false;
+    o.templates.emplace_back().offset = n;
+    if (option == "--boot-template") o.templates.back().revision = "BOOT";
+  } else if (option == "--name") o.name = value;
+  else if (option == "--trailer") {
+    if (!NumberList(value, 0xFFFF, ',', list) || list.size() != 2) return Fail("--trailer takes A,B");
+    o.trailer1 = static_cast<uint16_t>(list[0]);
+    o.trailer2 = static_cast<uint16_t>(list[1]);
+  } else return TemplateOption(option, value, o);
+  return true;
+}
+
+bool ParseArguments(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--plain") o.spec.scrambled = false;
+    else if (option == "--with-length") o.withLength = true;
+    else if (i + 1 >= argc) return Fail(option + " needs a value");
+    else if (!Option(option, argv[++i], o)) return false;
+  }
+  if (o.out.empty()) return Fail("no output path (-o OUT)");
+  if (o.format != "ofs3" && o.format != "legacy" && o.format != "philips") return Fail("unknown format " + o.format);
+  o.spec.version = o.version.value_or(o.format == "legacy" ? ' ' : '3');
+  return true;
+}
+
+std::optional<std::vector<uint8_t>> FlatImage(const Options& o) {
+  const std::size_t slot = o.spec.version == '3' ? o.spec.slotSize : 0x10000;
+  std::size_t length = o.imageSize.value_or(o.format == "philips" ? 0x10000 : slot);
+  if (!o.spec.bankSizes.empty()) length = o.spec.bankSizes.size() * slot;
+  if (o.banks) length = *o.banks * slot;
+  std::vector<uint8_t> flat;
+  if (o.flatFile.empty()) {
+    flat = ofs::build::MakeFlatImage(length, o.seed, {});
+  } else {
+    flat.resize(ofs::GetFileLength(o.flatFile));
+    if (flat.empty() || !ofs::ReadFileBinary(o.flatFile, static_cast<uint32_t>(flat.size()), flat.data())) {
+      Fail("cannot read " + o.flatFile);
+      return std::nullopt;
+    }
+  }
+  // A legacy scrambled bank parses back with 0x02 in front, so it must hold one.
+  if (o.format == "legacy" && o.spec.scrambled) {
+    const std::vector<uint32_t> sizes = ofs::build::BankSizesFor(o.spec, flat.size());
+    for (std::size_t i = 0; i < sizes.size() && i * slot < flat.size(); ++i)
+      if (sizes[i] > 0) flat[i * slot] = 0x02;
+  }
+  ofs::build::PlaceTemplates(flat, o.templates);
+  return flat;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!ParseArguments(argc, argv, o)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  std::optional<std::vector<uint8_t>> flat = FlatImage(o);
+  if (!flat) return 1;
+  std::vector<uint8_t> container;
+  std::string error;
+  if (o.format == "philips") {
+    container = ofs::build::BuildPhilips(o.name, *flat, o.trailer1, o.trailer2, o.withLength);
+    error = ofs::build::CheckPhilips(container, o.withLength, o.name, *flat, o.trailer1, o.trailer2);
+  } else {
+    container = ofs::build::BuildOfs(o.spec, *flat);
+    error = ofs::build::CheckOfs(container, o.spec, *flat);
+  }
+  if (!error.empty()) {
+    Fail("refusing to write " + o.out + ": " + error);
+    return 1;
+  }
+  if (!ofs::WriteFileBinary(o.out, container.data(), container.size())) {
+    Fail("cannot write " + o.out);
+    return 1;
+  }
+  return 0;
+}

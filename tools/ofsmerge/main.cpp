@@ -1,1 +1,59 @@
-int main() { return 2; }
+// ofsmerge IN OUT [--ofs1 F] [--ofs2 F] [--ofs3 F] [--cvt F] [--params F]
+// Fills the embedded data areas of a built ofsflash (or ofstool) executable and
+// writes the result to OUT with IN's permissions.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ofsmerge/MergeAreas.h"
+#include "params/Tool.h"
+
+namespace {
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "ofsmerge: %s\n", message.c_str());
+  return 1;
+}
+
+bool ReadWhole(const std::string& path, std::vector<uint8_t>& bytes) {
+  bytes.resize(ofs::GetFileLength(path));
+  return bytes.empty() || ofs::ReadFileBinary(path, static_cast<uint32_t>(bytes.size()), bytes.data());
+}
+
+const ofsmerge::AreaSpec* AreaFor(const char* option) {
+  for (const ofsmerge::AreaSpec& area : ofsmerge::kAreas)
+    if (std::strcmp(option, area.option) == 0) return &area;
+  return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3 || argc % 2 == 0) {
+    std::fprintf(stderr, "usage: ofsmerge IN OUT [--ofs1 F] [--ofs2 F] [--ofs3 F] [--cvt F] [--params F]\n");
+    return 2;
+  }
+  const std::string in = argv[1], out = argv[2];
+  std::vector<uint8_t> file;
+  struct stat info {};
+  if (::stat(in.c_str(), &info) != 0 || !ReadWhole(in, file) || file.empty()) return Fail("cannot read " + in);
+
+  for (int i = 3; i < argc; i += 2) {
+    const ofsmerge::AreaSpec* area = AreaFor(argv[i]);
+    if (area == nullptr) return Fail(std::string("unknown option ") + argv[i]);
+    std::vector<uint8_t> content;
+    if (!ReadWhole(argv[i + 1], content)) return Fail(std::string("cannot read ") + argv[i + 1]);
+    std::string error;
+    const auto payload = ofsmerge::PreparePayload(std::move(content), *area, error);
+    if (!payload) return Fail(std::string(argv[i + 1]) + ": " + error);
+    const auto dataOffset = ofsmerge::FindArea(file, *area, error);
+    if (!dataOffset) return Fail(in + ": " + error);
+    ofsmerge::FillArea(file, *dataOffset, *area, *payload);
+  }
+  if (!ofs::WriteFileBinary(out, file.data(), file.size())) return Fail("cannot write " + out);
+  if (::chmod(out.c_str(), info.st_mode & 07777) != 0) return Fail("cannot set the permissions of " + out);
+  return 0;
+}

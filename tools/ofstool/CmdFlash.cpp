@@ -1,8 +1,115 @@
+// ofstool flash: the update sequence of the window, driven from a terminal.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
 
+#include "app/Mainflash.h"
+#include "drive/TransportFactory.h"
+#include "firmware/Ofs.h"
 #include "ofstool/Commands.h"
+#include "ofstool/ConsoleView.h"
+#include "system/LinuxPlatform.h"
+#include "system/MemorySettingStore.h"
 
-int ofstool::RunFlash(int, char**) {
-  std::fprintf(stderr, "not built yet\n");
+namespace {
+
+struct FlashOptions {
+  ofstool::ConsoleOptions console;
+  std::optional<int> drive;
+  std::optional<bool> verify;
+  bool dryRun = false;
+  std::string file;
+};
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: ofstool flash [--drive N] [--verify|--no-verify] [--yes|--no] [--reboot] [--dry-run] [FILE]\n");
   return 2;
+}
+
+std::optional<int> ParseDriveIndex(const char* text) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 0 || value > 255) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+// Returns false on a word it does not know.
+bool ParseOptions(int argc, char** argv, FlashOptions& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--drive" && i + 1 < argc) {
+      options.drive = ParseDriveIndex(argv[++i]);
+      if (!options.drive) return false;
+    } else if (arg == "--verify" || arg == "--no-verify") {
+      options.verify = arg == "--verify";
+    } else if (arg == "--yes") {
+      options.console.answers = ofstool::AnswerPolicy::Yes;
+    } else if (arg == "--no") {
+      options.console.answers = ofstool::AnswerPolicy::No;
+    } else if (arg == "--reboot") {
+      options.console.reboot = true;
+    } else if (arg == "--dry-run") {
+      options.dryRun = true;
+    } else if (!arg.empty() && arg[0] != '-' && options.file.empty()) {
+      options.file = arg;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+void ReportDryRun(const ofs::TMainForm& form, const ofstool::ConsoleView& view, const std::string& driveLine,
+                  int drive) {
+  const uint8_t type = form.imageParameter.AtapiFlashType;
+  const std::string kind = form.philipsImage ? std::string("Philips image")
+                                             : "ATAPI flash type " + std::to_string(type) + " " +
+                                                   ofs::AtapiFlashTypeName(type);
+  std::printf("Dry run: would flash %s (checksum %s, %s) to drive %d: %s\n", view.Edit1().c_str(),
+              view.Edit2().c_str(), kind.c_str(), drive, driveLine.c_str());
+  std::printf("Dry run: verification %s; nothing was written to the drive.\n", form.verify ? "on" : "off");
+}
+
+}  // namespace
+
+int ofstool::RunFlash(int argc, char** argv) {
+  FlashOptions options;
+  if (!ParseOptions(argc, argv, options)) return Usage();
+
+  ofs::LinuxPlatform platform;
+  ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
+  if (!transport.error.empty() || !transport.atapi) {
+    std::fprintf(stderr, "%s\n", transport.error.c_str());
+    return 1;
+  }
+  ofs::MemorySettingStore settings;
+  ConsoleView view(options.console, stdout, stderr, stdin);
+  ofs::TMainForm form({view, *transport.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
+  if (options.drive) form.preferredDrive = static_cast<ofs::EDriveIndex>(*options.drive);
+  form.dryRun = options.dryRun;
+
+  form.FormCreate();
+  if (form.startupFailed) return 1;
+  if (!options.file.empty()) form.LoadFirmwareFile(options.file);
+  if (!view.IsEnabled(ofs::Control::BitBtn2)) {
+    if (options.file.empty() && !form.updaterMode) std::fprintf(stderr, "No firmware file given.\n");
+    return 1;
+  }
+  const int item = view.SelectedDriveItem();
+  const int drive = form.driveList.at(static_cast<std::size_t>(item));
+  if (options.drive && *options.drive != drive) {
+    std::fprintf(stderr, "Drive %d does not fit this firmware.\n", *options.drive);
+    return 1;
+  }
+  if (options.verify) form.check_verifyClick(*options.verify);
+
+  form.BitBtn2Click();
+  if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::DryRun) {
+    ReportDryRun(form, view, view.DriveText(item), drive);
+    return 0;
+  }
+  return form.lastUpdate == ofs::TMainForm::UpdateOutcome::Completed ? 0 : 1;
 }

@@ -1,1 +1,298 @@
-// The main window; grown by the window work.
+#include "app/ui/MainWindow.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+
+#include "app/Mainflash.h"
+#include "app/ui/DialogFilter.h"
+#include "app/ui/SleepInhibitor.h"
+
+namespace ofs {
+
+namespace {
+QString Text(const std::string& s) { return QString::fromStdString(s); }
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("MainForm"));
+  BuildClientArea();
+  BuildMenu();
+  layout()->activate();
+  workerContext_ = std::make_unique<QObject>();
+  workerContext_->moveToThread(&worker_);
+  worker_.setObjectName(QStringLiteral("FlashWorker"));
+  worker_.start();
+}
+
+MainWindow::~MainWindow() {
+  worker_.quit();
+  worker_.wait();
+}
+
+std::function<void()> MainWindow::ActivationHandler() {
+  // Called on the guard's listener thread; the window is touched only on its own.
+  return [this] { QMetaObject::invokeMethod(this, [this] { Activate(); }, Qt::QueuedConnection); };
+}
+
+void MainWindow::Activate() {
+  if (isHidden()) return;  // start-up has not shown the window
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+}
+
+void MainWindow::CentreOnScreen() {
+  adjustSize();
+  if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+}
+
+template <class F>
+auto MainWindow::Call(F f) -> std::invoke_result_t<F> {
+  using R = std::invoke_result_t<F>;
+  if (OnGuiThread()) return f();
+  if constexpr (std::is_void_v<R>) {
+    QMetaObject::invokeMethod(this, f, Qt::BlockingQueuedConnection);
+  } else {
+    R result{};
+    QMetaObject::invokeMethod(this, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+    return result;
+  }
+}
+
+void MainWindow::Post(std::function<void()> f) {
+  if (OnGuiThread())
+    f();
+  else
+    QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+}
+
+void MainWindow::Dispatch(const std::function<void(TMainForm&)>& handler) {
+  // The controller is not shared between threads: while a job runs it takes no events.
+  if (form_ && !busy_) handler(*form_);
+}
+
+void MainWindow::RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleepLock) {
+  if (!form_ || busy_) return;
+  busy_ = true;
+  TMainForm* form = form_;
+  const std::optional<QDBusConnection> bus = inhibitBus_;
+  QMetaObject::invokeMethod(
+      workerContext_.get(),
+      [this, form, job = std::move(job), holdSleepLock, bus] {
+        {
+          std::optional<SleepInhibitor> lock;
+          if (holdSleepLock) lock.emplace(bus ? *bus : QDBusConnection::systemBus());
+          job(*form);
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+              busy_ = false;
+              emit jobFinished();
+            },
+            Qt::QueuedConnection);
+      },
+      Qt::QueuedConnection);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // A disabled window cannot be closed, and the controller must finish its job first.
+  if (busy_ || !WindowEnabled()) {
+    event->ignore();
+    return;
+  }
+  if (form_) form_->FormClose();
+  event->accept();
+}
+
+bool MainWindow::WindowEnabled() const { return client_->isEnabled(); }
+
+void MainWindow::ClearDrives() {
+  Post([this] { selDevice_->clear(); });
+}
+
+void MainWindow::AddDrive(const std::string& line) {
+  Post([this, t = Text(line)] { selDevice_->addItem(t); });
+}
+
+void MainWindow::SetDriveText(int item, const std::string& line) {
+  Post([this, item, t = Text(line)] {
+    if (item >= 0 && item < selDevice_->count()) selDevice_->setItemText(item, t);
+  });
+}
+
+int MainWindow::DriveItemCount() {
+  return Call([this] { return selDevice_->count(); });
+}
+
+std::string MainWindow::DriveText(int item) {
+  return Call([this, item] { return selDevice_->itemText(item).toStdString(); });
+}
+
+int MainWindow::SelectedDriveItem() {
+  return Call([this] { return selDevice_->currentIndex(); });
+}
+
+void MainWindow::SelectDriveItem(int item) {
+  Post([this, item] { selDevice_->setCurrentIndex(item); });
+}
+
+void MainWindow::SetStatusText(const std::string& text) {
+  Post([this, t = Text(text)] { statusPanel0_->setText(t); });
+}
+
+void MainWindow::SetEdit1(const std::string& text) {
+  Post([this, t = Text(text)] { edit1_->setText(t); });
+}
+
+void MainWindow::SetEdit2(const std::string& text) {
+  Post([this, t = Text(text)] { edit2_->setText(t); });
+}
+
+void MainWindow::AddLine(const std::string& line) {
+  Post([this, t = Text(line)] {
+    listBox1_->addItem(t);
+    listBox1_->scrollToBottom();
+  });
+}
+
+void MainWindow::PostStatusLine(const std::string& line) {
+  Post([this, t = Text(line)] {
+    listBox1_->addItem(t);
+    listBox1_->setCurrentRow(listBox1_->count() - 1);
+    listBox1_->scrollToBottom();
+  });
+}
+
+void MainWindow::ClearLines() {
+  Post([this] { listBox1_->clear(); });
+}
+
+void MainWindow::DeleteFirstLine() {
+  Post([this] { delete listBox1_->takeItem(0); });
+}
+
+void MainWindow::ClearLineSelection() {
+  Post([this] {
+    listBox1_->clearSelection();
+    listBox1_->setCurrentRow(-1);
+  });
+}
+
+void MainWindow::SetProgress(int position) {
+  progress_.store(position);
+  if (OnGuiThread()) {
+    progressBar1_->setValue(position);
+    return;
+  }
+  // One update in flight at a time: a per-byte loop only moves the latest value.
+  if (progressPosted_.exchange(true)) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        progressPosted_.store(false);
+        progressBar1_->setValue(progress_.load());
+      },
+      Qt::QueuedConnection);
+}
+
+void MainWindow::SetEnabled(Control control, bool enabled) {
+  Post([this, control, enabled] {
+    if (control == Control::Window) {
+      // Disabling the QMainWindow itself would also disable the boxes parented to it.
+      client_->setEnabled(enabled);
+      menuBar()->setEnabled(enabled);
+    } else if (QWidget* w = ControlWidget(control)) {
+      w->setEnabled(enabled);
+    }
+  });
+}
+
+void MainWindow::SetVisible(Control control, bool visible) {
+  Post([this, control, visible] {
+    if (QWidget* w = ControlWidget(control)) w->setVisible(visible);
+    if (control == Control::Panel2) Relayout();
+  });
+}
+
+void MainWindow::SetCaption(const std::string& caption) {
+  Post([this, t = Text(caption)] { setWindowTitle(t); });
+}
+
+void MainWindow::SetVerifyChecked(bool checked) {
+  Post([this, checked] { checkVerify_->setChecked(checked); });
+}
+
+void MainWindow::SetMenuVisible(MenuItem item, bool visible) {
+  Post([this, item, visible] { menu_[static_cast<std::size_t>(item)]->setVisible(visible); });
+}
+
+void MainWindow::SetMenuChecked(MenuItem item, bool checked) {
+  Post([this, item, checked] {
+    menuChecked_[static_cast<std::size_t>(item)] = checked;
+    menu_[static_cast<std::size_t>(item)]->setChecked(checked);
+  });
+}
+
+void MainWindow::ShowMessage(const std::string& text, const std::string& caption) {
+  Call([this, &text, &caption] {
+    QMessageBox box(QMessageBox::NoIcon, Text(caption), Text(text), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+  });
+}
+
+void MainWindow::ShowPlainMessage(const std::string& text) {
+  ShowMessage(text, QGuiApplication::applicationDisplayName().toStdString());
+}
+
+bool MainWindow::AskOkCancel(const std::string& text, const std::string& caption) {
+  return Call([this, &text, &caption] {
+    QMessageBox box(QMessageBox::Warning, Text(caption), Text(text), QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setTextFormat(Qt::PlainText);
+    return box.exec() == QMessageBox::Ok;
+  });
+}
+
+std::string MainWindow::AskFile(const char* name, bool save, const std::string& filter) {
+  return Call([this, name, save, &filter] {
+    QFileDialog dialog(this);
+    dialog.setObjectName(QString::fromLatin1(name));
+    dialog.setNameFilters(ToQtNameFilters(filter));
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::string();
+    return dialog.selectedFiles().constFirst().toStdString();
+  });
+}
+
+std::string MainWindow::AskOpenFile(const std::string& filter) { return AskFile("OpenDialog1", false, filter); }
+
+std::string MainWindow::AskSaveFile(const std::string& filter) { return AskFile("SaveDialog1", true, filter); }
+
+void MainWindow::Pump() {
+  // Lines and progress are already queued to the window; the worker only gives way.
+  if (!OnGuiThread()) QThread::yieldCurrentThread();
+}
+
+void MainWindow::CloseWindow() {
+  // Queued, so FormClose never runs inside the handler that asked for the close.
+  QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+}  // namespace ofs

@@ -1,10 +1,36 @@
 // ofsflash: the firmware updater's window.
 #include <QApplication>
-#include <QMainWindow>
+#include <QMessageBox>
+
+#include "app/Mainflash.h"
+#include "app/ui/MainWindow.h"
+#include "drive/TransportFactory.h"
+#include "firmware/EmbeddedAreas.h"
+#include "system/LinuxPlatform.h"
+#include "system/MemorySettingStore.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QMainWindow window;
+  QApplication::setApplicationName(QString::fromLatin1(ofs::kApplicationTitle));
+  QApplication::setDesktopFileName(QStringLiteral("ofsflash"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("ofsflash")));
+
+  ofs::MainWindow window;
+  // Declared after the window so its listener is gone before the window is.
+  ofs::LinuxPlatform platform(window.ActivationHandler());
+  ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
+  if (!transport.atapi) {
+    QMessageBox::critical(nullptr, QStringLiteral("Error"), QString::fromStdString(transport.error));
+    return 1;
+  }
+  ofs::MemorySettingStore settings;
+  ofs::TMainForm form({window, *transport.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
+  window.SetController(&form);
+
+  form.FormCreate();
+  // A second instance, or a start-up that has shown why it cannot go on, ends here.
+  if (window.TerminationRequested()) return 0;
+  window.CentreOnScreen();
   window.show();
   return app.exec();
 }

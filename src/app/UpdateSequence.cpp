@@ -1,0 +1,186 @@
+// The Start button: version question, the 95/98/ME restart path, tray, lock,
+// flash, verification, the refreshed drive line and the restart question.
+
+#include "app/DriveLines.h"
+#include "app/Mainflash.h"
+#include "app/VersionNumber.h"
+#include "firmware/Firmware.h"
+#include "flash/FlashProcedures.h"
+#include "flash/TrayPrompt.h"
+#include "flash/Verify.h"
+#include "system/Autoinsertnotification.h"
+
+namespace ofs {
+namespace {
+
+constexpr uint32_t kPhilipsBlockBytes = 16384;
+constexpr uint32_t kPhilipsLengthOverhead = 40;
+constexpr char kTrayLineEnd[] = " without any media inside !";
+constexpr char kRebootBeforeUpdate[] =
+    "Because of the distinction of Windows 95/98/ME operating system, it is necessary to reboot before "
+    "updating. After rebooting, execute again to complete the updating process.\nAre you sure to continue?";
+
+}  // namespace
+
+void TMainForm::BitBtn2Click() {
+  lastUpdate = UpdateOutcome::Failed;
+  SelectErrorMessages(errorMessages, silent);
+  if (!philipsImage && imageParameter.AtapiFlashType == 0) {
+    if (!silent) ShowError("Flash Type is not supported!");
+    return;
+  }
+  // Start is enabled only after a discovery that selected a drive; without one there is nothing to do.
+  const auto entry = SelectedDriveEntry();
+  if (!entry || !imageBuffer) return;
+
+  s_.view.SetEnabled(Control::Window, false);
+  s_.view.ClearLines();
+  s_.view.SetProgress(0);
+  for (Control c : {Control::BitBtn1, Control::BitBtn2, Control::BitBtn4}) s_.view.SetEnabled(c, false);
+
+  const EDriveIndex d = driveList[*entry];
+  if (!ConfirmVersion(d)) return ReenableControls();
+
+  std::optional<std::string> identity;
+  if (!s_.atapi.useSpti) {
+    identity = ReadModelName(s_.atapi, d) + ReadFirmwareVersion(s_.atapi, d);
+    if (ReadAutoInsertNotification(s_.settings, *identity) == 1) return RestartInsteadOfFlashing(*identity);
+  }
+  if (dryRun) {
+    lastUpdate = UpdateOutcome::DryRun;
+    return ReenableControls();
+  }
+  if (noDisc && !philipsImage && !BringTrayToReady(d, "Updating will not be executed until the tray is closed")) {
+    return ReenableControls();
+  }
+  if (!FlashAndVerify(d)) return ReenableControls();
+
+  s_.view.SetProgress(0);
+  if (!silent) {
+    s_.view.Pump();
+    s_.view.AddLine("All Completed!");
+    s_.view.ClearLineSelection();
+  }
+  if (!RefreshDriveLine(d)) return ReenableControls();
+  FinishUpdate(identity);
+  lastUpdate = UpdateOutcome::Completed;
+  ReenableControls();
+}
+
+void TMainForm::ReenableControls() {
+  for (Control c : {Control::BitBtn1, Control::BitBtn2, Control::BitBtn4, Control::Window}) {
+    s_.view.SetEnabled(c, true);
+  }
+}
+
+bool TMainForm::ConfirmVersion(EDriveIndex d) {
+  const std::string driveVersion = ReadFirmwareVersion(s_.atapi, d);
+  const std::string imageVersion =
+      GetImageFirmwareVersion(imageBuffer.get(), imageLength, imageParameter.AtapiFlashType);
+  if (VersionNumber(driveVersion) <= VersionNumber(imageVersion)) return true;
+  const std::string question = driveVersion + " is newer than " + imageVersion + " !! Update the drive ?";
+  return s_.view.AskOkCancel(question, "Warning!");
+}
+
+void TMainForm::RestartInsteadOfFlashing(const std::string& identity) {
+  ReenableControls();
+  if (!s_.view.AskOkCancel(kRebootBeforeUpdate, "Check")) return;
+  WriteAutoInsertNotification(s_.settings, identity, 0);
+  s_.platform.RestartSystem();
+}
+
+FlashContext TMainForm::MakeFlashContext() {
+  return FlashContext{s_.atapi,      s_.view,    imageBuffer.get(), imageLength, imageParameter,
+                      imageChecksum, senseData, silent,            updaterMode};
+}
+
+bool TMainForm::BringTrayToReady(EDriveIndex d, const char* firstLine) {
+  s_.view.Pump();
+  s_.view.AddLine(firstLine);
+  s_.view.AddLine(kTrayLineEnd);
+  FlashContext ctx = MakeFlashContext();
+  return EnsureTrayEmptyAndClosed(ctx, d);
+}
+
+bool TMainForm::FlashAndVerify(EDriveIndex d) {
+  PreventMediumRemoval(s_.atapi, d, 1);
+  s_.view.Pump();
+  s_.view.ClearLines();
+
+  FlashContext ctx = MakeFlashContext();
+  FlashResult failure;
+  if (philipsImage) {
+    const uint32_t blockCount = (imageLength + kPhilipsLengthOverhead) / kPhilipsBlockBytes;
+    s_.view.Pump();
+    s_.view.PostStatusLine("Please wait for at least one minute!");
+    failure = FlashPhilipsImage(ctx, d, blockCount, imageParameter.HeaderCheckSum, imageParameter.TrailerWord);
+    s_.view.Pump();
+    s_.view.SetProgress(kProgressMax);
+  } else {
+    if (!silent) s_.view.PostStatusLine("Updating");
+    failure = FlashByType(ctx, d);
+  }
+  PreventMediumRemoval(s_.atapi, d, 0);
+  if (failure) {
+    ShowError(updaterMode ? "Flash Fail!" : *failure);
+    return false;
+  }
+  if (!silent) {
+    s_.view.Pump();
+    s_.view.PostStatusLine("Flashing finished !");
+  }
+  if (philipsImage || !verify) return true;
+
+  if (noDisc) {
+    s_.view.ClearLineSelection();
+    if (!BringTrayToReady(d, "Verifying will not be executed until the tray is closed")) return false;
+  }
+  PreventMediumRemoval(s_.atapi, d, 1);
+  const bool verified = VerifyFlash(ctx, d);
+  PreventMediumRemoval(s_.atapi, d, 0);
+  return verified;
+}
+
+bool TMainForm::RefreshDriveLine(EDriveIndex d) {
+  const std::string model = ReadModelName(s_.atapi, d);
+  if (model.empty()) {
+    ShowError("Get Drive ModelName Error!");
+    return false;
+  }
+  const std::string version = ReadFirmwareVersion(s_.atapi, d);
+  if (version.empty()) {
+    ShowError("Get Drive Version Error!");
+    return false;
+  }
+  std::string extension;
+  if (!updaterMode && !IsPioneerModel(model)) {
+    extension = ReadInquiryExtension(s_.atapi, d);
+    if (extension.empty()) {
+      ShowError("Get Drive DateCode Error!");
+      return false;
+    }
+  }
+  const std::string line = model + " " + version + " " + extension;
+  const int item = s_.view.SelectedDriveItem();
+  s_.view.SetDriveText(item, line);
+  s_.view.SelectDriveItem(item);
+  s_.view.SetStatusText(line.substr(0, kStatusWidth));
+  return true;
+}
+
+void TMainForm::FinishUpdate(const std::optional<std::string>& identity) {
+  if (identity) {
+    s_.view.Pump();
+    // The identity read before flashing names the device key the setting was read from.
+    if (s_.view.AskOkCancel("Would you like to activate the auto-insert notification ?", "Check")) {
+      WriteAutoInsertNotification(s_.settings, *identity, 1);
+    }
+  }
+  s_.view.Pump();
+  if (s_.view.AskOkCancel("After updating, the system must be restarted.\nClick Yes to reboot your system.",
+                          "Check")) {
+    s_.platform.RestartSystem();
+  }
+}
+
+}  // namespace ofs

@@ -1,0 +1,145 @@
+#pragma once
+// The main window. It implements MainView for the controller: every call may come
+// from the GUI thread or from the worker thread that runs the update sequence and
+// the file load; calls from the worker are marshalled to the GUI thread (lines and
+// progress queued, boxes, dialogs and getters blocking) so their order is kept.
+#include <QDBusConnection>
+#include <QMainWindow>
+#include <QThread>
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <type_traits>
+
+#include "flash/MainView.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+
+namespace ofs {
+
+class TMainForm;
+
+class MainWindow final : public QMainWindow, public MainView {
+  Q_OBJECT
+
+ public:
+  static constexpr int kClientWidth = 386;
+  static constexpr int kClientHeight = 554;
+  static constexpr int kPanel2Height = 113;
+
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The controller that receives the window's events; set once, before FormCreate.
+  void SetController(TMainForm* form) { form_ = form; }
+  // The bus that grants the sleep/shutdown lock while flashing (the system bus by default).
+  void SetInhibitBus(const QDBusConnection& bus) { inhibitBus_ = bus; }
+  // For the single-instance guard: may run on any thread, activates on the GUI thread.
+  std::function<void()> ActivationHandler();
+  // Restores a minimised window and brings it to the front (GUI thread).
+  void Activate();
+  // Centres the window on its screen (start-up).
+  void CentreOnScreen();
+  bool TerminationRequested() const { return terminationRequested_; }
+  // A controller job (update sequence or file load) runs on the worker thread.
+  bool Busy() const { return busy_; }
+
+  // MainView.
+  void ClearDrives() override;
+  void AddDrive(const std::string& line) override;
+  void SetDriveText(int item, const std::string& line) override;
+  int DriveItemCount() override;
+  std::string DriveText(int item) override;
+  int SelectedDriveItem() override;
+  void SelectDriveItem(int item) override;
+  void SetStatusText(const std::string& text) override;
+  void SetEdit1(const std::string& text) override;
+  void SetEdit2(const std::string& text) override;
+  void AddLine(const std::string& line) override;
+  void PostStatusLine(const std::string& line) override;
+  void ClearLines() override;
+  void DeleteFirstLine() override;
+  void ClearLineSelection() override;
+  void SetProgress(int position) override;
+  int Progress() override { return progress_.load(); }
+  void SetEnabled(Control control, bool enabled) override;
+  void SetVisible(Control control, bool visible) override;
+  void SetCaption(const std::string& caption) override;
+  void SetVerifyChecked(bool checked) override;
+  void SetMenuVisible(MenuItem item, bool visible) override;
+  void SetMenuChecked(MenuItem item, bool checked) override;
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+  void ShowPlainMessage(const std::string& text) override;
+  bool AskOkCancel(const std::string& text, const std::string& caption) override;
+  std::string AskOpenFile(const std::string& filter) override;
+  std::string AskSaveFile(const std::string& filter) override;
+  void Pump() override;
+  void RequestTermination() override { terminationRequested_ = true; }
+  void CloseWindow() override;
+
+ signals:
+  // A worker job has ended and the controller may take events again.
+  void jobFinished();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildClientArea();
+  void BuildMenu();
+  void Relayout();
+  QWidget* ControlWidget(Control control) const;
+  bool WindowEnabled() const;
+  bool OnGuiThread() const { return QThread::currentThread() == thread(); }
+  // Runs f on the GUI thread and waits for it (directly when already there).
+  template <class F>
+  auto Call(F f) -> std::invoke_result_t<F>;
+  // Runs f on the GUI thread without waiting (directly when already there).
+  void Post(std::function<void()> f);
+  // Hands a controller event to the GUI-thread handler unless a worker job runs.
+  void Dispatch(const std::function<void(TMainForm&)>& handler);
+  // Runs a controller event on the worker thread; ignored while one runs.
+  void RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleepLock);
+  std::string AskFile(const char* name, bool save, const std::string& filter);
+
+  TMainForm* form_ = nullptr;
+  bool terminationRequested_ = false;
+  bool busy_ = false;
+  std::atomic<int> progress_{0};
+  std::atomic<bool> progressPosted_{false};
+  std::optional<QDBusConnection> inhibitBus_;
+  std::array<bool, kMenuItemCount> menuChecked_{};
+
+  QWidget* client_ = nullptr;
+  QGroupBox* groupBox1_ = nullptr;
+  QComboBox* selDevice_ = nullptr;
+  QFrame* panel2_ = nullptr;
+  QLineEdit* edit1_ = nullptr;
+  QPushButton* bitBtn1_ = nullptr;
+  QCheckBox* checkVerify_ = nullptr;
+  QLineEdit* edit2_ = nullptr;
+  QFrame* panel1_ = nullptr;
+  QPushButton* bitBtn2_ = nullptr;
+  QPushButton* bitBtn4_ = nullptr;
+  QListWidget* listBox1_ = nullptr;
+  QStatusBar* statusBar1_ = nullptr;
+  QLabel* statusPanel0_ = nullptr;
+  QProgressBar* progressBar1_ = nullptr;
+  std::array<QAction*, kMenuItemCount> menu_{};
+
+  QThread worker_;
+  std::unique_ptr<QObject> workerContext_;
+};
+
+}  // namespace ofs

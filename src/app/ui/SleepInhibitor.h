@@ -1,0 +1,24 @@
+#pragma once
+// Holds the login manager's "sleep:shutdown" block lock for as long as it lives, so a
+// laptop does not suspend or power off in the middle of a flash. Without a login
+// manager (or a bus) it holds nothing and the caller goes on as before.
+#include <QDBusConnection>
+#include <QDBusUnixFileDescriptor>
+
+namespace ofs {
+
+class SleepInhibitor {
+ public:
+  explicit SleepInhibitor(const QDBusConnection& bus);
+  // The lock is the file descriptor: dropping our copy releases it.
+  ~SleepInhibitor() = default;
+  SleepInhibitor(const SleepInhibitor&) = delete;
+  SleepInhibitor& operator=(const SleepInhibitor&) = delete;
+
+  bool Held() const { return lock_.isValid(); }
+
+ private:
+  QDBusUnixFileDescriptor lock_;
+};
+
+}  // namespace ofs

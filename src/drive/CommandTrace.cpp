@@ -1,0 +1,64 @@
+#include "drive/CommandTrace.h"
+
+#include <zlib.h>
+
+namespace ofs {
+namespace {
+
+void AppendHex(std::string& out, const uint8_t* bytes, std::size_t count) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < count; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 0x0F];
+  }
+}
+
+const char* DirectionName(uint8_t direction) {
+  if (direction == kDirIn) return "in";
+  if (direction == kDirOut) return "out";
+  return "none";  // the back ends move no data for any other code
+}
+
+}  // namespace
+
+std::string FormatTraceLine(int drive, const uint8_t* cdb, const uint8_t* buffer, uint32_t length,
+                            uint8_t direction, TransportStatus status, const SenseData& sense) {
+  std::string line = std::to_string(drive) + ' ';
+  AppendHex(line, cdb, 12);
+  line += ' ';
+  line += DirectionName(direction);
+  line += ' ' + std::to_string(length) + ' ' + std::to_string(status) + ' ';
+  const bool hasData = (direction == kDirIn || direction == kDirOut) && buffer != nullptr && length > 0;
+  if (hasData) {
+    char crc[9];
+    std::snprintf(crc, sizeof crc, "%08lx", crc32_z(crc32_z(0, nullptr, 0), buffer, length));
+    line += crc;
+  } else {
+    line += '-';
+  }
+  line += ' ';
+  if (status != kStatusGood) {
+    AppendHex(line, sense.data(), sense.size());
+  } else {
+    line += '-';
+  }
+  return line;
+}
+
+// "e": the descriptor is not inherited by programs we might start.
+CommandTrace::CommandTrace(const std::string& path) : file_(std::fopen(path.c_str(), "ae")) {}
+
+std::unique_ptr<CommandTrace> CommandTrace::Open(const std::string& path) {
+  auto trace = std::make_unique<CommandTrace>(path);
+  if (!trace->file_) return nullptr;
+  return trace;
+}
+
+void CommandTrace::Record(int drive, const uint8_t* cdb, const uint8_t* buffer, uint32_t length, uint8_t direction,
+                          TransportStatus status, const SenseData& sense) {
+  const std::string line = FormatTraceLine(drive, cdb, buffer, length, direction, status, sense) + '\n';
+  std::fwrite(line.data(), 1, line.size(), file_.get());
+  std::fflush(file_.get());
+}
+
+}  // namespace ofs

@@ -1,0 +1,34 @@
+#pragma once
+// OFSFLASH_TRACE: one line per command of any back end, flushed at once so the
+// file survives a crash and can go with a bug report (format in docs/tracing.md).
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "drive/TransportBackend.h"
+
+namespace ofs {
+
+// "<drive> <cdb hex> <none|in|out> <length> <status> <crc32|-> <sense hex|->".
+// buffer holds the data sent (out) or received (in); it may be null without data.
+std::string FormatTraceLine(int drive, const uint8_t* cdb, const uint8_t* buffer, uint32_t length,
+                            uint8_t direction, TransportStatus status, const SenseData& sense);
+
+class CommandTrace {
+ public:
+  // Appends to path; null when the file cannot be opened.
+  static std::unique_ptr<CommandTrace> Open(const std::string& path);
+  explicit CommandTrace(const std::string& path);
+
+  void Record(int drive, const uint8_t* cdb, const uint8_t* buffer, uint32_t length, uint8_t direction,
+              TransportStatus status, const SenseData& sense);
+
+ private:
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, FileCloser> file_;
+};
+
+}  // namespace ofs

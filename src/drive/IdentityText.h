@@ -1,0 +1,16 @@
+#pragma once
+// Identity texts (model, version, date code, hardware ID) are fixed-width slices
+// of a reply; a text ends at the first zero byte of its slice.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ofs {
+
+inline std::string IdentityText(const uint8_t* slice, std::size_t width) {
+  std::string text;
+  for (std::size_t i = 0; i < width && slice[i] != 0; ++i) text += static_cast<char>(slice[i]);
+  return text;
+}
+
+}  // namespace ofs

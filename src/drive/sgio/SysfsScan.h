@@ -1,0 +1,17 @@
+#pragma once
+// Finds the CD/DVD devices (SCSI peripheral type 5) that the kernel lists in sysfs.
+#include <string>
+#include <vector>
+
+namespace ofs {
+
+struct ScsiCdDevice {
+  std::string address;  // "H:C:T:L"
+  std::string sgName;   // "sg1", or empty without the generic driver
+  std::string srName;   // "sr0", or empty without the CD driver
+};
+
+// In host:channel:target:lun order, so drive indexes stay the same between runs.
+std::vector<ScsiCdDevice> FindScsiCdDevices(const std::string& sysfsRoot);
+
+}  // namespace ofs

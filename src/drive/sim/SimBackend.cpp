@@ -1,0 +1,98 @@
+#include "drive/sim/SimBackend.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "drive/sim/SimFactory.h"
+#include "drive/sim/SimFirmware.h"
+
+namespace ofs {
+
+SimBackend::SimBackend(const SimProfile& profile, Clock& clock) {
+  for (const SimDriveProfile& drive : profile.drives) drives_.push_back(std::make_unique<SimulatedDrive>(drive, clock));
+}
+
+std::vector<BackendDrive> SimBackend::Enumerate() {
+  std::vector<BackendDrive> list;
+  for (std::size_t i = 0; i < drives_.size(); ++i) {
+    const auto inquiry = drives_[i]->InquiryData();
+    BackendDrive entry;
+    entry.devicePath = "sim:" + std::to_string(i);
+    entry.identification.assign(inquiry.begin() + 8, inquiry.begin() + 32);
+    entry.revision.assign(inquiry.begin() + 32, inquiry.begin() + 36);
+    list.push_back(std::move(entry));
+  }
+  return list;
+}
+
+void SimBackend::Select(int index) { selected_ = index; }
+
+TransportStatus SimBackend::Execute(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
+                                    SenseData& sense) {
+  if (selected_ < 0 || selected_ >= DriveCount()) {
+    sense.fill(0);
+    return kStatusTransportError;
+  }
+  return drives_[static_cast<std::size_t>(selected_)]->Execute(cdb, buffer, length, direction, sense);
+}
+
+SimProfile BuiltInDemoProfile(bool virtualClock) {
+  SimProfile profile;
+  profile.virtualClock = virtualClock;
+  SimDriveProfile first;
+  first.product = "KZR-3350P2";
+  first.revision = "1.00";
+  first.hardwareId = "A1";
+  first.dateCode = "061201";
+  first.capabilities = (1u << 11) | (1u << 13);
+  SimDriveProfile second;
+  second.product = "KZW-5520";
+  second.revision = "2.10";
+  second.hardwareId = "B2";
+  second.dateCode = "050930";
+  profile.drives = {first, second};
+  return profile;
+}
+
+SimProfileResult LoadSimProfile(const std::string& selector) {
+  SimProfileResult result;
+  if (selector.empty() || selector == "1" || selector == "fast") {
+    result.virtualClock = selector == "fast";
+    result.profile = std::make_shared<const SimProfile>(BuiltInDemoProfile(result.virtualClock));
+    return result;
+  }
+  std::ifstream file(selector, std::ios::binary);
+  if (!file) {
+    result.error = "cannot read simulation profile '" + selector + "'";
+    return result;
+  }
+  std::ostringstream text;
+  text << file.rdbuf();
+  const SimProfileResult parsed = ParseSimProfile(text.str());
+  if (!parsed.profile) {
+    result.error = selector + ": " + parsed.error;
+    return result;
+  }
+  SimProfile profile = *parsed.profile;
+  const std::filesystem::path base = std::filesystem::path(selector).parent_path();
+  for (SimDriveProfile& drive : profile.drives) {
+    if (drive.firmwarePath.empty()) continue;
+    const std::filesystem::path path = base / drive.firmwarePath;  // an absolute path replaces the base
+    std::string error;
+    if (!LoadSimFirmwareFile(path.string(), drive.flashSize, drive, error)) {
+      result.error = selector + ": line " + std::to_string(drive.firmwareLine) + ": " + error;
+      return result;
+    }
+  }
+  result.virtualClock = profile.virtualClock;
+  result.profile = std::make_shared<const SimProfile>(std::move(profile));
+  return result;
+}
+
+std::unique_ptr<TransportBackend> MakeSimBackend(std::shared_ptr<const SimProfile> profile, Clock& clock) {
+  if (!profile) return nullptr;
+  return std::make_unique<SimBackend>(*profile, clock);
+}
+
+}  // namespace ofs

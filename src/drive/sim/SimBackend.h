@@ -1,0 +1,31 @@
+#pragma once
+// The simulated drives as a transport back end; tests reach each drive's state.
+#include <memory>
+#include <vector>
+
+#include "drive/Clock.h"
+#include "drive/TransportBackend.h"
+#include "drive/sim/SimProfile.h"
+#include "drive/sim/SimulatedDrive.h"
+
+namespace ofs {
+
+class SimBackend : public TransportBackend {
+ public:
+  SimBackend(const SimProfile& profile, Clock& clock);
+
+  std::vector<BackendDrive> Enumerate() override;
+  void Select(int index) override;
+  TransportStatus Execute(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
+                          SenseData& sense) override;
+
+  int DriveCount() const { return static_cast<int>(drives_.size()); }
+  // index must be below DriveCount().
+  SimulatedDrive& Drive(int index) { return *drives_.at(static_cast<std::size_t>(index)); }
+
+ private:
+  std::vector<std::unique_ptr<SimulatedDrive>> drives_;
+  int selected_ = 0;
+};
+
+}  // namespace ofs

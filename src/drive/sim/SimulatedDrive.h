@@ -1,0 +1,119 @@
+#pragma once
+// One simulated drive: answers CDBs as a drive's firmware would, keeps its tray,
+// medium, lock, download area, flash, boot state and checksum, and programs its
+// flash over the time of the Clock it was given.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "drive/Clock.h"
+#include "drive/TransportBackend.h"
+#include "drive/sim/SimCommand.h"
+#include "drive/sim/SimProfile.h"
+#include "drive/sim/SimProgrammer.h"
+
+namespace ofs {
+
+class SimulatedDrive {
+ public:
+  SimulatedDrive(const SimDriveProfile& profile, Clock& clock);
+  SimulatedDrive(const SimulatedDrive&) = delete;
+  SimulatedDrive& operator=(const SimulatedDrive&) = delete;
+
+  TransportStatus Execute(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
+                          SenseData& sense);
+
+  // State, as the drive's firmware sees it.
+  const std::vector<uint8_t>& Flash() const { return flash_; }
+  bool MediumRemovalPrevented() const { return prevented_; }
+  bool TrayOpen() const { return trayOpen_; }
+  bool MediumPresent() const { return mediumPresent_; }
+  bool InBootCode() const { return inBootCode_; }
+  // Brings programming up to the clock's time; true while the drive still programs.
+  bool Programming();
+  std::optional<uint16_t> ExpectedChecksum() const { return expectedChecksum_; }  // last one set by the host
+  uint16_t ReportedChecksum() const;
+  std::array<uint8_t, 96> InquiryData();
+
+  // Every CDB received, in order, and counts by kind and by opcode.
+  const std::vector<std::array<uint8_t, 12>>& CommandLog() const { return log_; }
+  int CommandCount(SimCommand command) const { return byKind_[static_cast<std::size_t>(command)]; }
+  int OpcodeCount(uint8_t opcode) const { return byOpcode_[opcode]; }
+
+  // The drive's settings and faults; changes apply from the next command on.
+  SimDriveProfile& Settings() { return settings_; }
+  void AddFailure(const SimFailure& failure);
+  void SetTrayOpen(bool open) { trayOpen_ = open; }
+  void SetMediumPresent(bool present) { mediumPresent_ = present; }
+
+ private:
+  struct Reply {
+    TransportStatus status = kStatusGood;
+    SenseData sense{};
+  };
+  struct Command {
+    const uint8_t* cdb;
+    uint8_t* buffer;
+    uint32_t length;
+    uint8_t direction;
+  };
+
+  Reply Dispatch(SimCommand kind, const Command& c);
+  bool InjectedFailure(const uint8_t* cdb, SimCommand kind, Reply& reply);
+  // The condition TEST UNIT READY and REQUEST SENSE report; consumes a unit attention.
+  SenseData Condition();
+  SenseData FinishedSense() const;
+  void OnCommit(const SimProgramRun& run);
+  const std::vector<std::size_t>& Templates();
+
+  // Standard commands.
+  Reply TestUnitReady();
+  Reply RequestSense(const Command& c);
+  Reply Inquiry(const Command& c);
+  Reply LoadTray();
+  Reply EjectTray();
+  Reply EventStatus(const Command& c);
+  // Vendor queries.
+  Reply IdentityQuery(const Command& c);
+  Reply CapabilityQuery(const Command& c);
+  Reply ChecksumRead(const Command& c);
+  Reply ChecksumSet(const Command& c);
+  Reply ReadRom(const Command& c);
+  Reply KernelInfo(const Command& c);
+  // Flash protocol.
+  Reply FlashData(const Command& c);
+  Reply FlashCommit(const Command& c);
+  Reply BlockSum(const Command& c);
+  Reply FirmwareBlock(const Command& c);
+  Reply WriteBuffer(const Command& c);
+  Reply SaveBanks(const Command& c);
+  Reply DownloadMode(const Command& c);
+  Reply Refuse(const SimSense& sense);  // ends the download session too
+  void NewSession();
+  void StartProgramming(bool kernel);
+
+  SimDriveProfile settings_;
+  Clock& clock_;
+  std::vector<uint8_t> flash_;
+  SimProgrammer programmer_;
+  SimProgress progress_;
+  std::optional<std::vector<std::size_t>> templates_;  // cached until the flash changes
+  bool trayOpen_;
+  bool mediumPresent_;
+  bool prevented_ = false;
+  bool inBootCode_ = false;
+  bool awaitingFinish_ = false;  // kernel programming ended, host not yet told
+  int finishedBank_ = 0;
+  bool unitAttention_ = false;   // the drive restarted after programming
+  bool halfBankSession_ = false;
+  int blocksReceived_ = 0;
+  std::optional<uint16_t> expectedChecksum_;
+  std::vector<int> failureUses_;
+  std::vector<std::array<uint8_t, 12>> log_;
+  std::array<int, kSimCommandCount> byKind_{};
+  std::array<int, 256> byOpcode_{};
+};
+
+}  // namespace ofs

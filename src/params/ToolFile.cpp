@@ -1,0 +1,120 @@
+// Whole-file helpers of the Tool unit. Writes go to a private file beside the
+// target that is renamed over it only when every byte reached the disk, so a
+// failed write never leaves a truncated file under the user's name.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "params/Tool.h"
+
+namespace ofs {
+
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Closes now so that a failing close can be reported.
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, const uint8_t* bytes, std::size_t length) {
+  while (length > 0) {
+    const ssize_t written = ::write(fd, bytes, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    length -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A new file beside `path` that nobody else can have opened (O_EXCL); the
+// mode follows the umask like any file the program creates.
+Fd CreateSiblingTemp(const std::string& path, std::string& tempPath) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tempPath = DirectoryOf(path) + "/.ofsflash-" + std::to_string(::getpid()) + "-" +
+               std::to_string(counter.fetch_add(1)) + ".tmp";
+    Fd fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.valid() || errno != EEXIST) return fd;
+  }
+  return Fd(-1);
+}
+
+// An existing file is removed first; one that cannot be opened for reading
+// and writing is not ours to replace.
+bool RemoveExisting(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return true;
+  Fd probe(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+  if (!probe.valid()) return false;
+  probe.Close();
+  return ::unlink(path.c_str()) == 0;
+}
+
+}  // namespace
+
+bool WriteFileBinary(const std::string& path, const uint8_t* bytes, std::size_t length) {
+  if (!RemoveExisting(path)) return false;
+  std::string tempPath;
+  Fd fd = CreateSiblingTemp(path, tempPath);
+  if (!fd.valid()) return false;
+  const bool written = WriteAll(fd.get(), bytes, length) && ::fsync(fd.get()) == 0;
+  const bool closed = fd.Close();
+  if (written && closed && std::rename(tempPath.c_str(), path.c_str()) == 0) return true;
+  ::unlink(tempPath.c_str());
+  return false;
+}
+
+uint32_t GetFileLength(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info {};
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+  // A length that does not fit the 32-bit result would be reported wrapped
+  // around and the file read short; such a file is no firmware, so say 0.
+  if (static_cast<uint64_t>(info.st_size) > UINT32_MAX) return 0;
+  return static_cast<uint32_t>(info.st_size);
+}
+
+bool ReadFileBinary(const std::string& path, uint32_t count, uint8_t* destination) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return false;
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::read(fd.get(), destination + done, count - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;  // unlike a short file, a read error is no success
+    if (got == 0) break;        // a short file is not reported
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+}  // namespace ofs

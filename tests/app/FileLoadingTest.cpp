@@ -1,0 +1,131 @@
+// The load button: every message of the loader, zip archives, and the private
+// temporary file that must be gone after every path.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "app/AppHarness.h"
+#include "app/ZipArchive.h"
+
+namespace ofs::test {
+namespace {
+
+class FileLoading : public ::testing::Test {
+ protected:
+  void SetUp() override { h.Form().FormCreate(); }
+  // Loads and returns the boxes the load showed.
+  std::vector<std::string> Load(const std::string& path) {
+    const std::size_t before = h.view.boxes.size();
+    h.Form().LoadFirmwareFile(path);
+    std::vector<std::string> texts;
+    for (std::size_t i = before; i < h.view.boxes.size(); ++i) {
+      EXPECT_EQ(h.view.boxes[i].caption, "Error");
+      texts.push_back(h.view.boxes[i].text);
+    }
+    EXPECT_TRUE(h.LeftoverTemporaryFiles().empty());
+    return texts;
+  }
+  std::string Drive0File() { return h.WriteFile("drive0.ofs", MakeImage(Drive0Template()).container); }
+  using Texts = std::vector<std::string>;
+  AppHarness h;
+};
+
+TEST_F(FileLoading, TheButtonOpensTheDialogWithItsFilterAndCancelDoesNothing) {
+  h.Form().BitBtn1Click();
+  EXPECT_EQ(h.view.lastFilter, "OFS file(*.ofs)|*.ofs|All File (*.*)|*.*");
+  EXPECT_TRUE(h.view.boxes.empty());
+  h.view.openFiles.push_back(Drive0File());
+  h.Form().BitBtn1Click();
+  EXPECT_TRUE(h.view.IsEnabled(Control::BitBtn2));
+}
+
+TEST_F(FileLoading, MissingOrEmptyFileKeepsStartAsItWas) {
+  EXPECT_EQ(Load(Drive0File()), Texts{});
+  EXPECT_EQ(Load(h.dir + "/missing.ofs"), Texts{"Get OFS File Length Fail !"});
+  EXPECT_EQ(Load(h.WriteFile("empty.ofs", {})), Texts{"Get OFS File Length Fail !"});
+  EXPECT_TRUE(h.view.IsEnabled(Control::BitBtn2));
+}
+
+TEST_F(FileLoading, NeitherContainerNorZipIsNotValid) {
+  EXPECT_EQ(Load(h.WriteFile("text.ofs", {'h', 'e', 'l', 'l', 'o'})), Texts{"Not Valid OFS !"});
+  EXPECT_EQ(Load(h.WriteZip("empty.zip", {})), Texts{"Not Valid OFS !"});
+  // A Philips image given directly does not start with "OR" and is no zip archive.
+  EXPECT_EQ(Load(h.WriteFile("philips.bin", MakePhilipsFile(2 * 16384))), Texts{"Not Valid OFS !"});
+}
+
+TEST_F(FileLoading, ZipWithTwoMembersLoadsTheSecond) {
+  const std::string first = h.WriteFile("a.ofs", MakeImage(Drive1Template()).container);
+  const std::string second = Drive0File();
+  EXPECT_EQ(Load(h.WriteZip("two.zip", {first, second})), Texts{});
+  EXPECT_EQ(h.view.edit1, "ORVA    KZR-3350P2       1.02 061201");
+  EXPECT_TRUE(h.view.IsEnabled(Control::BitBtn2));
+}
+
+TEST_F(FileLoading, ZipWhoseLastMemberIsEmptyCannotBeLoaded) {
+  const std::string empty = h.WriteFile("empty.ofs", {});
+  EXPECT_EQ(Load(h.WriteZip("last-empty.zip", {Drive0File(), empty})), Texts{"GetFileLength Error!"});
+  EXPECT_FALSE(h.view.IsEnabled(Control::BitBtn2));
+}
+
+TEST_F(FileLoading, ContainerWithoutImageSizeIsAnOfsLengthError) {
+  EXPECT_EQ(Load(h.WriteFile("short.ofs", {'O', 'R', 'V', 'A'})), Texts{"GetOFSLength Error!"});
+  EXPECT_FALSE(h.view.IsEnabled(Control::BitBtn2));
+}
+
+TEST_F(FileLoading, ImageThatFailsToParseEndsTheLoadWithoutDiscovery) {
+  EXPECT_EQ(Load(Drive0File()), Texts{});
+  const std::vector<uint8_t> container = MakeImage(Drive1Template()).container;
+  const std::vector<uint8_t> truncated(container.begin(), container.begin() + container.size() / 2);
+  const std::vector<std::string> drivesBefore = h.view.drives;
+  const std::size_t commandsBefore = h.Drive(1).CommandLog().size();
+  EXPECT_EQ(Load(h.WriteFile("truncated.ofs", truncated)), Texts{"Not Valid OFS !"});
+  EXPECT_EQ(h.Form().imageBuffer, nullptr);
+  EXPECT_FALSE(h.view.IsEnabled(Control::BitBtn2));
+  EXPECT_EQ(h.view.drives, drivesBefore);
+  EXPECT_EQ(h.Drive(1).CommandLog().size(), commandsBefore);
+}
+
+TEST_F(FileLoading, PhilipsImageInsideAZipListsEveryDriveAndOfsAfterItClearsTheFlag) {
+  const std::string philips = h.WriteFile("philips.bin", MakePhilipsFile(2 * 16384));
+  EXPECT_EQ(Load(h.WriteZip("philips.zip", {philips})), Texts{});
+  EXPECT_TRUE(h.Form().philipsImage);
+  EXPECT_EQ(h.Form().imageLength, 2u * 16384);  // the file less its name and trailer
+  EXPECT_EQ(h.view.edit1, "ORVA    KZD-7740B");
+  EXPECT_EQ(h.Form().driveList, (std::vector<EDriveIndex>{0, 1}));
+
+  h.Form().modelNameTest = true;
+  EXPECT_EQ(Load(Drive0File()), Texts{});
+  EXPECT_FALSE(h.Form().philipsImage);
+  EXPECT_EQ(h.Form().driveList, (std::vector<EDriveIndex>{0}));
+}
+
+TEST(ZipArchive, MemberAboveTheLimitIsNotExtracted) {
+  AppHarness h;
+  const std::string member = h.WriteFile("big.ofs", std::vector<uint8_t>(4096, 'O'));
+  const std::string archive = h.WriteZip("big.zip", {member});
+  {
+    ZipArchive zip(archive);
+    ASSERT_EQ(zip.MemberCount(), 1u);
+    std::optional<TemporaryFile> file = TemporaryFile::Create();
+    ASSERT_TRUE(file);
+    EXPECT_FALSE(zip.ExtractEachInto(*file, 4095));
+  }
+  ZipArchive zip(archive);
+  std::optional<TemporaryFile> file = TemporaryFile::Create();
+  EXPECT_TRUE(zip.ExtractEachInto(*file, 4096));
+}
+
+TEST(ZipArchive, DamagedMemberIsNotExtracted) {
+  AppHarness h;
+  std::vector<uint8_t> data(20000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13);
+  const std::string archive = h.WriteZip("ok.zip", {h.WriteFile("m.ofs", data)});
+  std::vector<uint8_t> bytes(GetFileLength(archive));
+  ReadFileBinary(archive, static_cast<uint32_t>(bytes.size()), bytes.data());
+  bytes[60] ^= 0xFF;  // inside the compressed data of the only member
+  EXPECT_FALSE(ExtractLastZipMember(h.WriteFile("damaged.zip", bytes)));
+  EXPECT_TRUE(h.LeftoverTemporaryFiles().empty());
+}
+
+}  // namespace
+}  // namespace ofs::test

@@ -1,0 +1,97 @@
+// The Esc key ends a ready wait only when a person at a terminal presses it.
+#include <fcntl.h>
+#include <poll.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "DriveFixture.h"
+#include "drive/ConsoleEscape.h"
+#include "drive/Winfunc.h"
+
+namespace ofs::test {
+namespace {
+
+// A pseudo terminal in raw mode, so a key reaches the reader without Enter.
+class Terminal {
+ public:
+  Terminal() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
+    termios mode{};
+    if (slave_ >= 0 && tcgetattr(slave_, &mode) == 0) {
+      cfmakeraw(&mode);
+      tcsetattr(slave_, TCSANOW, &mode);
+    }
+  }
+  ~Terminal() {
+    if (slave_ >= 0) close(slave_);
+    if (master_ >= 0) close(master_);
+  }
+  bool Ready() const { return slave_ >= 0; }
+  void Press(const char* keys) { ASSERT_GT(write(master_, keys, std::strlen(keys)), 0); }
+  // The terminal side reports input only once it arrived; wait for it without sleeping.
+  void AwaitInput() const {
+    pollfd request{slave_, POLLIN, 0};
+    poll(&request, 1, 1000);
+  }
+  int reader() const { return slave_; }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+};
+
+TEST(ConsoleEscape, OnlyEscOnATerminalCounts) {
+  Terminal terminal;
+  if (!terminal.Ready()) GTEST_SKIP() << "no pseudo terminals here";
+  EXPECT_FALSE(EscapeKeyWaiting(terminal.reader()));  // nothing typed: no wait either
+  terminal.Press("a\x1b");
+  terminal.AwaitInput();
+  EXPECT_FALSE(EscapeKeyWaiting(terminal.reader()));
+  EXPECT_TRUE(EscapeKeyWaiting(terminal.reader()));
+}
+
+TEST(ConsoleEscape, PipesAndClosedDescriptorsAreNoConsole) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  ASSERT_EQ(write(ends[1], "\x1b", 1), 1);
+  EXPECT_FALSE(EscapeKeyWaiting(ends[0]));
+  char left = 0;
+  EXPECT_EQ(read(ends[0], &left, 1), 1);  // the byte was not taken
+  close(ends[0]);
+  close(ends[1]);
+  EXPECT_FALSE(EscapeKeyWaiting(ends[0]));
+}
+
+TEST(ConsoleEscapeDeathTest, EscDuringTheReadyWaitAllowsRemovalAndExits) {
+  const std::string trace =
+      (std::filesystem::temp_directory_path() / ("ofs-esc-" + std::to_string(getpid()))).string();
+  Terminal terminal;
+  if (!terminal.Ready()) GTEST_SKIP() << "no pseudo terminals here";
+  terminal.Press("\x1b");
+  terminal.AwaitInput();
+  EXPECT_EXIT(
+      {
+        dup2(terminal.reader(), STDIN_FILENO);
+        DriveRig rig(1, CommandTrace::Open(trace));
+        rig.AnswerCheckCondition(0x02, 0x04, 0x00);
+        WaitDriveReady(*rig.atapi, 0, 120);
+        std::_Exit(3);
+      },
+      ::testing::ExitedWithCode(0), "");
+  std::ifstream in(trace);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, 27));
+  std::filesystem::remove(trace);
+  EXPECT_EQ(lines, (std::vector<std::string>{"0 000000000000000000000000 ", "0 1e0000000000000000000000 "}));
+}
+
+}  // namespace
+}  // namespace ofs::test

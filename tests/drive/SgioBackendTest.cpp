@@ -1,0 +1,272 @@
+// The SG_IO back end against a fake system-call layer and a fake sysfs tree.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+
+#include "drive/sgio/SgioBackend.h"
+#include "drive/sgio/SysfsScan.h"
+#include "support/RecordingBackend.h"
+
+namespace ofs::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct SgCall {
+  int fd = -1;
+  sg_io_hdr_t header{};
+  std::array<uint8_t, 12> cdb{};
+};
+
+class FakeSgSystem : public SgSystem {
+ public:
+  using Answer = std::function<int(int fd, sg_io_hdr_t&)>;
+
+  int Open(const std::string& path, int flags) override {
+    opens.push_back({path, flags});
+    const auto it = nodes.find(path);
+    return it == nodes.end() ? -1 : it->second;
+  }
+  void Close(int fd) override { closed->push_back(fd); }
+  int SgIo(int fd, sg_io_hdr_t& request) override {
+    SgCall call{fd, request, {}};
+    std::copy(request.cmdp, request.cmdp + 12, call.cdb.begin());
+    calls.push_back(call);
+    return answer ? answer(fd, request) : 0;
+  }
+  bool HasRawIoCapability() override { return rawIo; }
+
+  std::map<std::string, int> nodes;  // path -> descriptor the open returns
+  Answer answer;
+  bool rawIo = false;
+  std::vector<std::pair<std::string, int>> opens;
+  std::shared_ptr<std::vector<int>> closed = std::make_shared<std::vector<int>>();  // outlives the fake
+  std::vector<SgCall> calls;
+};
+
+// A sysfs tree in a private temporary folder.
+class FakeSysfs {
+ public:
+  FakeSysfs() : root_(fs::temp_directory_path() / ("ofs-sysfs-" + std::to_string(getpid()) + "-" + Unique())) {}
+  ~FakeSysfs() { fs::remove_all(root_); }
+  void Add(const std::string& address, int type, const std::string& sg, const std::string& sr) {
+    const fs::path device = root_ / "class/scsi_device" / address / "device";
+    fs::create_directories(device);
+    std::ofstream(device / "type") << type << "\n";
+    if (!sg.empty()) fs::create_directories(device / "scsi_generic" / sg);
+    if (!sr.empty()) fs::create_directories(device / "block" / sr);
+  }
+  std::string root() const { return root_.string(); }
+
+ private:
+  static std::string Unique() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+  fs::path root_;
+};
+
+void PutInquiry(sg_io_hdr_t& request, const std::string& identification, const std::string& revision) {
+  auto* reply = static_cast<uint8_t*>(request.dxferp);
+  std::copy(identification.begin(), identification.end(), reply + 8);
+  std::copy(revision.begin(), revision.end(), reply + 32);
+}
+
+TEST(SysfsScan, FindsCdDrivesInAddressOrder) {
+  FakeSysfs sysfs;
+  sysfs.Add("10:0:0:0", 5, "", "sr2");
+  sysfs.Add("1:0:0:0", 5, "sg2", "sr1");
+  sysfs.Add("0:0:0:0", 0, "sg0", "sda");
+  sysfs.Add("0:0:1:0", 5, "sg1", "sr0");
+  sysfs.Add("2:0:0:0", 5, "sg4", "");
+  sysfs.Add("host3", 5, "sg9", "sr9");
+  const std::vector<ScsiCdDevice> found = FindScsiCdDevices(sysfs.root());
+  ASSERT_EQ(found.size(), 4u);
+  const std::vector<std::array<std::string, 3>> expected = {
+      {"0:0:1:0", "sg1", "sr0"}, {"1:0:0:0", "sg2", "sr1"}, {"2:0:0:0", "sg4", ""}, {"10:0:0:0", "", "sr2"}};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(found[i].address, expected[i][0]);
+    EXPECT_EQ(found[i].sgName, expected[i][1]);
+    EXPECT_EQ(found[i].srName, expected[i][2]);
+  }
+  EXPECT_TRUE(FindScsiCdDevices(sysfs.root() + "/missing").empty());
+}
+
+class Sgio : public ::testing::Test {
+ protected:
+  Sgio() {
+    auto fake = std::make_unique<FakeSgSystem>();
+    system = fake.get();
+    backend = std::make_unique<SgioBackend>(std::move(fake), SgioPaths{sysfs.root(), "/devroot"});
+  }
+  // One drive reachable at /devroot/sg1 as descriptor 7, selected.
+  void OneDrive() {
+    sysfs.Add("0:0:0:0", 5, "sg1", "sr0");
+    system->nodes["/devroot/sg1"] = 7;
+    ASSERT_EQ(backend->Enumerate().size(), 1u);
+    backend->Select(0);
+    system->calls.clear();
+  }
+
+  FakeSysfs sysfs;
+  FakeSgSystem* system = nullptr;
+  std::unique_ptr<SgioBackend> backend;
+};
+
+TEST_F(Sgio, EnumeratesOpenableDrivesPreferringTheSgNode) {
+  sysfs.Add("0:0:0:0", 5, "sg0", "sr0");  // sg usable
+  sysfs.Add("0:0:1:0", 5, "sg1", "sr1");  // sg refused, sr usable
+  sysfs.Add("0:0:2:0", 5, "", "sr2");     // no sg node
+  sysfs.Add("0:0:3:0", 5, "sg3", "sr3");  // nothing opens: skipped
+  system->nodes = {{"/devroot/sg0", 10}, {"/devroot/sr1", 11}, {"/devroot/sr2", 12}};
+  system->rawIo = false;
+  system->answer = [](int fd, sg_io_hdr_t& request) {
+    PutInquiry(request, "VENDOR" + std::to_string(fd) + "PRODUCT", "1.0" + std::to_string(fd - 10));
+    return 0;
+  };
+  const std::vector<BackendDrive> drives = backend->Enumerate();
+  ASSERT_EQ(drives.size(), 3u);
+  EXPECT_EQ(drives[0].devicePath, "/devroot/sg0");
+  EXPECT_TRUE(drives[0].flashCommandsAllowed);
+  EXPECT_EQ(drives[0].identification, "VENDOR10PRODUCT");
+  EXPECT_EQ(drives[0].revision, "1.00");
+  EXPECT_EQ(drives[1].devicePath, "/devroot/sr1");
+  EXPECT_FALSE(drives[1].flashCommandsAllowed);
+  EXPECT_EQ(drives[2].devicePath, "/devroot/sr2");
+  EXPECT_EQ(drives[2].revision, "1.02");
+  for (const auto& [path, flags] : system->opens) EXPECT_EQ(flags, O_RDWR | O_NONBLOCK) << path;
+  // One 36-byte INQUIRY per drive, on that drive's descriptor.
+  ASSERT_EQ(system->calls.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(system->calls[i].fd, 10 + i);
+    EXPECT_EQ(CdbHex(system->calls[i].cdb), "120000002400000000000000");
+    EXPECT_EQ(system->calls[i].header.dxfer_len, 36u);
+  }
+}
+
+TEST_F(Sgio, RawIoMakesAnSrNodeFlashable) {
+  sysfs.Add("0:0:0:0", 5, "", "sr0");
+  system->nodes = {{"/devroot/sr0", 5}};
+  system->rawIo = true;
+  const std::vector<BackendDrive> drives = backend->Enumerate();
+  ASSERT_EQ(drives.size(), 1u);
+  EXPECT_TRUE(drives[0].flashCommandsAllowed);
+}
+
+TEST_F(Sgio, BuildsOneRequestPerCommand) {
+  OneDrive();
+  const uint8_t cdb[12] = {0x3B, 0x06, 0, 1, 2, 3, 0, 0x10, 0, 0, 0, 0xEE};
+  std::vector<uint8_t> data(4096);
+  SenseData sense{};
+  struct Case {
+    uint8_t direction;
+    uint32_t length;
+    uint8_t* buffer;
+    int sgDirection;
+  };
+  const Case cases[] = {{kDirOut, 4096, data.data(), SG_DXFER_TO_DEV},
+                        {kDirIn, 4096, data.data(), SG_DXFER_FROM_DEV},
+                        {kDirNone, 0, nullptr, SG_DXFER_NONE},
+                        {kDirIn, 0, data.data(), SG_DXFER_NONE},
+                        {kDirIn, 16, nullptr, SG_DXFER_NONE}};
+  for (const Case& c : cases) {
+    system->calls.clear();
+    EXPECT_EQ(backend->Execute(cdb, c.buffer, c.length, c.direction, sense), kStatusGood);
+    ASSERT_EQ(system->calls.size(), 1u);
+    const SgCall& call = system->calls[0];
+    EXPECT_EQ(call.fd, 7);
+    EXPECT_EQ(call.header.interface_id, 'S');
+    EXPECT_EQ(call.header.cmd_len, 12);
+    EXPECT_EQ(CdbHex(call.cdb), "3b060001020300100000" "00ee");
+    EXPECT_EQ(call.header.dxfer_direction, c.sgDirection);
+    const bool moves = c.sgDirection != SG_DXFER_NONE;
+    EXPECT_EQ(call.header.dxfer_len, moves ? c.length : 0u);
+    EXPECT_EQ(call.header.dxferp, moves ? c.buffer : nullptr);
+    EXPECT_EQ(call.header.timeout, 20000u);
+    EXPECT_EQ(call.header.mx_sb_len, 32);
+    EXPECT_NE(call.header.sbp, nullptr);
+  }
+}
+
+struct StatusCase {
+  int ioctlResult;
+  unsigned short host, driver;
+  unsigned char status, masked;
+  TransportStatus expected;
+};
+
+TEST_F(Sgio, MapsTheOutcomeToATransportStatus) {
+  OneDrive();
+  const StatusCase cases[] = {
+      {0, 0, 0, 0, 0, 1},        {-1, 0, 0, 0, 0, 0},       {0, 0x03, 0, 0, 0, 0},      // time-out on the host
+      {0, 0x01, 0, 2, 1, 0},     {0, 0, 0x06, 0, 0, 0},     {0, 0, 0x04, 2, 1, 0},      // driver time-out/error
+      {0, 0, 0x08, 2, 1, 2},     {0, 0, 0x18, 2, 1, 2},     {0, 0, 0x08, 0, 1, 2},      // sense, suggestion bits
+      {0, 0, 0, 0x18, 0x0C, 0x18}, {0, 0, 0, 0x08, 0x04, 8}, {0, 0, 0x08, 0, 0, 1},
+  };
+  const uint8_t cdb[12] = {};
+  for (const StatusCase& c : cases) {
+    system->answer = [&](int, sg_io_hdr_t& request) {
+      request.host_status = c.host;
+      request.driver_status = c.driver;
+      request.status = c.status;
+      request.masked_status = c.masked;
+      return c.ioctlResult;
+    };
+    SenseData sense{};
+    EXPECT_EQ(backend->Execute(cdb, nullptr, 0, kDirNone, sense), c.expected)
+        << c.ioctlResult << " host " << c.host << " driver " << c.driver << " status " << int(c.status);
+  }
+}
+
+TEST_F(Sgio, HandsOnSenseInFixedFormat) {
+  OneDrive();
+  const uint8_t cdb[12] = {};
+  SenseData sense{};
+  system->answer = [](int, sg_io_hdr_t& request) {
+    const uint8_t descriptor[] = {0x72, 0x02, 0x3A, 0x01, 0, 0, 0, 0};
+    std::copy(std::begin(descriptor), std::end(descriptor), request.sbp);
+    request.sb_len_wr = sizeof descriptor;
+    request.status = 2;
+    request.driver_status = 0x08;
+    return 0;
+  };
+  EXPECT_EQ(backend->Execute(cdb, nullptr, 0, kDirNone, sense), kStatusCheckCondition);
+  EXPECT_EQ(sense[0], 0x70);
+  EXPECT_EQ(sense[2], 0x02);
+  EXPECT_EQ(sense[12], 0x3A);
+  EXPECT_EQ(sense[13], 0x01);
+  // A failed request leaves no sense behind, whatever the buffer held.
+  system->answer = [](int, sg_io_hdr_t& request) {
+    request.sbp[0] = 0x70;
+    request.sbp[2] = 0x05;
+    request.sb_len_wr = 18;
+    return -1;
+  };
+  EXPECT_EQ(backend->Execute(cdb, nullptr, 0, kDirNone, sense), kStatusTransportError);
+  EXPECT_EQ(sense, SenseData{});
+}
+
+TEST_F(Sgio, NoSelectedDriveSendsNothing) {
+  const uint8_t cdb[12] = {};
+  SenseData sense{};
+  sense.fill(0xAA);
+  EXPECT_EQ(backend->Execute(cdb, nullptr, 0, kDirNone, sense), kStatusTransportError);
+  EXPECT_EQ(sense, SenseData{});
+  OneDrive();
+  backend->Select(1);
+  EXPECT_EQ(backend->Execute(cdb, nullptr, 0, kDirNone, sense), kStatusTransportError);
+  EXPECT_TRUE(system->calls.empty());
+}
+
+TEST_F(Sgio, ClosesItsNodesWhenDestroyed) {
+  OneDrive();
+  const auto closed = system->closed;
+  EXPECT_TRUE(closed->empty());
+  backend.reset();
+  EXPECT_EQ(*closed, std::vector<int>{7});
+}
+
+}  // namespace
+}  // namespace ofs::test

@@ -1,0 +1,5 @@
+[drive]
+capabilities = none
+checksum = BEEF
+fail = 12
+load_tray = closes

@@ -1,0 +1,3 @@
+#!/bin/sh
+# make-guest-data.sh MKOFS DIR: the firmware containers the guest flashes.
+set -eu

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# run-qemu-checks.sh BUILD_DIR: boots a small Linux guest under QEMU with two
+# emulated IDE ATAPI DVD drives (one holding a disc, one empty) and runs ofstool
+# from BUILD_DIR inside it through the kernel's SG_IO path (sg and sr).
+# Needs qemu-system-x86, busybox-static, cpio and kmod; the kernel comes from the
+# Debian archive and is cached in BUILD_DIR/qemu-kernel.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+build="$(cd "$1" && pwd)"
+ofstool="$build/tools/ofstool"
+mkofs="$build/tools/mkofs"
+qemu="${OFS_QEMU:-qemu-system-x86_64}"
+# Software emulation by default: CI machines need not offer KVM.
+accel="${OFS_QEMU_ACCEL:-tcg}"
+
+for tool in "$qemu" cpio depmod; do
+  command -v "$tool" >/dev/null || { echo "qemu checks: $tool missing" >&2; exit 1; }
+done
+busybox=/bin/busybox
+file -L "$busybox" 2>/dev/null | grep -q "statically linked" || busybox="$(command -v busybox)"
+[ -x "$ofstool" ] && [ -x "$mkofs" ] || { echo "qemu checks: build ofstool and mkofs in $build first" >&2; exit 1; }
+
+"$here/fetch-kernel.sh" "$build/qemu-kernel"
+kernel="$build/qemu-kernel/current"
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+root="$work/root"
+mkdir -p "$root"/{bin,dev,proc,sys,etc,lib/modules,ofs,home/ofsuser}
+
+cp "$busybox" "$root/bin/busybox"
+cp "$kernel"/modules/*.ko "$kernel/modules.load" "$root/lib/modules/"
+cp "$here/guest-init.sh" "$root/init"
+cp "$here/guest-checks.sh" "$root/checks.sh"
+
+# ofstool with its shared libraries and loader at their own paths.
+cp "$ofstool" "$root/ofs/ofstool"
+strip "$root/ofs/ofstool" 2>/dev/null || true
+for lib in $(ldd "$ofstool" | grep -o '/[^ ]*'); do
+  mkdir -p "$root$(dirname "$lib")"
+  cp -L "$lib" "$root$lib"
+done
+
+cat >"$root/etc/passwd" <<'PASSWD'
+root:x:0:0:root:/root:/bin/sh
+ofsuser:x:1000:1000:ofsuser:/home/ofsuser:/bin/sh
+PASSWD
+cat >"$root/etc/group" <<'GROUP'
+root:x:0:
+cdrom:x:24:ofsuser
+ofsuser:x:1000:
+GROUP
+chown 1000:1000 "$root/home/ofsuser"
+
+"$here/make-guest-data.sh" "$mkofs" "$root/ofs"
+
+(cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initrd"
+# The disc: a blank data medium is enough for the drive to report one.
+truncate -s 4M "$work/disc.img"
+
+start=$(date +%s)
+log="$build/qemu-checks.log"
+timeout 150 "$qemu" -machine pc -accel "$accel" -m 384 -nodefaults -no-reboot -display none \
+  -serial stdio -kernel "$kernel/vmlinuz" -initrd "$work/initrd" \
+  -append "console=ttyS0 panic=-1 quiet loglevel=3" \
+  -drive if=none,id=disc,media=cdrom,format=raw,readonly=on,file="$work/disc.img" \
+  -device ide-cd,drive=disc,bus=ide.1,unit=0 \
+  -device ide-cd,bus=ide.1,unit=1 \
+  </dev/null >"$log" 2>&1 || true
+tr -d '\r' <"$log" | grep '^OFSCHECK' || true
+echo "qemu checks: guest ran $(($(date +%s) - start)) s (log: $log)"
+
+tr -d '\r' <"$log" | grep -q '^OFSCHECK END' || { echo "qemu checks: the guest did not finish" >&2; exit 1; }
+if tr -d '\r' <"$log" | grep -q '^OFSCHECK FAIL'; then
+  echo "qemu checks: FAILED" >&2
+  exit 1
+fi
+echo "qemu checks: passed"

@@ -1,0 +1,138 @@
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <thread>
+
+#include "system/LinuxPlatform.h"
+
+namespace ofs {
+namespace {
+
+struct BusCall {
+  std::string destination, path, interface, member;
+  int interactive = -1;
+};
+
+// One-connection stand-in for the system bus: answers the client's Hello and
+// records the first other method call. The test points the client at it with
+// DBUS_SYSTEM_BUS_ADDRESS, so no test can reach the machine's real bus.
+class FakeSystemBus {
+ public:
+  explicit FakeSystemBus(const std::string& socketPath) {
+    listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    listening_ = ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                 ::listen(listenFd_, 1) == 0;
+    server_ = std::thread([this] { Serve(); });
+  }
+  ~FakeSystemBus() {
+    if (server_.joinable()) server_.join();
+    ::close(listenFd_);
+  }
+  // Waits for the server to finish (the client hung up or the safety limit passed).
+  const std::optional<BusCall>& Call() {
+    if (server_.joinable()) server_.join();
+    return call_;
+  }
+  bool listening() const { return listening_; }
+
+ private:
+  void Serve() {
+    constexpr int kSafetyLimitMs = 10000;  // only reached when the code under test never connects
+    pollfd p{listenFd_, POLLIN, 0};
+    if (!listening_ || ::poll(&p, 1, kSafetyLimitMs) <= 0) return;
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    sd_bus* bus = nullptr;
+    sd_id128_t id;
+    if (fd < 0 || sd_bus_new(&bus) < 0 || sd_id128_randomize(&id) < 0 || sd_bus_set_fd(bus, fd, fd) < 0 ||
+        sd_bus_set_server(bus, 1, id) < 0 || sd_bus_add_filter(bus, nullptr, &FakeSystemBus::Filter, this) < 0 ||
+        sd_bus_start(bus) < 0) {
+      sd_bus_flush_close_unref(bus);
+      return;
+    }
+    // Runs until the client disconnects (process fails) or goes quiet.
+    for (;;) {
+      const int r = sd_bus_process(bus, nullptr);
+      if (r < 0) break;
+      if (r == 0 && sd_bus_wait(bus, uint64_t{kSafetyLimitMs} * 1000) <= 0) break;
+    }
+    sd_bus_flush_close_unref(bus);
+  }
+
+  static int Filter(sd_bus_message* m, void* self, sd_bus_error*) {
+    uint8_t type = 0;
+    if (sd_bus_message_get_type(m, &type) < 0 || type != SD_BUS_MESSAGE_METHOD_CALL) return 0;
+    const auto text = [](const char* s) { return std::string(s != nullptr ? s : ""); };
+    if (text(sd_bus_message_get_member(m)) == "Hello") return sd_bus_reply_method_return(m, "s", ":1.1") >= 0 ? 1 : 0;
+    BusCall call{text(sd_bus_message_get_destination(m)), text(sd_bus_message_get_path(m)),
+                 text(sd_bus_message_get_interface(m)), text(sd_bus_message_get_member(m))};
+    sd_bus_message_read(m, "b", &call.interactive);
+    static_cast<FakeSystemBus*>(self)->call_ = call;
+    sd_bus_reply_method_return(m, nullptr);
+    return 1;
+  }
+
+  int listenFd_ = -1;
+  bool listening_ = false;
+  std::optional<BusCall> call_;
+  std::thread server_;
+};
+
+class RestartSystemTest : public testing::Test {
+ protected:
+  RestartSystemTest() {
+    std::string pattern = testing::TempDir() + "ofsbus-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) dir_ = pattern;
+    if (const char* old = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) saved_ = old;
+  }
+  ~RestartSystemTest() override {
+    if (saved_) {
+      ::setenv("DBUS_SYSTEM_BUS_ADDRESS", saved_->c_str(), 1);
+    } else {
+      ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    }
+    std::filesystem::remove_all(dir_);
+  }
+  void UseBus(const std::string& socketPath) {
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + socketPath).c_str(), 1);
+  }
+
+  std::string dir_;
+  std::optional<std::string> saved_;
+};
+
+TEST_F(RestartSystemTest, AsksTheLoginManagerForAnInteractiveReboot) {
+  FakeSystemBus bus(dir_ + "/bus");
+  ASSERT_TRUE(bus.listening());
+  UseBus(dir_ + "/bus");
+  LinuxPlatform platform;
+  platform.RestartSystem();
+  const std::optional<BusCall>& call = bus.Call();
+  ASSERT_TRUE(call);
+  EXPECT_EQ(call->destination, "org.freedesktop.login1");
+  EXPECT_EQ(call->path, "/org/freedesktop/login1");
+  EXPECT_EQ(call->interface, "org.freedesktop.login1.Manager");
+  EXPECT_EQ(call->member, "Reboot");
+  EXPECT_EQ(call->interactive, 1);
+}
+
+TEST_F(RestartSystemTest, DoesNothingWithoutASystemBus) {
+  UseBus(dir_ + "/no-bus-here");
+  LinuxPlatform platform;
+  platform.RestartSystem();  // returns normally
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace ofs

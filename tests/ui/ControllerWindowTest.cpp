@@ -1,0 +1,374 @@
+// The real controller behind the real window, on simulated drives and virtual time:
+// both personalities at start, the menu commands, the drive list, a whole update
+// driven by clicks with the dialogs answered by a script, and the sleep lock.
+#include <poll.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusUnixFileDescriptor>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "app/AppHarness.h"
+#include "app/Mainflash.h"
+#include "app/ui/MainWindow.h"
+#include "drive/sim/SimBackend.h"
+
+using namespace ofs;
+
+namespace {
+
+struct SeenBox {
+  QString caption, text;
+  bool question = false;
+};
+
+// Answers every modal box and file dialog the window opens, from a script.
+class DialogAnswerer : public QObject {
+ public:
+  std::function<bool(const QString& text)> answer = [](const QString&) { return false; };
+  QString openPath, savePath;
+  QList<SeenBox> boxes;
+  std::function<void()> onQuestion;  // runs while a question is on screen
+
+  DialogAnswerer() {
+    connect(&timer_, &QTimer::timeout, this, &DialogAnswerer::Poll);
+    timer_.start(5);
+  }
+
+  QStringList Texts() const {
+    QStringList texts;
+    for (const SeenBox& b : boxes) texts << b.text;
+    return texts;
+  }
+
+ private:
+  void Poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      const bool question = box->button(QMessageBox::Cancel) != nullptr;
+      boxes.append({box->windowTitle(), box->text(), question});
+      if (question && onQuestion) onQuestion();
+      box->done(question && answer(box->text()) ? QMessageBox::Ok
+                                                : (question ? QMessageBox::Cancel : QMessageBox::Ok));
+    } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+      const QString path = dialog->objectName() == QLatin1String("SaveDialog1") ? savePath : openPath;
+      if (path.isEmpty()) {
+        dialog->reject();
+      } else {
+        dialog->selectFile(path);
+        dialog->accept();
+      }
+    }
+  }
+  QTimer timer_;
+};
+
+// Stands in for the login manager on the private session bus.
+class FakeLogin1 : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+ public:
+  QStringList requests;
+  int heldReadEnd = -1;
+  ~FakeLogin1() override {
+    if (heldReadEnd >= 0) close(heldReadEnd);
+  }
+  // Open while the lock holder keeps its end.
+  bool LockOpen() const {
+    pollfd p{heldReadEnd, POLLIN, 0};
+    return heldReadEnd >= 0 && poll(&p, 1, 0) == 0;
+  }
+ public slots:
+  QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why, const QString& mode) {
+    requests << what + "|" + who + "|" + why + "|" + mode;
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    heldReadEnd = fds[0];
+    QDBusUnixFileDescriptor lock(fds[1]);
+    close(fds[1]);
+    return lock;
+  }
+};
+
+// The controller as main() builds it, but on a simulated profile and the test's clock.
+struct WindowHarness {
+  explicit WindowHarness(SimProfile profile = BuiltInDemoProfile(true)) : files(profile) {
+    auto backend = std::make_unique<SimBackend>(profile, clock);
+    atapi = std::make_unique<TAtapiImp>(std::move(backend), clock, true);
+    parameter.push_back(0);  // the built-in text
+  }
+  void Start() {
+    areas.parameter = parameter;
+    for (int i = 0; i < 3; ++i) areas.ofs3[i] = ofs3[i];
+    form = std::make_unique<TMainForm>(AppServices{window, *atapi, platform, settings, areas});
+    window.SetController(form.get());
+    form->FormCreate();
+    window.show();
+  }
+  template <class T>
+  T* Find(const char* name) {
+    return window.findChild<T*>(QString::fromLatin1(name));
+  }
+  QAction* Menu(const char* name) { return Find<QAction>(name); }
+  QStringList Lines() {
+    QStringList lines;
+    auto* list = Find<QListWidget>("ListBox1");
+    for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
+    return lines;
+  }
+  QString Status() { return Find<QLabel>("StatusPanel0")->text(); }
+  // Clicks a button whose handler runs on the worker, and waits until it ends.
+  bool ClickAndWait(const char* button) {
+    QSignalSpy finished(&window, &MainWindow::jobFinished);
+    QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton);
+    return finished.wait(60000);
+  }
+
+  test::AppHarness files;  // only for its files and images
+  VirtualClock clock;
+  std::unique_ptr<TAtapiImp> atapi;
+  test::FakePlatform platform;
+  MemorySettingStore settings;
+  MainWindow window;
+  std::vector<uint8_t> parameter;
+  std::array<std::vector<uint8_t>, 3> ofs3;
+  EmbeddedAreas areas;
+  std::unique_ptr<TMainForm> form;
+};
+
+// Five drives where the image fits drives 0, 2 and 4 only.
+SimProfile FiveDrives() {
+  SimProfile profile = BuiltInDemoProfile(true);
+  const SimDriveProfile fits = profile.drives[0];
+  const SimDriveProfile other = profile.drives[1];
+  profile.drives = {fits, other, fits, other, fits};
+  return profile;
+}
+
+}  // namespace
+
+class ControllerWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void flashUtilityStartsWithEveryDriveAndStartDisabled() {
+    WindowHarness h;
+    h.Start();
+    QVERIFY(!h.window.TerminationRequested());
+    QVERIFY(h.Find<QWidget>("Panel2")->isVisible());
+    QCOMPARE(h.window.centralWidget()->height(), 554);
+    auto* drives = h.Find<QComboBox>("SelDevice");
+    QCOMPARE(drives->count(), 2);
+    QVERIFY(drives->isEnabled());
+    QCOMPARE(drives->currentIndex(), 0);
+    QCOMPARE(h.Status(), drives->itemText(0).left(36));
+    QVERIFY(!h.Find<QPushButton>("BitBtn2")->isEnabled());
+    QVERIFY(h.Find<QPushButton>("BitBtn1")->isEnabled());
+    QVERIFY(!h.Find<QCheckBox>("check_verify")->isChecked());  // off whatever "Verify" says
+    QCOMPARE(h.window.windowTitle(), QString("Orva Flash OFS3 Utility v.5.08.02 2006/07/14"));
+    QCOMPARE(h.Lines().size(), 7);
+    QCOMPARE(h.Lines().first(), QString("Important Notice:"));
+    for (QAction* a : h.window.menuBar()->actions()) QVERIFY2(a->isVisible(), qPrintable(a->objectName()));
+    for (QAction* a : h.window.menuBar()->actions()) QVERIFY2(!a->isChecked(), qPrintable(a->objectName()));
+  }
+
+  void updaterHidesTheFilePanelAndFollowsItsParameters() {
+    WindowHarness h;
+    h.parameter = test::ParameterArea(
+        {{"Updater=0", "Updater=1"}, {"ShowDate=1", "ShowDate=0"}, {"k=0", "k=1"}, {"y=0", "y=1"}, {"h=1", "h=0"},
+         {"p=1", "p=0"}, {"Disable98AutoInsertNotification=1", "Disable98AutoInsertNotification=0"}});
+    h.ofs3[0] = test::MakeImage(test::Drive0Template()).container;
+    h.Start();
+    QVERIFY(!h.window.TerminationRequested());
+    QVERIFY(!h.Find<QWidget>("Panel2")->isVisible());
+    QCOMPARE(h.window.centralWidget()->height(), 554 - 113);
+    QCOMPARE(h.Find<QComboBox>("SelDevice")->count(), 1);
+    QVERIFY(h.Find<QPushButton>("BitBtn2")->isEnabled());
+    QCOMPARE(h.window.windowTitle(), QString("Orva Flash OFS3 Utility v.5.08.02 "));
+    const QStringList hidden = {"Help1", "OutputDefaultParameterFile1", "Disable98MEAutoDetectDrive1"};
+    const QStringList checked = {"OverwriteReservedBlocks1", "IgnoreAskingQuestions1"};
+    for (QAction* a : h.window.menuBar()->actions()) {
+      QCOMPARE(a->isVisible(), !hidden.contains(a->objectName()));
+      QCOMPARE(a->isChecked(), checked.contains(a->objectName()));
+    }
+  }
+
+  void menuTogglesShowTheirMessagesAndKeepTheMark_data() {
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("Silent") << "Silent1" << QStringList{"Silent now", "Not Silent now"};
+    QTest::newRow("Keep Unused Blocks")
+        << "KeepUnusedBlocks1" << QStringList{"Not Erase Unused Blocks now", "Erase Unused Blocks now"};
+    QTest::newRow("Overwrite Reserved Blocks")
+        << "OverwriteReservedBlocks1" << QStringList{"Erase Resrved Blocks now", "Not Erase Reserved Blocks now"};
+  }
+  void menuTogglesShowTheirMessagesAndKeepTheMark() {
+    QFETCH(QString, item);
+    QFETCH(QStringList, texts);
+    WindowHarness h;
+    h.Start();
+    DialogAnswerer answers;
+    QAction* action = h.Menu(qPrintable(item));
+    action->trigger();
+    action->trigger();
+    QCOMPARE(answers.Texts(), texts);
+    for (const SeenBox& b : answers.boxes) QCOMPARE(b.caption, QString("ofsflash"));
+    QVERIFY(!action->isChecked());
+  }
+
+  void itemsWithoutCommandChangeNothing() {
+    WindowHarness h;
+    h.Start();
+    DialogAnswerer answers;
+    const QStringList before = h.Lines();
+    for (const char* name : {"CheckOFSFile1", "CheckOFSBuffer1", "Help1", "VersionInformation1", "EraseFlashROM1",
+                             "OutputParameterBuffer1", "OutputOFSBuffer1", "GetFixDataCheckSum1",
+                             "GetTestParameterFile1", "IgnoreAskingQuestions1", "Disable98MEAutoDetectDrive1"}) {
+      h.Menu(name)->trigger();
+      QVERIFY2(!h.Menu(name)->isChecked(), name);
+    }
+    QTest::qWait(30);  // give the answerer a chance to see a box that should not exist
+    QVERIFY(answers.boxes.isEmpty());
+    QCOMPARE(h.Lines(), before);
+  }
+
+  void outputDefaultParameterFileWritesTheChosenFile() {
+    WindowHarness h;
+    h.Start();
+    DialogAnswerer answers;
+    answers.savePath = QString::fromStdString(h.files.dir + "/default.ini");
+    h.Menu("OutputDefaultParameterFile1")->trigger();
+    QFile written(answers.savePath);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QVERIFY(written.readAll().startsWith("[Main]\r\nUpdater=0\r\n"));
+    QVERIFY(answers.boxes.isEmpty());
+  }
+
+  void driveShowsTheDefaultIndexWithoutDrives() {
+    WindowHarness h;
+    h.Start();
+    DialogAnswerer answers;
+    h.Menu("Drive1")->trigger();
+    QCOMPARE(answers.Texts(), QStringList{"Default Drive Index : -1"});
+  }
+
+  // Load through the window: the open dialog, then discovery on the worker.
+  void driveShowsTheTransportIndexOfTheSelectedLine() {
+    WindowHarness h(FiveDrives());
+    h.Start();
+    DialogAnswerer answers;
+    answers.openPath = QString::fromStdString(
+        h.files.WriteFile("drive0.ofs", test::MakeImage(test::Drive0Template()).container));
+    QVERIFY(h.ClickAndWait("BitBtn1"));
+    auto* drives = h.Find<QComboBox>("SelDevice");
+    QCOMPARE(drives->count(), 3);
+    QVERIFY(h.Find<QPushButton>("BitBtn2")->isEnabled());
+    const QString edit1 = h.Find<QLineEdit>("Edit1")->text();
+    const QString edit2 = h.Find<QLineEdit>("Edit2")->text();
+    QVERIFY(!edit1.isEmpty());
+    QCOMPARE(edit2.size(), 4);
+
+    // Another drive changes the status bar only.
+    drives->setItemText(2, drives->itemText(2) + " (third)");  // tell the lines apart
+    drives->setCurrentIndex(2);
+    emit drives->activated(2);
+    QCOMPARE(h.Status(), drives->itemText(2).left(36));
+    QCOMPARE(h.Find<QLineEdit>("Edit1")->text(), edit1);
+    QCOMPARE(h.Find<QLineEdit>("Edit2")->text(), edit2);
+
+    h.Menu("Drive1")->trigger();
+    QCOMPARE(answers.Texts(), QStringList{"Selected Drive Index : 4"});
+  }
+
+  void cancelledOpenDialogLoadsNothing() {
+    WindowHarness h;
+    h.Start();
+    DialogAnswerer answers;  // no path: the dialog is cancelled
+    QVERIFY(h.ClickAndWait("BitBtn1"));
+    QVERIFY(!h.Find<QPushButton>("BitBtn2")->isEnabled());
+    QCOMPARE(h.Find<QComboBox>("SelDevice")->count(), 2);
+  }
+
+  // Load, switch verification on, Start: the whole sequence on the worker, with the
+  // window disabled and the sleep lock held until it ends.
+  void fullUpdateThroughTheWindow() {
+    WindowHarness h;
+    FakeLogin1 login1;
+    QDBusConnection fakeBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake-login1");
+    const bool haveBus = fakeBus.isConnected() && fakeBus.registerService("org.freedesktop.login1") &&
+                         fakeBus.registerObject("/org/freedesktop/login1", &login1, QDBusConnection::ExportAllSlots);
+    if (haveBus) h.window.SetInhibitBus(QDBusConnection::sessionBus());
+    else h.window.SetInhibitBus(QDBusConnection(QStringLiteral("none")));
+    h.Start();
+    DialogAnswerer answers;
+    answers.openPath =
+        QString::fromStdString(h.files.WriteFile("new.ofs", test::MakeImage(test::Drive0Template("1.02")).container));
+    QVERIFY(h.ClickAndWait("BitBtn1"));
+    QTest::mouseClick(h.Find<QCheckBox>("check_verify"), Qt::LeftButton);
+    QVERIFY(h.form->verify);
+
+    bool disabledDuringQuestion = false;
+    bool lockedDuringQuestion = false;
+    answers.onQuestion = [&] {
+      disabledDuringQuestion = !h.window.centralWidget()->isEnabled() && !h.window.menuBar()->isEnabled();
+      lockedDuringQuestion = login1.LockOpen();
+    };
+    answers.answer = [](const QString&) { return true; };  // restart: yes
+    QVERIFY(h.ClickAndWait("BitBtn2"));
+
+    QCOMPARE(answers.Texts(),
+             QStringList{"After updating, the system must be restarted.\nClick Yes to reboot your system."});
+    QCOMPARE(answers.boxes[0].caption, QString("Check"));
+    QCOMPARE(h.platform.restartRequests, 1);
+    QVERIFY(disabledDuringQuestion);
+    QVERIFY(h.window.centralWidget()->isEnabled());
+    QVERIFY(h.Find<QPushButton>("BitBtn1")->isEnabled());
+    QVERIFY(h.Find<QPushButton>("BitBtn2")->isEnabled());
+    QVERIFY(h.Find<QPushButton>("BitBtn4")->isEnabled());
+    const QStringList lines = h.Lines();
+    QVERIFY2(lines.contains("Flashing finished !"), qPrintable(lines.join('|')));
+    QCOMPARE(lines.last(), QString("All Completed!"));
+    QVERIFY(lines.contains("Verifying will not be executed until the tray is closed"));
+    QCOMPARE(h.Find<QProgressBar>("ProgressBar1")->value(), 0);
+    const QString line = h.Find<QComboBox>("SelDevice")->currentText();
+    QVERIFY2(line.contains(" 1.02 "), qPrintable(line));
+    QCOMPARE(h.Status(), line.left(36));
+
+    if (!haveBus) QSKIP("no session bus: the sleep lock was not exercised");
+    QCOMPARE(login1.requests, QStringList{"sleep:shutdown|ofsflash|Updating drive firmware|block"});
+    QVERIFY(lockedDuringQuestion);
+    QVERIFY(!login1.LockOpen());  // released when the sequence ended
+  }
+
+  void olderDriveFirmwareQuestionCancelledSendsNothing() {
+    WindowHarness h;
+    h.Start();
+    DialogAnswerer answers;
+    answers.openPath =
+        QString::fromStdString(h.files.WriteFile("old.ofs", test::MakeImage(test::Drive0Template("0.90")).container));
+    QVERIFY(h.ClickAndWait("BitBtn1"));
+    QVERIFY(h.ClickAndWait("BitBtn2"));
+    QCOMPARE(answers.Texts(), QStringList{"1.00 is newer than 0.90 !! Update the drive ?"});
+    QCOMPARE(answers.boxes[0].caption, QString("Warning!"));
+    QVERIFY(h.window.centralWidget()->isEnabled());
+    QVERIFY(h.Find<QComboBox>("SelDevice")->currentText().contains(" 1.00 "));
+  }
+};
+
+QTEST_MAIN(ControllerWindowTest)
+#include "ControllerWindowTest.moc"

@@ -1,0 +1,86 @@
+#include "ofstool/ConsoleView.h"
+
+#include <cctype>
+
+#include "app/Mainflash.h"
+
+namespace ofstool {
+namespace {
+
+// With --yes, the third prompt of one tray wait means the disc is still inside:
+// give up instead of looping forever.
+constexpr int kUnattendedTrayPrompts = 2;
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+bool IsRestartQuestion(const std::string& text) { return StartsWith(text, "After updating, the system must be"); }
+
+bool IsTrayPrompt(const std::string& text) {
+  return StartsWith(text, "Please close the tray") || StartsWith(text, "Please remove your disc");
+}
+
+}  // namespace
+
+ConsoleView::ConsoleView(ConsoleOptions options, std::FILE* out, std::FILE* err, std::FILE* in)
+    : options_(options), out_(out), err_(err), in_(in) {}
+
+bool ConsoleView::IsEnabled(ofs::Control control) const {
+  auto it = enabled_.find(control);
+  return it == enabled_.end() || it->second;
+}
+
+void ConsoleView::ClearDrives() {
+  drives_.clear();
+  selected_ = -1;
+}
+
+void ConsoleView::SetDriveText(int item, const std::string& line) {
+  if (item >= 0 && item < static_cast<int>(drives_.size())) drives_[item] = line;
+}
+
+std::string ConsoleView::DriveText(int item) {
+  if (item < 0 || item >= static_cast<int>(drives_.size())) return {};
+  return drives_[item];
+}
+
+void ConsoleView::AddLine(const std::string& line) {
+  trayPromptsInWait_ = 0;
+  std::fprintf(out_, "%s\n", line.c_str());
+  std::fflush(out_);
+}
+
+void ConsoleView::PrintBox(const std::string& caption, const std::string& text) {
+  const bool endsWithNewline = !text.empty() && text.back() == '\n';
+  std::fprintf(err_, "%s: %s%s", caption.c_str(), text.c_str(), endsWithNewline ? "" : "\n");
+  std::fflush(err_);
+}
+
+void ConsoleView::ShowMessage(const std::string& text, const std::string& caption) { PrintBox(caption, text); }
+
+void ConsoleView::ShowPlainMessage(const std::string& text) { PrintBox(ofs::kApplicationTitle, text); }
+
+bool ConsoleView::AskOkCancel(const std::string& text, const std::string& caption) {
+  PrintBox(caption, text);
+  bool answer = false;
+  if (IsRestartQuestion(text)) {
+    answer = options_.reboot;
+  } else if (options_.answers == AnswerPolicy::Yes) {
+    answer = !IsTrayPrompt(text) || ++trayPromptsInWait_ <= kUnattendedTrayPrompts;
+  } else if (options_.answers == AnswerPolicy::Ask) {
+    answer = AskTerminal();
+  }
+  std::fprintf(err_, "-> %s\n", answer ? "OK" : "Cancel");
+  std::fflush(err_);
+  return answer;
+}
+
+bool ConsoleView::AskTerminal() {
+  std::fprintf(err_, "[OK/Cancel]? ");
+  std::fflush(err_);
+  char reply[64] = {};
+  if (in_ == nullptr || std::fgets(reply, sizeof reply, in_) == nullptr) return false;
+  const int first = std::tolower(static_cast<unsigned char>(reply[0]));
+  return first == 'o' || first == 'y';
+}
+
+}  // namespace ofstool

@@ -1,0 +1,76 @@
+#pragma once
+// The window's counterpart on a terminal: message-list lines go to stdout, boxes
+// to stderr as "<caption>: <text>", questions are answered by policy or asked.
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "flash/MainView.h"
+
+namespace ofstool {
+
+enum class AnswerPolicy { Ask, Yes, No };
+
+struct ConsoleOptions {
+  AnswerPolicy answers = AnswerPolicy::Ask;
+  bool reboot = false;  // the restart question is answered OK only then
+};
+
+class ConsoleView : public ofs::MainView {
+ public:
+  ConsoleView(ConsoleOptions options, std::FILE* out, std::FILE* err, std::FILE* in);
+
+  bool IsEnabled(ofs::Control control) const;
+  const std::string& Edit1() const { return edit1_; }
+  const std::string& Edit2() const { return edit2_; }
+
+  void ClearDrives() override;
+  void AddDrive(const std::string& line) override { drives_.push_back(line); }
+  void SetDriveText(int item, const std::string& line) override;
+  int DriveItemCount() override { return static_cast<int>(drives_.size()); }
+  std::string DriveText(int item) override;
+  int SelectedDriveItem() override { return selected_; }
+  void SelectDriveItem(int item) override { selected_ = item; }
+  void SetStatusText(const std::string&) override {}
+  void SetEdit1(const std::string& text) override { edit1_ = text; }
+  void SetEdit2(const std::string& text) override { edit2_ = text; }
+  void AddLine(const std::string& line) override;
+  void PostStatusLine(const std::string& line) override { AddLine(line); }
+  void ClearLines() override {}
+  void DeleteFirstLine() override {}
+  void ClearLineSelection() override {}
+  void SetProgress(int position) override { progress_ = position; }
+  int Progress() override { return progress_; }
+  void SetEnabled(ofs::Control control, bool enabled) override { enabled_[control] = enabled; }
+  void SetVisible(ofs::Control, bool) override {}
+  void SetCaption(const std::string&) override {}
+  void SetVerifyChecked(bool) override {}
+  void SetMenuVisible(ofs::MenuItem, bool) override {}
+  void SetMenuChecked(ofs::MenuItem, bool) override {}
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+  void ShowPlainMessage(const std::string& text) override;
+  bool AskOkCancel(const std::string& text, const std::string& caption) override;
+  std::string AskOpenFile(const std::string&) override { return {}; }
+  std::string AskSaveFile(const std::string&) override { return {}; }
+  void Pump() override {}
+  void RequestTermination() override {}
+  void CloseWindow() override {}
+
+ private:
+  bool AskTerminal();
+  void PrintBox(const std::string& caption, const std::string& text);
+
+  ConsoleOptions options_;
+  std::FILE* out_;
+  std::FILE* err_;
+  std::FILE* in_;
+  std::vector<std::string> drives_;
+  int selected_ = -1;
+  std::string edit1_, edit2_;
+  int progress_ = 0;
+  std::map<ofs::Control, bool> enabled_;
+  int trayPromptsInWait_ = 0;  // a message-list line starts a new wait
+};
+
+}  // namespace ofstool
