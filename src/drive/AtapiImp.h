@@ -6,11 +6,10 @@
 #include <string>
 
 #include "drive/Clock.h"
+#include "drive/CommandTrace.h"  // complete: callers build the defaulted trace argument
 #include "drive/TransportBackend.h"
 
 namespace ofs {
-
-class CommandTrace;
 
 struct AtapiDriveEntry {
   std::string devicePath;

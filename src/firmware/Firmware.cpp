@@ -4,6 +4,10 @@
 #include <cstring>
 #include <optional>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace ofs {
 
 namespace {
@@ -14,7 +18,18 @@ constexpr uint8_t kSecondTemplateFlashType = 7;
 
 uint32_t ByteSum(const uint8_t* data, std::size_t length) {
   uint32_t sum = 0;
-  for (std::size_t i = 0; i < length; ++i) sum += data[i];
+  std::size_t i = 0;
+#ifdef __SSE2__
+  // psadbw adds 16 bytes per instruction; the images are megabytes and summed often.
+  __m128i lanes = _mm_setzero_si128();
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= length; i += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    lanes = _mm_add_epi64(lanes, _mm_sad_epu8(bytes, zero));
+  }
+  sum = static_cast<uint32_t>(_mm_cvtsi128_si64(lanes) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(lanes, lanes)));
+#endif
+  for (; i < length; ++i) sum += data[i];
   return sum;
 }
 

@@ -103,6 +103,6 @@ void ReadParameterBlock(std::span<const uint8_t> textArea, SParameter& out) {
   out = std::move(result);
 }
 
-void WriteDefaultParameterFile(const std::string& path) { WriteLinesToFile(path, defaultParameterText()); }
+bool WriteDefaultParameterFile(const std::string& path) { return WriteLinesToFile(path, defaultParameterText()); }
 
 }  // namespace ofs

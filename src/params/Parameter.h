@@ -58,6 +58,7 @@ const std::vector<std::string>& defaultParameterText();
 // a first byte of 0 selects the built-in text.
 void ReadParameterBlock(std::span<const uint8_t> textArea, SParameter& out);
 
-void WriteDefaultParameterFile(const std::string& path);
+// The menu command ignores the result; ofstool reports it.
+bool WriteDefaultParameterFile(const std::string& path);
 
 }  // namespace ofs

@@ -13,18 +13,26 @@ using Lines = std::vector<std::string>;
 // Splits at CR LF pairs only; a lone CR or LF stays part of its line.
 void SplitLines(const char* text, std::size_t length, Lines& lines);
 
+// Key lookups: after the first "[section]" line, the first line of the whole
+// rest of the text that begins with `key` gives the text after the key and one
+// separator character (empty when the line ends there); numbers convert like strtol.
 int32_t GetIniInt(const Lines& lines, const std::string& section, const std::string& key, int32_t absent);
 bool GetIniBool(const Lines& lines, const std::string& section, const std::string& key, bool absent);
 std::string GetIniString(const Lines& lines, const std::string& section, const std::string& key,
                          const std::string& absent);
+// The lines after the first "[section]" line up to the next line beginning with "[".
 Lines GetIniSection(const Lines& lines, const std::string& section);
 
 // Every line followed by CR LF, the last one included.
 std::string JoinLines(const Lines& lines);
 
 bool WriteLinesToFile(const std::string& path, const Lines& lines);
+// Removes an existing file first; true only when every byte was written and
+// the file closed. A failed write leaves no partial file behind.
 bool WriteFileBinary(const std::string& path, const uint8_t* bytes, std::size_t length);
+// 0 when the file cannot be opened (or is too large for the result).
 uint32_t GetFileLength(const std::string& path);
+// Up to `count` bytes from the start; a short file is no failure, a read error is.
 bool ReadFileBinary(const std::string& path, uint32_t count, uint8_t* destination);
 
 }  // namespace ofs

@@ -44,9 +44,10 @@ TestImage MakeImage(const build::InquiryTemplate& id, uint8_t atapiFlashType, ui
   return image;
 }
 
-std::vector<uint8_t> MakePhilipsFile(uint32_t bodyLength) {
-  std::vector<uint8_t> body(bodyLength);
-  for (uint32_t i = 0; i < bodyLength; ++i) body[i] = static_cast<uint8_t>(i * 7 + 3);
+std::vector<uint8_t> MakePhilipsFile(uint32_t bodyLength, const std::optional<build::InquiryTemplate>& id) {
+  std::vector<build::InquiryTemplate> templates;
+  if (id) templates.push_back(*id);
+  const std::vector<uint8_t> body = build::MakeFlatImage(bodyLength, 5, templates);
   return build::BuildPhilips("Philips test image", body, 0x1234, 0x5678, false);
 }
 

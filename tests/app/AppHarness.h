@@ -30,7 +30,8 @@ struct TestImage {
   std::vector<uint8_t> container;
 };
 TestImage MakeImage(const build::InquiryTemplate& id, uint8_t atapiFlashType = 6, uint32_t seed = 7);
-std::vector<uint8_t> MakePhilipsFile(uint32_t bodyLength);  // as a file holds it
+// As a file holds it; a body with an INQUIRY template answers INQUIRY once flashed.
+std::vector<uint8_t> MakePhilipsFile(uint32_t bodyLength, const std::optional<build::InquiryTemplate>& id = {});
 
 // Parameter text with whole lines of the built-in text replaced, e.g. {"Updater=0", "Updater=1"}.
 std::vector<uint8_t> ParameterArea(const std::vector<std::pair<std::string, std::string>>& replacements,

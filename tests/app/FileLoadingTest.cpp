@@ -6,6 +6,7 @@
 
 #include "app/AppHarness.h"
 #include "app/ZipArchive.h"
+#include "params/Tool.h"
 
 namespace ofs::test {
 namespace {

@@ -123,7 +123,9 @@ TEST(SimDrive, LoadTrayBehaviours) {
     drive.loadTraySense = {0x06, 0x1D, 0x00};
     SimRig rig(drive);
     EXPECT_EQ(LoadTray(*rig.atapi, 0), c.succeeds);
-    if (!c.succeeds) EXPECT_EQ(rig.Sense(), (std::array<uint8_t, 3>{0x06, 0x1D, 0x00}));
+    if (!c.succeeds) {
+      EXPECT_EQ(rig.Sense(), (std::array<uint8_t, 3>{0x06, 0x1D, 0x00}));
+    }
     EXPECT_EQ(rig.drive().TrayOpen(), !c.closes);
   }
 }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "drive/AtapiImp.h"
+#include "drive/CommandTrace.h"
 #include "drive/Winfunc.h"
 #include "drive/sim/SimBackend.h"
 

@@ -245,14 +245,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, KernelHandShake,
                                            HandShakeCase{"SetFails", 0x5678, true, "SET F/W CheckSum Error !\n"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(KernelFlash, OtherCapabilitiesGetNoHandShake) {
-  Image(2);
-  h.drive.capabilities = 0x1FFE & ~(1 << 13);
-  h.drive.checksum = 0x0000;
-  EXPECT_EQ(Run(), std::nullopt);
-  EXPECT_TRUE(h.With(0x5A, 5, 0x0B).empty());
-}
-
 class KernelRefusal : public KernelFlash, public ::testing::WithParamInterface<uint32_t> {};
 
 TEST_P(KernelRefusal, NothingIsSent) {

@@ -138,7 +138,7 @@ TEST_F(Verify, FailedReadStopsAtOnce) {
     f.image = PatternImage(4096);
     f.updaterMode = updater;
     f.drive.failWhen = [](const RecordedCommand& c) -> std::optional<Sense3> {
-      if (c.cdb[5] == 0x11 && c.cdb[7] == 0x02) return Sense3{5, 0x24, 0};
+      if (c.cdb[5] == 0x11 && c.cdb[6] == 0x02) return Sense3{5, 0x24, 0};
       return std::nullopt;
     };
     EXPECT_FALSE(Run());

@@ -53,7 +53,7 @@ ofsuser:x:1000:
 GROUP
 chown 1000:1000 "$root/home/ofsuser"
 
-"$here/make-guest-data.sh" "$mkofs" "$root/ofs"
+sh "$here/make-guest-data.sh" "$mkofs" "$root/ofs"
 
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initrd"
 # The disc: a blank data medium is enough for the drive to report one.

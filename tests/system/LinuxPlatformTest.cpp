@@ -1,61 +1,34 @@
 #include "system/LinuxPlatform.h"
 
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 
 #include "system/InstanceGuard.h"
+#include "system/ScopedEnv.h"
 
 namespace ofs {
 namespace {
 
-// Sets an environment variable for one test and restores it afterwards.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using test::LocalAddress;
+using test::ScopedEnv;
 
 class SingleInstanceTest : public testing::Test {
  protected:
-  SingleInstanceTest() : runtime_(MakeDir()), env_("XDG_RUNTIME_DIR", runtime_) {}
+  SingleInstanceTest() : runtime_(test::MakeTempDir("ofsrun")), env_("XDG_RUNTIME_DIR", runtime_) {}
   ~SingleInstanceTest() override { std::filesystem::remove_all(runtime_); }
-
-  static std::string MakeDir() {
-    std::string pattern = testing::TempDir() + "ofsrun-XXXXXX";
-    return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-  }
 
   // A socket file that nobody listens on, as a killed instance leaves it.
   static void LeaveStaleSocket(const std::string& path) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const sockaddr_un address = LocalAddress(path);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ::close(fd);
   }
 
@@ -128,10 +101,8 @@ TEST_F(SingleInstanceTest, SilentPeerDoesNotKeepTheGuardAlive) {
     LinuxPlatform first(count_);
     ASSERT_TRUE(first.EnsureSingleInstance("T"));
     // Connects and says nothing, and stays connected while the guard ends.
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, InstancePathsFor("T").socket.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const sockaddr_un address = LocalAddress(InstancePathsFor("T").socket);
+    ASSERT_EQ(::connect(peer, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   }
   ::close(peer);
   EXPECT_EQ(activations_, 0);

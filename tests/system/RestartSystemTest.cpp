@@ -1,18 +1,16 @@
 #include <poll.h>
-#include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <thread>
 
 #include "system/LinuxPlatform.h"
+#include "system/ScopedEnv.h"
 
 namespace ofs {
 namespace {
@@ -29,10 +27,8 @@ class FakeSystemBus {
  public:
   explicit FakeSystemBus(const std::string& socketPath) {
     listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    listening_ = ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+    const sockaddr_un address = test::LocalAddress(socketPath);
+    listening_ = ::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
                  ::listen(listenFd_, 1) == 0;
     server_ = std::thread([this] { Serve(); });
   }
@@ -89,33 +85,18 @@ class FakeSystemBus {
   std::thread server_;
 };
 
+// Every test points the client at a socket of its own before anything runs.
 class RestartSystemTest : public testing::Test {
  protected:
-  RestartSystemTest() {
-    std::string pattern = testing::TempDir() + "ofsbus-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) dir_ = pattern;
-    if (const char* old = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) saved_ = old;
-  }
-  ~RestartSystemTest() override {
-    if (saved_) {
-      ::setenv("DBUS_SYSTEM_BUS_ADDRESS", saved_->c_str(), 1);
-    } else {
-      ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    }
-    std::filesystem::remove_all(dir_);
-  }
-  void UseBus(const std::string& socketPath) {
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + socketPath).c_str(), 1);
-  }
+  ~RestartSystemTest() override { std::filesystem::remove_all(dir_); }
 
-  std::string dir_;
-  std::optional<std::string> saved_;
+  std::string dir_ = test::MakeTempDir("ofsbus");
+  test::ScopedEnv bus_{"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir_ + "/bus"};
 };
 
 TEST_F(RestartSystemTest, AsksTheLoginManagerForAnInteractiveReboot) {
   FakeSystemBus bus(dir_ + "/bus");
   ASSERT_TRUE(bus.listening());
-  UseBus(dir_ + "/bus");
   LinuxPlatform platform;
   platform.RestartSystem();
   const std::optional<BusCall>& call = bus.Call();
@@ -128,8 +109,7 @@ TEST_F(RestartSystemTest, AsksTheLoginManagerForAnInteractiveReboot) {
 }
 
 TEST_F(RestartSystemTest, DoesNothingWithoutASystemBus) {
-  UseBus(dir_ + "/no-bus-here");
-  LinuxPlatform platform;
+  LinuxPlatform platform;  // nobody listens on the test's bus socket
   platform.RestartSystem();  // returns normally
   SUCCEED();
 }

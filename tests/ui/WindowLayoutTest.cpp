@@ -227,15 +227,22 @@ class WindowLayoutTest : public QObject {
     QTRY_COMPARE(w.height(), before);
   }
 
-  void windowDisableLeavesBoxesUsable() {
+  void disabledWindowTakesNoInputButStaysReadable() {
     MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto* verify = w.findChild<QCheckBox*>("check_verify");
     w.SetEnabled(Control::Window, false);
-    QVERIFY(!w.centralWidget()->isEnabled());
+    QVERIFY(!w.WindowEnabled());
     QVERIFY(!w.menuBar()->isEnabled());
-    QVERIFY(w.isEnabled());
-    w.SetEnabled(Control::BitBtn2, true);
+    QVERIFY(w.centralWidget()->isEnabled());  // not greyed out
+    QTest::mouseClick(verify, Qt::LeftButton);
+    verify->setFocus();
+    QTest::keyClick(verify, Qt::Key_Space);
+    QVERIFY(!verify->isChecked());
     w.SetEnabled(Control::Window, true);
-    QVERIFY(w.findChild<QPushButton*>("BitBtn2")->isEnabled());
+    QTest::mouseClick(verify, Qt::LeftButton);
+    QVERIFY(verify->isChecked());
   }
 
   // Calls from the worker keep their order, and getters see every earlier call.

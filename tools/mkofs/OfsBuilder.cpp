@@ -32,8 +32,8 @@ void PutLe(std::vector<uint8_t>& out, std::size_t offset, uint32_t value, int wi
   for (int i = 0; i < width; ++i) out[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-void PutBe(std::vector<uint8_t>& out, uint32_t value, int width) {
-  for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+void PutBe(std::vector<uint8_t>& out, std::size_t offset, uint32_t value, int width) {
+  for (int i = 0; i < width; ++i) out[offset + i] = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
 }
 
 // Writes text padded with pad to width, clipped to the image.
@@ -177,14 +177,14 @@ std::vector<uint8_t> BuildOfs(const OfsSpec& spec, const std::vector<uint8_t>& f
 
 std::vector<uint8_t> BuildPhilips(const std::string& name, const std::vector<uint8_t>& body, uint16_t trailer1,
                                   uint16_t trailer2, bool withLength) {
-  std::vector<uint8_t> out;
-  if (withLength) PutBe(out, static_cast<uint32_t>(40 + body.size()), 4);
-  const std::size_t nameStart = out.size();
-  out.resize(nameStart + kPhilipsNameLength);
-  std::copy_n(name.begin(), std::min(name.size(), kPhilipsNameLength), out.begin() + nameStart);
-  out.insert(out.end(), body.begin(), body.end());
-  PutBe(out, trailer1, 2);
-  PutBe(out, trailer2, 2);
+  const std::size_t start = withLength ? 4 : 0;
+  const std::size_t trailer = start + kPhilipsNameLength + body.size();
+  std::vector<uint8_t> out(trailer + 4);
+  if (withLength) PutBe(out, 0, static_cast<uint32_t>(40 + body.size()), 4);
+  std::copy_n(name.begin(), std::min(name.size(), kPhilipsNameLength), out.begin() + start);
+  std::copy(body.begin(), body.end(), out.begin() + start + kPhilipsNameLength);
+  PutBe(out, trailer, trailer1, 2);
+  PutBe(out, trailer + 2, trailer2, 2);
   return out;
 }
 

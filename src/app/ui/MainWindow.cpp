@@ -1,11 +1,11 @@
 #include "app/ui/MainWindow.h"
 
 #include <QCheckBox>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,6 +36,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   workerContext_->moveToThread(&worker_);
   worker_.setObjectName(QStringLiteral("FlashWorker"));
   worker_.start();
+  qApp->installEventFilter(this);
 }
 
 MainWindow::~MainWindow() {
@@ -120,7 +121,27 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-bool MainWindow::WindowEnabled() const { return client_->isEnabled(); }
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (windowEnabled_) return false;
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin: {
+      // Boxes and dialogs are windows of their own and stay usable.
+      auto* widget = qobject_cast<QWidget*>(watched);
+      return widget && widget->window() == this;
+    }
+    default:
+      return false;
+  }
+}
 
 void MainWindow::ClearDrives() {
   Post([this] { selDevice_->clear(); });
@@ -214,8 +235,9 @@ void MainWindow::SetProgress(int position) {
 void MainWindow::SetEnabled(Control control, bool enabled) {
   Post([this, control, enabled] {
     if (control == Control::Window) {
-      // Disabling the QMainWindow itself would also disable the boxes parented to it.
-      client_->setEnabled(enabled);
+      // Like a disabled native window: no input, but the message list and the
+      // progress stay readable (disabled widgets would turn grey).
+      windowEnabled_ = enabled;
       menuBar()->setEnabled(enabled);
     } else if (QWidget* w = ControlWidget(control)) {
       w->setEnabled(enabled);
@@ -258,7 +280,7 @@ void MainWindow::ShowMessage(const std::string& text, const std::string& caption
 }
 
 void MainWindow::ShowPlainMessage(const std::string& text) {
-  ShowMessage(text, QGuiApplication::applicationDisplayName().toStdString());
+  ShowMessage(text, kApplicationTitle);
 }
 
 bool MainWindow::AskOkCancel(const std::string& text, const std::string& caption) {

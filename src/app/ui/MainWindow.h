@@ -54,6 +54,8 @@ class MainWindow final : public QMainWindow, public MainView {
   bool TerminationRequested() const { return terminationRequested_; }
   // A controller job (update sequence or file load) runs on the worker thread.
   bool Busy() const { return busy_; }
+  // False while the controller has the window disabled: it takes no input then.
+  bool WindowEnabled() const { return windowEnabled_; }
 
   // MainView.
   void ClearDrives() override;
@@ -94,13 +96,13 @@ class MainWindow final : public QMainWindow, public MainView {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildClientArea();
   void BuildMenu();
   void Relayout();
   QWidget* ControlWidget(Control control) const;
-  bool WindowEnabled() const;
   bool OnGuiThread() const { return QThread::currentThread() == thread(); }
   // Runs f on the GUI thread and waits for it (directly when already there).
   template <class F>
@@ -116,6 +118,7 @@ class MainWindow final : public QMainWindow, public MainView {
   TMainForm* form_ = nullptr;
   bool terminationRequested_ = false;
   bool busy_ = false;
+  bool windowEnabled_ = true;
   std::atomic<int> progress_{0};
   std::atomic<bool> progressPosted_{false};
   std::optional<QDBusConnection> inhibitBus_;

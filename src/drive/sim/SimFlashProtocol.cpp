@@ -36,6 +36,11 @@ SimulatedDrive::Reply SimulatedDrive::FlashData(const Command& c) {
   if (c.direction != kDirOut) return Refuse(kInvalidField);
   const uint32_t bank = c.cdb[7];
   const uint32_t value = Be16(c.cdb + 8);
+  // From 32 banks on, the commit's bank-count code wraps below E0h; only the
+  // download received so far tells it from bank data.
+  const int banks = programmer_.SessionBankCount();
+  if (banks >= 32 && bank == static_cast<uint8_t>(0xE0 + banks) && value == 128 && c.length == 128)
+    return FlashCommit(c);
   // Bytes 8-9 equal to the transfer length mean a whole bank from its start; any
   // other value is an offset in the bank, and so is every value once a download
   // has used offsets (the second half bank carries 8000h with 32768 bytes).

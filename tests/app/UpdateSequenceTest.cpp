@@ -1,0 +1,336 @@
+// The Start button on simulated drives: questions, lines, tray, lock, flash,
+// verification, the refreshed drive line, and re-enabling on every path.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/AppHarness.h"
+
+namespace ofs::test {
+namespace {
+
+constexpr char kRestartQuestion[] = "After updating, the system must be restarted.\nClick Yes to reboot your system.";
+constexpr char kAutoInsertQuestion[] = "Would you like to activate the auto-insert notification ?";
+constexpr char kDrive0Key[] = "Enum\\SCSI\\ORVA____KZR-3350P2______1\\DEV0";
+
+// True when `wanted` appears in `lines` in this order (other lines may come between).
+bool InOrder(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
+  auto it = lines.begin();
+  for (const std::string& w : wanted) {
+    it = std::find(it, lines.end(), w);
+    if (it == lines.end()) return false;
+    ++it;
+  }
+  return true;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+class Update : public ::testing::Test {
+ protected:
+  explicit Update(SimProfile profile = BuiltInDemoProfile(true), bool nt = true) : h(std::move(profile), nt) {}
+
+  // Flash-utility start-up, a loaded container and the drive list item to flash.
+  void Prepare(const std::vector<uint8_t>& container, int item = 0) {
+    h.Form().FormCreate();
+    h.Form().LoadFirmwareFile(h.WriteFile("image.ofs", container));
+    ASSERT_TRUE(h.view.IsEnabled(Control::BitBtn2)) << ::testing::PrintToString(h.view.BoxTexts());
+    h.view.SelectDriveItem(item);
+  }
+  void ExpectIdleAndUnlocked() {
+    for (Control c : {Control::BitBtn1, Control::BitBtn2, Control::BitBtn4, Control::Window}) {
+      EXPECT_TRUE(h.view.IsEnabled(c));
+    }
+    EXPECT_FALSE(h.Drive(0).MediumRemovalPrevented());
+    EXPECT_FALSE(h.Drive(1).MediumRemovalPrevented());
+  }
+  bool Flashed(int drive) { return h.Drive(drive).CommandCount(SimCommand::WriteBuffer) > 0; }
+  std::vector<uint8_t> FlashPrefix(int drive, std::size_t length) {
+    const std::vector<uint8_t>& flash = h.Drive(drive).Flash();
+    return {flash.begin(), flash.begin() + static_cast<std::ptrdiff_t>(length)};
+  }
+  std::vector<std::string> Questions() {
+    std::vector<std::string> texts;
+    for (const Box& b : h.view.boxes) {
+      if (b.question) texts.push_back(b.text);
+    }
+    return texts;
+  }
+
+  AppHarness h;
+};
+
+TEST_F(Update, FullUpdateWithChecksumVerificationRefreshesTheDriveLine) {
+  const TestImage image = MakeImage(Drive0Template("1.02"));
+  Prepare(image.container);
+  h.Form().check_verifyClick(true);
+  h.Form().BitBtn2Click();
+
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed) << ::testing::PrintToString(h.view.BoxTexts());
+  EXPECT_EQ(FlashPrefix(0, image.flat.size()), image.flat);
+  EXPECT_TRUE(InOrder(h.view.allLines,
+                      {"Updating will not be executed until the tray is closed", " without any media inside !",
+                       "Updating", "Flashing finished !", "Verifying will not be executed until the tray is closed",
+                       " without any media inside !", "All Completed!"}));
+  EXPECT_EQ(h.view.drives[0], "ORVA    KZR-3350P2       1.02 061201");
+  EXPECT_EQ(h.view.statusText, "ORVA    KZR-3350P2       1.02 061201");
+  EXPECT_EQ(h.view.selectedDrive, 0);
+  // NT family: no auto-insert question, only the restart question (answered Cancel).
+  EXPECT_EQ(Questions(), std::vector<std::string>{kRestartQuestion});
+  EXPECT_EQ(h.view.boxes.back().caption, "Check");
+  EXPECT_EQ(h.platform.restartRequests, 0);
+  EXPECT_EQ(h.view.progress, 0);
+  ExpectIdleAndUnlocked();
+  EXPECT_FALSE(Flashed(1));
+}
+
+TEST_F(Update, RestartQuestionAnsweredOkRequestsARestart) {
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.view.defaultAnswer = true;
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed);
+  EXPECT_EQ(h.platform.restartRequests, 1);
+}
+
+TEST_F(Update, ReadBackVerificationOnADriveWithoutChecksumCapability) {
+  const TestImage image = MakeImage(Drive1Template("2.12"));
+  Prepare(image.container, 1);
+  h.Form().check_verifyClick(true);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed) << ::testing::PrintToString(h.view.BoxTexts());
+  EXPECT_EQ(h.view.drives[1], "ORVA    KZW-5520         2.12 050930");
+  EXPECT_EQ(FlashPrefix(1, image.flat.size()), image.flat);
+  EXPECT_FALSE(Flashed(0));
+  ExpectIdleAndUnlocked();
+}
+
+TEST_F(Update, StartedAgainAtOnceWithTheSameImage) {
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.Form().BitBtn2Click();
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed);
+  EXPECT_EQ(Questions().size(), 2u);  // equal versions ask nothing; two restart questions
+}
+
+TEST_F(Update, SilentSuppressesProgressLinesButNotTrayLinesOrQuestions) {
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.Form().Silent1Click();
+  h.Form().check_verifyClick(true);
+  const std::size_t before = h.view.allLines.size();
+  h.Form().BitBtn2Click();
+  const std::vector<std::string> lines(h.view.allLines.begin() + static_cast<std::ptrdiff_t>(before),
+                                       h.view.allLines.end());
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed);
+  for (const char* hidden : {"Updating", "Flashing finished !", "All Completed!"}) {
+    EXPECT_FALSE(Contains(lines, hidden)) << hidden;
+  }
+  EXPECT_TRUE(Contains(lines, "Updating will not be executed until the tray is closed"));
+  EXPECT_TRUE(Contains(lines, "Verifying will not be executed until the tray is closed"));
+  EXPECT_EQ(Questions(), std::vector<std::string>{kRestartQuestion});
+}
+
+TEST_F(Update, WithoutNoDiscThereAreNoTrayLinesNorTrayCommands) {
+  h.parameter = ParameterArea({{"NoDisc=1", "NoDisc=0"}});
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.Form().check_verifyClick(true);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed);
+  EXPECT_FALSE(Contains(h.view.allLines, "Updating will not be executed until the tray is closed"));
+  EXPECT_FALSE(Contains(h.view.allLines, "Verifying will not be executed until the tray is closed"));
+  EXPECT_EQ(h.Drive(0).CommandCount(SimCommand::LoadTray), 0);
+}
+
+TEST_F(Update, DiscLeftInTheTrayCancelsBeforeAnythingIsWritten) {
+  h.sim->Drive(0).SetMediumPresent(true);
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.view.defaultAnswer = false;
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  EXPECT_FALSE(Flashed(0));
+  EXPECT_EQ(h.Drive(0).CommandCount(SimCommand::PreventAllow), 0);
+  ExpectIdleAndUnlocked();
+}
+
+TEST_F(Update, FlashTypeZeroIsRefusedBeforeAnythingIsDisabled) {
+  Prepare(MakeImage(Drive0Template("1.02"), 0).container);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.view.events.back(), "box:Error:Flash Type is not supported!");
+  EXPECT_EQ(h.view.enabled.count(Control::Window), 0u);
+  h.Form().silent = true;
+  const std::size_t boxes = h.view.boxes.size();
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.view.boxes.size(), boxes);
+  EXPECT_FALSE(Flashed(0));
+}
+
+struct VersionCase {
+  const char* drive;
+  const char* image;
+  bool asked;
+};
+
+class VersionQuestion : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(VersionQuestion, ComesOnlyForANewerDriveAndCancelSendsNothing) {
+  const VersionCase& c = GetParam();
+  SimProfile profile = BuiltInDemoProfile(true);
+  profile.drives[0].revision = c.drive;
+  AppHarness h(profile);
+  h.Form().FormCreate();
+  h.Form().LoadFirmwareFile(h.WriteFile("image.ofs", MakeImage(Drive0Template(c.image)).container));
+  h.view.answers = {false};  // the first question (version, or else restart) is answered Cancel
+  h.Form().BitBtn2Click();
+  const Box& first = h.view.boxes.at(0);
+  if (c.asked) {
+    EXPECT_EQ(first.text, std::string(c.drive) + " is newer than " + c.image + " !! Update the drive ?");
+    EXPECT_EQ(first.caption, "Warning!");
+    EXPECT_EQ(h.Drive(0).CommandCount(SimCommand::WriteBuffer), 0);
+    EXPECT_EQ(h.Drive(0).CommandCount(SimCommand::LoadTray), 0);
+  } else {
+    EXPECT_EQ(first.text, kRestartQuestion);
+    EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed);
+  }
+  EXPECT_TRUE(h.view.IsEnabled(Control::BitBtn2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, VersionQuestion,
+                         ::testing::Values(VersionCase{"1.10", "1.09", true}, VersionCase{"1.09", "1.10", false},
+                                           VersionCase{"1.02", "1.02", false}, VersionCase{"ABCD", "1.00", false},
+                                           VersionCase{"2.00", "ABCD", true}));
+
+TEST_F(Update, FlashFailureShowsItsTextUnlocksAndReenables) {
+  SimFailure fail;
+  fail.selector = SimCommandSelector{SimCommand::WriteBuffer};
+  fail.times = 0;
+  h.Drive(0).AddFailure(fail);
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.Form().BitBtn2Click();
+  ASSERT_FALSE(h.view.boxes.empty());
+  EXPECT_EQ(h.view.boxes.back().caption, "Error");
+  EXPECT_FALSE(h.view.boxes.back().text.empty());
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  EXPECT_FALSE(Contains(h.view.allLines, "Flashing finished !"));
+  EXPECT_TRUE(Questions().empty());
+  ExpectIdleAndUnlocked();
+}
+
+TEST_F(Update, VerificationFailureUnlocksAndReenables) {
+  SimFailure readBack;
+  readBack.selector = SimCommandSelector{SimCommand::ReadRom};
+  readBack.times = 0;
+  h.Drive(1).AddFailure(readBack);
+  Prepare(MakeImage(Drive1Template("2.12")).container, 1);
+  h.Form().check_verifyClick(true);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  EXPECT_TRUE(Contains(h.view.allLines, "Flashing finished !"));
+  EXPECT_FALSE(Contains(h.view.allLines, "All Completed!"));
+  EXPECT_TRUE(Questions().empty());
+  ExpectIdleAndUnlocked();
+}
+
+TEST_F(Update, PhilipsImageHasNoTrayCheckNoVerificationAndAFullBar) {
+  h.Form().FormCreate();
+  const std::string philips = h.WriteFile("philips.bin", MakePhilipsFile(4 * 16384 - 40, Drive0Template("1.02")));
+  h.Form().LoadFirmwareFile(h.WriteZip("philips.zip", {philips}));
+  ASSERT_TRUE(h.view.IsEnabled(Control::BitBtn2));
+  h.Form().check_verifyClick(true);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed) << ::testing::PrintToString(h.view.BoxTexts());
+  EXPECT_TRUE(Contains(h.view.allLines, "Please wait for at least one minute!"));
+  EXPECT_FALSE(Contains(h.view.allLines, "Updating will not be executed until the tray is closed"));
+  EXPECT_FALSE(Contains(h.view.allLines, "Verifying will not be executed until the tray is closed"));
+  EXPECT_TRUE(Contains(h.view.allLines, "All Completed!"));
+  EXPECT_NE(std::find(h.view.progressHistory.begin(), h.view.progressHistory.end(), kProgressMax),
+            h.view.progressHistory.end());
+  EXPECT_EQ(h.Drive(0).CommandCount(SimCommand::FirmwareBlock), 4);
+  EXPECT_EQ(h.view.drives[0].substr(0, 29), "ORVA    KZR-3350P2       1.02");
+}
+
+TEST_F(Update, DriveThatNoLongerAnswersAfterFlashingEndsWithoutTheRestartQuestion) {
+  h.Form().FormCreate();
+  // A body without INQUIRY template: the flashed drive has no identity to report.
+  const std::string philips = h.WriteFile("philips.bin", MakePhilipsFile(4 * 16384 - 40));
+  h.Form().LoadFirmwareFile(h.WriteZip("philips.zip", {philips}));
+  h.view.defaultAnswer = true;
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.view.events.back(), "box:Error:Get Drive ModelName Error!");
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  EXPECT_EQ(h.platform.restartRequests, 0);
+  ExpectIdleAndUnlocked();
+}
+
+class UpdaterUpdate : public Update {};
+
+TEST_F(UpdaterUpdate, FlashFailureReadsFlashFail) {
+  h.parameter = ParameterArea({{"Updater=0", "Updater=1"}, {"ModelName=0", "ModelName=1"}});
+  h.ofs3[0] = MakeImage(Drive0Template("1.02")).container;
+  SimFailure fail;
+  fail.selector = SimCommandSelector{SimCommand::WriteBuffer};
+  fail.times = 0;
+  h.Drive(0).AddFailure(fail);
+  h.Form().FormCreate();
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.view.events.back(), "box:Error:Flash Fail!");
+  ExpectIdleAndUnlocked();
+}
+
+TEST_F(UpdaterUpdate, DriveLineOfTheUpdaterHasNoExtensionAfterFlashing) {
+  h.parameter = ParameterArea({{"Updater=0", "Updater=1"}, {"ModelName=0", "ModelName=1"}});
+  h.ofs3[0] = MakeImage(Drive0Template("1.02")).container;
+  h.Form().FormCreate();
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed) << ::testing::PrintToString(h.view.BoxTexts());
+  EXPECT_EQ(h.view.drives, std::vector<std::string>{"ORVA    KZR-3350P2       1.02 "});
+}
+
+class Win9xUpdate : public Update {
+ protected:
+  Win9xUpdate() : Update(BuiltInDemoProfile(true), false) {}
+  void StoreSetting(uint8_t value) {
+    h.settings.CreateKey(kDrive0Key);
+    h.settings.SetStringValue(kDrive0Key, "RevisionLevel", "1.00");
+    h.settings.SetValue(kDrive0Key, "AutoInsertNotification", {value});
+  }
+};
+
+TEST_F(Win9xUpdate, NotificationOnSwitchesItOffAndRestartsInsteadOfFlashing) {
+  StoreSetting(1);
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.view.defaultAnswer = true;
+  h.Form().BitBtn2Click();
+  ASSERT_EQ(Questions().size(), 1u);
+  EXPECT_EQ(Questions()[0].substr(0, 48), "Because of the distinction of Windows 95/98/ME o");
+  EXPECT_EQ(h.view.boxes[0].caption, "Check");
+  EXPECT_EQ(h.settings.Value(kDrive0Key, "AutoInsertNotification"), std::vector<uint8_t>{0});
+  EXPECT_EQ(h.platform.restartRequests, 1);
+  EXPECT_FALSE(Flashed(0));
+  EXPECT_EQ(h.Drive(0).CommandCount(SimCommand::PreventAllow), 0);
+  ExpectIdleAndUnlocked();
+}
+
+TEST_F(Win9xUpdate, CancelOfTheRebootQuestionChangesNothing) {
+  StoreSetting(1);
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.settings.Value(kDrive0Key, "AutoInsertNotification"), std::vector<uint8_t>{1});
+  EXPECT_EQ(h.platform.restartRequests, 0);
+  EXPECT_FALSE(Flashed(0));
+}
+
+TEST_F(Win9xUpdate, NotificationOffFlashesAndSwitchesItBackOnForTheSameDevice) {
+  StoreSetting(0);
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.view.answers = {true, false};  // activate the notification; no restart
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed);
+  EXPECT_EQ(Questions(), (std::vector<std::string>{kAutoInsertQuestion, kRestartQuestion}));
+  // The drive now reports 1.02; the key found is still the one of revision 1.00.
+  EXPECT_EQ(h.settings.Value(kDrive0Key, "AutoInsertNotification"), std::vector<uint8_t>{1});
+  EXPECT_TRUE(Flashed(0));
+}
+
+}  // namespace
+}  // namespace ofs::test

@@ -1,0 +1,127 @@
+// Every procedure against the simulated drive: afterwards the drive's flash
+// holds the image, it answers with the new revision, and verification passes.
+#include <gtest/gtest.h>
+
+#include "drive/AtapiImp.h"
+#include "drive/CommandTrace.h"
+#include "drive/sim/SimBackend.h"
+#include "flash/FlashProcedures.h"
+#include "flash/Verify.h"
+#include "mkofs/OfsBuilder.h"
+#include "support/ScriptedView.h"
+
+namespace ofs::test {
+namespace {
+
+struct SimCase {
+  const char* name;
+  int type;  // -1: Philips image
+  uint32_t length;
+  uint32_t maxBankSize;
+  std::vector<uint32_t> bankSizes;
+};
+
+class SimFlash : public ::testing::TestWithParam<SimCase> {
+ protected:
+  void SetUp() override {
+    SimProfile profile;
+    profile.virtualClock = true;
+    profile.drives.emplace_back();
+    profile.drives[0].capabilities = capabilities;
+    profile.drives[0].stayInBoot = stayInBoot;
+    auto backend = std::make_unique<SimBackend>(profile, clock);
+    sim = backend.get();
+    atapi = std::make_unique<TAtapiImp>(std::move(backend), clock, true);
+  }
+
+  // The image with the bytes a procedure never sends left at zero, as the drive's flash holds them.
+  void MakeImage(const SimCase& c) {
+    build::InquiryTemplate identity;
+    identity.offset = 0x200;
+    identity.revision = "2.00";
+    image = build::MakeFlatImage(c.length, 42, {identity});
+    parameter.AtapiFlashType = static_cast<uint8_t>(c.type < 0 ? 0 : c.type);
+    parameter.MaxBankSize = c.maxBankSize;
+    parameter.BankSizes = c.bankSizes;
+    parameter.HeaderCheckSum = 0x4242;
+    for (std::size_t bank = 0; bank * 65536 < image.size(); ++bank) {
+      std::size_t used = 65536;
+      if (c.maxBankSize == 65536 && bank < c.bankSizes.size()) used = c.bankSizes[bank];
+      if ((c.type == 1 || c.type == 3 || c.type == 4 || c.type == 5) && c.maxBankSize != 65536) used = 65534;
+      for (std::size_t i = bank * 65536 + used; i < std::min(image.size(), (bank + 1) * 65536); ++i) image[i] = 0;
+    }
+  }
+
+  FlashContext Context() {
+    return FlashContext{*atapi, view, image.data(), static_cast<uint32_t>(image.size()), parameter,
+                        imageChecksum, senseData, false, false};
+  }
+
+  FlashResult Flash(const SimCase& c) {
+    auto ctx = Context();
+    if (c.type < 0)
+      return FlashPhilipsImage(ctx, 0, (c.length + 40) / 16384, parameter.HeaderCheckSum, parameter.TrailerWord);
+    return FlashByType(ctx, 0);
+  }
+
+  void ExpectFlashHoldsImage() {
+    const auto& flash = sim->Drive(0).Flash();
+    ASSERT_GE(flash.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    EXPECT_EQ(ReadFirmwareVersion(*atapi, 0), "2.00");
+    auto ctx = Context();
+    EXPECT_TRUE(VerifyFlash(ctx, 0));
+    EXPECT_TRUE(view.boxes.empty());
+  }
+
+  uint16_t capabilities = 0;
+  int stayInBoot = 0;
+  VirtualClock clock;
+  SimBackend* sim = nullptr;
+  std::unique_ptr<TAtapiImp> atapi;
+  ScriptedView view;
+  std::vector<uint8_t> image;
+  SOFSParameter parameter;
+  uint16_t imageChecksum = 0;
+  SenseData senseData{};
+};
+
+TEST_P(SimFlash, FlashHoldsTheImage) {
+  MakeImage(GetParam());
+  EXPECT_EQ(ReadFirmwareVersion(*atapi, 0), "1.00");
+  ASSERT_EQ(Flash(GetParam()), std::nullopt);
+  ExpectFlashHoldsImage();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Procedures, SimFlash,
+    ::testing::Values(SimCase{"BankWrite", 1, 4 * 65536, 65536, {65534, 65534, 65534, 4097}},
+                      SimCase{"BankWriteCapped", 3, 200000, 0x20000, {}},
+                      SimCase{"BankWriteOddEnd", 5, 2 * 65536 + 1001, 0x8000, {}},
+                      SimCase{"BankWritePolled", 4, 3 * 65536, 65536, {65534, 65534, 3}},
+                      SimCase{"BlockSums", 2, 6 * 16384, 0, {}},
+                      SimCase{"HalfBanks", 7, 3 * 65536 + 100, 0, {}},
+                      SimCase{"KernelOnePass", 6, 8 * 65536, 0, {}},
+                      SimCase{"KernelTwoPasses", 6, 32 * 65536, 0, {}},
+                      SimCase{"TwoBanks", 0, 100000, 0, {}},
+                      SimCase{"Philips", -1, 5 * 16384 - 40, 0, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class SimKernel : public SimFlash {};
+
+TEST_F(SimKernel, BootOnceThenRetriedAndHandShaken) {
+  capabilities = (1 << 11) | (1 << 13);
+  stayInBoot = 1;
+  SetUp();
+  const SimCase c{"Kernel", 6, 4 * 65536, 0, {}};
+  MakeImage(c);
+  imageChecksum = 0x2468;
+
+  ASSERT_EQ(Flash(c), std::nullopt);
+  EXPECT_EQ(view.lines.front(), "Last flash fail !");
+  EXPECT_EQ(sim->Drive(0).ExpectedChecksum(), 0x2468);
+  ExpectFlashHoldsImage();
+}
+
+}  // namespace
+}  // namespace ofs::test
