@@ -27,6 +27,7 @@ function(ofs_test_executable name folder)
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/tools)
+  # The list separators are escaped so the three variables stay one ENVIRONMENT value.
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;OFS_SOURCE_DIR=${PROJECT_SOURCE_DIR};OFS_BINARY_DIR=${PROJECT_BINARY_DIR}")
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen\\;OFS_SOURCE_DIR=${PROJECT_SOURCE_DIR}\\;OFS_BINARY_DIR=${PROJECT_BINARY_DIR}")
 endfunction()

@@ -12,8 +12,11 @@ namespace ofs::test {
 namespace fs = std::filesystem;
 
 std::string BinaryPath(const std::string& relative) {
-  const char* root = std::getenv("OFS_BINARY_DIR");
-  return std::string(root ? root : ".") + "/" + relative;
+  if (const char* root = std::getenv("OFS_BINARY_DIR")) return std::string(root) + "/" + relative;
+  // Without the variable: this test program lives in <build>/tests.
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  return (self.parent_path().parent_path() / relative).string();
 }
 
 build::InquiryTemplate Drive0Template(const std::string& revision) {

@@ -95,7 +95,9 @@ struct VersionText {
 
 class VersionNumbers : public ::testing::TestWithParam<VersionText> {};
 
-TEST_P(VersionNumbers, ReadTheLeadingDecimalNumber) { EXPECT_DOUBLE_EQ(VersionNumber(GetParam().text), GetParam().value); }
+TEST_P(VersionNumbers, ReadTheLeadingDecimalNumber) {
+  EXPECT_DOUBLE_EQ(VersionNumber(GetParam().text), GetParam().value);
+}
 
 INSTANTIATE_TEST_SUITE_P(Texts, VersionNumbers,
                          ::testing::Values(VersionText{"1.10", 1.10}, VersionText{"1.09", 1.09},

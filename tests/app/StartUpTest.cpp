@@ -81,8 +81,10 @@ class Caption : public ::testing::TestWithParam<CaptionCase> {};
 TEST_P(Caption, IsBuiltFromTheThreeFlags) {
   const CaptionCase& c = GetParam();
   AppHarness h;
-  h.parameter = ParameterArea({{"ShowCaption=1", c.showCaption}, {"ShowVersion=1", c.showVersion},
-                               {"ShowDate=1", c.showDate}, {"ProgramName=Orva Flash OFS3 Utility", "ProgramName=Tool"}});
+  h.parameter = ParameterArea({{"ShowCaption=1", c.showCaption},
+                               {"ShowVersion=1", c.showVersion},
+                               {"ShowDate=1", c.showDate},
+                               {"ProgramName=Orva Flash OFS3 Utility", "ProgramName=Tool"}});
   h.Form().FormCreate();
   EXPECT_EQ(h.view.caption, c.caption);
 }

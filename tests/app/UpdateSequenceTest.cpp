@@ -106,6 +106,19 @@ TEST_F(Update, ReadBackVerificationOnADriveWithoutChecksumCapability) {
   ExpectIdleAndUnlocked();
 }
 
+TEST_F(Update, ReadBackPassesWithImageBytesInsideReservedBlocks) {
+  const std::vector<uint8_t> flat = build::MakeFlatImage(0x40000, 9, {Drive1Template("2.12")});
+  // The reserved block holds non-zero image bytes: blanking only one side would fail.
+  ASSERT_NE(std::count(flat.begin() + 0x8000, flat.begin() + 0x9000, 0), 0x1000);
+  build::OfsSpec spec;
+  spec.reservedBlocks = {{0x8000, 0x1000}};
+  Prepare(build::BuildOfs(spec, flat), 1);
+  h.Form().check_verifyClick(true);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed) << ::testing::PrintToString(h.view.BoxTexts());
+  EXPECT_TRUE(Flashed(1));
+}
+
 TEST_F(Update, StartedAgainAtOnceWithTheSameImage) {
   Prepare(MakeImage(Drive0Template("1.02")).container);
   h.Form().BitBtn2Click();

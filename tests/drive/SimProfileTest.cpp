@@ -105,7 +105,7 @@ TEST(SimProfile, ErrorsNameTheLine) {
       {"[drive]\nfail = inquiry at 0\n", "line 2: bad fail option 'at 0'"},
       {"[drive]\nchecksum = 12345\n", "line 2: checksum must be 'computed', 'wrong' or four hex digits"},
       {"[drive]\nchecksum_exclude = 100\n", "line 2: checksum_exclude takes ADDRESS+LENGTH ranges in hexadecimal"},
-      {"[drive]\nnever_ready = true\n", "line 2: expected 'yes' or 'no'"},
+      {"[drive]\nnever_ready = true\n", "line 2: never_ready must be 'yes' or 'no'"},
       {"[drive]\nclock = virtual\n", "line 2: clock belongs before the first [drive] section"},
       {[] {
          std::string text;
@@ -198,6 +198,8 @@ TEST_F(SimProfileFiles, FileErrorsAreReported) {
   const std::string big = Write("big.txt", "[drive]\nflash_size = 64K\nfirmware = big.bin\n");
   EXPECT_EQ(LoadSimProfile(big).error,
             big + ": line 3: firmware file '" + (dir_ / "big.bin").string() + "' is larger than the flash");
+  const std::string huge = Write("huge.txt", std::string((1u << 20) + 1, '#'));
+  EXPECT_EQ(LoadSimProfile(huge).error, huge + ": profile larger than 1 MiB");
   const std::string bad = Write("bad.txt", "[drive]\nmedium = yes\n");
   EXPECT_EQ(LoadSimProfile(bad).error, bad + ": line 2: medium must be 'present' or 'absent'");
 }

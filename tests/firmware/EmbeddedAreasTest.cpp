@@ -4,11 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "tools/BinaryDir.h"
 
 namespace ofs {
 namespace {
@@ -106,9 +107,7 @@ void ExpectAreasIn(const std::string& path) {
 }
 
 TEST(EmbeddedAreas, ProgramFileCarriesAllFiveAreasInInitialisedData) {
-  const char* binaryDir = std::getenv("OFS_BINARY_DIR");
-  ASSERT_NE(binaryDir, nullptr) << "OFS_BINARY_DIR is set by ctest";
-  ExpectAreasIn(std::string(binaryDir) + "/tools/ofstool");
+  ExpectAreasIn(test::BinaryDir() + "/tools/ofstool");
 }
 
 TEST(EmbeddedAreas, ThisTestProgramCarriesThemToo) { ExpectAreasIn("/proc/self/exe"); }

@@ -105,8 +105,6 @@ INSTANTIATE_TEST_SUITE_P(Values, IniIntTest,
                                          IntCase{"Word", 0}, IntCase{"Spaced", 0}, IntCase{"Bare", 0},
                                          IntCase{"Absent", 1234}));
 
-TEST(GetIniInt, ReadsNegativeNumbers) { EXPECT_EQ(GetIniInt({"[Argument]", "n=-1"}, "Argument", "n", 0), -1); }
-
 TEST(GetIniBool, NonZeroIsTrueWordsAndEmptyValuesAreFalse) {
   EXPECT_TRUE(GetIniBool(kText, "Main", "Updater", false));  // the value 2
   EXPECT_FALSE(GetIniBool(kText, "Main", "Word", true));

@@ -1,11 +1,13 @@
 #!/bin/sh
 # make-guest-data.sh MKOFS DIR: the firmware containers the guest flashes, made for
 # the identity of QEMU's emulated drive so that the update sequence accepts them.
-# The image revision is above the drive's (2.5+) so that no newer-firmware question comes up.
+# The image revision is above the drive's (2.5+) so that no newer-firmware question
+# comes up; type 1 banks stay below one transfer (64 KiB - 1) so that they are sent.
 set -eu
 mkofs="$1"
 dir="$2"
-for type in 1 6; do
-  "$mkofs" -o "$dir/qemu-type$type.ofs" --format ofs3 --slot 0x10000 --banks 2 --atapi-type "$type" \
-    --kernel 0:0x8000 --template 0x100 --vendor QEMU --product "QEMU DVD-ROM" --revision 3.00
-done
+identity() {
+  "$mkofs" "$@" --template 0x100 --vendor QEMU --product "QEMU DVD-ROM" --revision 3.00
+}
+identity -o "$dir/qemu-type1.ofs" --format ofs3 --slot 0x10000 --bank-sizes 0x8000,0x4000 --atapi-type 1
+identity -o "$dir/qemu-type6.ofs" --format ofs3 --slot 0x10000 --banks 2 --atapi-type 6 --kernel 0:0x8000

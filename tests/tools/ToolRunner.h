@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/BinaryDir.h"
+
 namespace ofs::test {
 
 struct RunResult {
@@ -23,9 +25,9 @@ struct RunResult {
 class ToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* binaryDir = std::getenv("OFS_BINARY_DIR");
-    ASSERT_NE(binaryDir, nullptr) << "OFS_BINARY_DIR is set by ctest";
-    tools_ = std::string(binaryDir) + "/tools/";
+    const std::string binaryDir = BinaryDir();
+    ASSERT_FALSE(binaryDir.empty());
+    tools_ = binaryDir + "/tools/";
     std::string pattern = (std::filesystem::temp_directory_path() / "ofs-tools-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     dir_ = pattern + "/";

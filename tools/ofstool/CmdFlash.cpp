@@ -80,6 +80,11 @@ int ofstool::RunFlash(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) return Usage();
 
   ofs::LinuxPlatform platform;
+  // Taken here to say why nothing happens; start-up asks again and keeps it.
+  if (!platform.EnsureSingleInstance(ofs::kApplicationTitle)) {
+    std::fprintf(stderr, "Another ofsflash or ofstool flash is running.\n");
+    return 1;
+  }
   ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
   if (!transport.error.empty() || !transport.atapi) {
     std::fprintf(stderr, "%s\n", transport.error.c_str());
@@ -99,7 +104,8 @@ int ofstool::RunFlash(int argc, char** argv) {
     return 1;
   }
   const int item = view.SelectedDriveItem();
-  const int drive = form.driveList.at(static_cast<std::size_t>(item));
+  if (item < 0 || item >= static_cast<int>(form.driveList.size())) return 1;
+  const int drive = form.driveList[static_cast<std::size_t>(item)];
   if (options.drive && *options.drive != drive) {
     std::fprintf(stderr, "Drive %d does not fit this firmware.\n", *options.drive);
     return 1;

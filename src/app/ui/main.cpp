@@ -13,9 +13,11 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(ofs::kApplicationTitle));
   QApplication::setDesktopFileName(QStringLiteral("ofsflash"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("ofsflash")));
 
   ofs::MainWindow window;
+  // The installed theme icon, else the copy in the resources (uninstalled builds).
+  QApplication::setWindowIcon(
+      QIcon::fromTheme(QStringLiteral("ofsflash"), QIcon(QStringLiteral(":/glyphs/ofsflash.png"))));
   // Declared after the window so its listener is gone before the window is.
   ofs::LinuxPlatform platform(window.ActivationHandler());
   ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);

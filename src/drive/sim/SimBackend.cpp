@@ -2,12 +2,14 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "drive/sim/SimFactory.h"
 #include "drive/sim/SimFirmware.h"
 
 namespace ofs {
+namespace {
+constexpr std::size_t kMaxProfileBytes = 1u << 20;  // a profile is a few lines; /dev/zero is not one
+}  // namespace
 
 SimBackend::SimBackend(const SimProfile& profile, Clock& clock) {
   for (const SimDriveProfile& drive : profile.drives) drives_.push_back(std::make_unique<SimulatedDrive>(drive, clock));
@@ -63,13 +65,18 @@ SimProfileResult LoadSimProfile(const std::string& selector) {
     return result;
   }
   std::ifstream file(selector, std::ios::binary);
-  if (!file) {
+  std::string text(kMaxProfileBytes + 1, '\0');
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!file && !file.eof()) {
     result.error = "cannot read simulation profile '" + selector + "'";
     return result;
   }
-  std::ostringstream text;
-  text << file.rdbuf();
-  const SimProfileResult parsed = ParseSimProfile(text.str());
+  text.resize(static_cast<std::size_t>(file.gcount()));
+  if (text.size() > kMaxProfileBytes) {
+    result.error = selector + ": profile larger than 1 MiB";
+    return result;
+  }
+  const SimProfileResult parsed = ParseSimProfile(text);
   if (!parsed.profile) {
     result.error = selector + ": " + parsed.error;
     return result;

@@ -93,12 +93,6 @@ int CdbSubFunction(const uint8_t* cdb) {
   }
 }
 
-std::string SimCommandName(SimCommand command) {
-  for (const auto& [kind, name] : kNames)
-    if (kind == command) return name;
-  return "";
-}
-
 std::optional<SimCommand> SimCommandFromName(const std::string& name) {
   for (const auto& [kind, known] : kNames)
     if (name == known) return kind;

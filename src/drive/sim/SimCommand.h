@@ -37,8 +37,7 @@ SimCommand ClassifyCdb(const uint8_t* cdb);
 // The byte that tells the variants of an opcode apart (5A: byte 5, 3B: mode,
 // 1B: byte 4 & 3); -1 for opcodes without one.
 int CdbSubFunction(const uint8_t* cdb);
-// Profile name of a command ("write_buffer"); "" for Unknown.
-std::string SimCommandName(SimCommand command);
+// The command a profile names ("write_buffer"), if any.
 std::optional<SimCommand> SimCommandFromName(const std::string& name);
 
 // Which commands a fault applies to: a named command, or an opcode with an

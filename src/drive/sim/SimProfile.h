@@ -3,7 +3,6 @@
 // the faults it injects. Read from the profile text described in docs/simulator.md.
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 

@@ -1,7 +1,6 @@
 // Reads the profile text of the simulated drives (format in docs/simulator.md).
 // Any input gives a profile or a message naming the line; nothing is read from disk.
 #include <charconv>
-#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -110,7 +109,6 @@ class Parser {
   bool Global(const std::string& key, const std::string& value);
   bool DriveKey(const std::string& key, const std::string& value);
   bool Text(const std::string& value, std::size_t width, std::string& out);
-  bool YesNo(const std::string& value, bool& out);
   bool Milliseconds(const std::string& value, uint32_t& out);
   bool Capabilities(const std::string& value);
   bool LoadTray(const std::string& value);
@@ -171,58 +169,67 @@ bool Parser::Global(const std::string& key, const std::string& value) {
   return true;
 }
 
+struct TextKey {
+  const char* key;
+  std::size_t width;
+  std::string SimDriveProfile::*field;
+};
+constexpr TextKey kTextKeys[] = {{"vendor", 8, &SimDriveProfile::vendor},
+                                 {"product", 16, &SimDriveProfile::product},
+                                 {"revision", 4, &SimDriveProfile::revision},
+                                 {"hardware_id", 2, &SimDriveProfile::hardwareId},
+                                 {"date_code", 6, &SimDriveProfile::dateCode}};
+
+struct SwitchKey {
+  const char* key;
+  const char* on;
+  const char* off;
+  bool SimDriveProfile::*field;
+};
+constexpr SwitchKey kSwitchKeys[] = {{"hardware_id_reply", "yes", "no", &SimDriveProfile::hardwareIdReply},
+                                     {"never_ready", "yes", "no", &SimDriveProfile::neverReady},
+                                     {"never_finish", "yes", "no", &SimDriveProfile::neverFinish},
+                                     {"unplugged", "yes", "no", &SimDriveProfile::unplugged},
+                                     {"tray", "open", "closed", &SimDriveProfile::trayOpen},
+                                     {"medium", "present", "absent", &SimDriveProfile::mediumPresent},
+                                     {"finish", "unit_attention", "progress", &SimDriveProfile::finishWithUnitAttention}};
+
+struct TimeKey {
+  const char* key;
+  uint32_t SimDriveProfile::*field;
+};
+constexpr TimeKey kTimeKeys[] = {{"latency_ms", &SimDriveProfile::latencyMs},
+                                 {"programming_ms", &SimDriveProfile::programmingMs}};
+
 bool Parser::DriveKey(const std::string& key, const std::string& value) {
   SimDriveProfile& d = *drive_;
-  static const std::map<std::string, std::function<bool(Parser&, SimDriveProfile&, const std::string&)>> kKeys{
-      {"vendor", [](Parser& p, SimDriveProfile& d, const std::string& v) { return p.Text(v, 8, d.vendor); }},
-      {"product", [](Parser& p, SimDriveProfile& d, const std::string& v) { return p.Text(v, 16, d.product); }},
-      {"revision", [](Parser& p, SimDriveProfile& d, const std::string& v) { return p.Text(v, 4, d.revision); }},
-      {"hardware_id",
-       [](Parser& p, SimDriveProfile& d, const std::string& v) { return p.Text(v, 2, d.hardwareId); }},
-      {"date_code", [](Parser& p, SimDriveProfile& d, const std::string& v) { return p.Text(v, 6, d.dateCode); }},
-      {"hardware_id_reply",
-       [](Parser& p, SimDriveProfile& d, const std::string& v) { return p.YesNo(v, d.hardwareIdReply); }},
-      {"never_ready", [](Parser& p, SimDriveProfile& d, const std::string& v) { return p.YesNo(v, d.neverReady); }},
-      {"never_finish",
-       [](Parser& p, SimDriveProfile& d, const std::string& v) { return p.YesNo(v, d.neverFinish); }},
-      {"unplugged", [](Parser& p, SimDriveProfile& d, const std::string& v) { return p.YesNo(v, d.unplugged); }},
-      {"latency_ms",
-       [](Parser& p, SimDriveProfile& d, const std::string& v) { return p.Milliseconds(v, d.latencyMs); }},
-      {"programming_ms",
-       [](Parser& p, SimDriveProfile& d, const std::string& v) { return p.Milliseconds(v, d.programmingMs); }},
-      {"capabilities", [](Parser& p, SimDriveProfile&, const std::string& v) { return p.Capabilities(v); }},
-      {"load_tray", [](Parser& p, SimDriveProfile&, const std::string& v) { return p.LoadTray(v); }},
-      {"flash_size", [](Parser& p, SimDriveProfile&, const std::string& v) { return p.FlashSize(v); }},
-      {"checksum", [](Parser& p, SimDriveProfile&, const std::string& v) { return p.Checksum(v); }},
-      {"checksum_exclude", [](Parser& p, SimDriveProfile&, const std::string& v) { return p.ChecksumExclude(v); }},
-      {"fail", [](Parser& p, SimDriveProfile&, const std::string& v) { return p.Failure(v); }},
-  };
-  if (const auto it = kKeys.find(key); it != kKeys.end()) return it->second(*this, d, value);
+  for (const TextKey& text : kTextKeys)
+    if (key == text.key) return Text(value, text.width, d.*text.field);
+  for (const SwitchKey& option : kSwitchKeys) {
+    if (key != option.key) continue;
+    if (value != option.on && value != option.off)
+      return Fail(key + " must be '" + option.on + "' or '" + option.off + "'");
+    d.*option.field = value == option.on;
+    return true;
+  }
+  for (const TimeKey& time : kTimeKeys)
+    if (key == time.key) return Milliseconds(value, d.*time.field);
+  if (key == "capabilities") return Capabilities(value);
+  if (key == "load_tray") return LoadTray(value);
+  if (key == "flash_size") return FlashSize(value);
+  if (key == "checksum") return Checksum(value);
+  if (key == "checksum_exclude") return ChecksumExclude(value);
+  if (key == "fail") return Failure(value);
   if (key == "firmware") {
     if (value.empty()) return Fail("firmware needs a file path");
     d.firmwarePath = value;
     d.firmwareLine = line_;
     return true;
   }
-  if (key == "tray") {
-    if (value != "open" && value != "closed") return Fail("tray must be 'open' or 'closed'");
-    d.trayOpen = value == "open";
-    return true;
-  }
-  if (key == "medium") {
-    if (value != "present" && value != "absent") return Fail("medium must be 'present' or 'absent'");
-    d.mediumPresent = value == "present";
-    return true;
-  }
   if (key == "progress_ascq") {
     uint64_t ascq = 0;
     if (!ParseHex(value, 0xFF, ascq) || value.size() > 2) return Fail("progress_ascq must be one hex byte");
     d.progressAscq = static_cast<uint8_t>(ascq);
-    return true;
-  }
-  if (key == "finish") {
-    if (value != "progress" && value != "unit_attention") return Fail("finish must be 'progress' or 'unit_attention'");
-    d.finishWithUnitAttention = value == "unit_attention";
     return true;
   }
   if (key == "stay_in_boot") {
@@ -240,12 +247,6 @@ bool Parser::Text(const std::string& value, std::size_t width, std::string& out)
   for (const char ch : value)
     if (ch < 0x20 || ch > 0x7E) return Fail("text with a character that is not printable ASCII");
   out = value;
-  return true;
-}
-
-bool Parser::YesNo(const std::string& value, bool& out) {
-  if (value != "yes" && value != "no") return Fail("expected 'yes' or 'no'");
-  out = value == "yes";
   return true;
 }
 

@@ -1,0 +1,148 @@
+// Every command of the update sequence, for every flash type, made to fail once
+// (CHECK CONDITION, and separately a transport failure): the sequence must end,
+// report a failure with a text or really have flashed, enable the controls again
+// and leave the tray unlocked.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/AppHarness.h"
+
+namespace ofs::test {
+namespace {
+
+struct FlashKind {
+  const char* name;
+  uint8_t atapiType;  // 0 = Philips image
+};
+
+constexpr FlashKind kKinds[] = {{"Type1", 1}, {"Type2", 2}, {"Type3", 3}, {"Type4", 4}, {"Type5", 5},
+                                {"Type6", 6}, {"Type7", 7}, {"Type8", 8}, {"Philips", 0}};
+
+struct Image {
+  std::vector<uint8_t> file;
+  std::vector<uint8_t> flat;
+  std::vector<std::pair<std::size_t, std::size_t>> used;  // offset, length of what the image owns
+};
+
+// An image drive 0 accepts; banks stay below one transfer so every procedure can send them.
+Image ImageFor(const FlashKind& kind) {
+  Image image;
+  if (kind.atapiType == 0) {
+    image.file = MakePhilipsFile(4 * 16384 - 40, Drive0Template("1.02"));
+    image.flat.assign(image.file.begin() + 36, image.file.end() - 4);
+    image.used.push_back({0, image.flat.size()});
+    return image;
+  }
+  constexpr uint32_t kUsed = 0xF000;
+  image.flat = build::MakeFlatImage(0x40000, 11, {Drive0Template("1.02")});
+  build::OfsSpec spec;
+  spec.atapiFlashType = kind.atapiType;
+  spec.bankSizes = {kUsed, kUsed, kUsed, kUsed};
+  for (std::size_t bank = 0; bank < 4; ++bank) image.used.push_back({bank * 0x10000, kUsed});
+  image.file = build::BuildOfs(spec, image.flat);
+  return image;
+}
+
+bool FlashHolds(const std::vector<uint8_t>& flash, const Image& image) {
+  for (const auto& [offset, length] : image.used) {
+    if (offset + length > flash.size()) return false;
+    if (!std::equal(flash.begin() + static_cast<std::ptrdiff_t>(offset),
+                    flash.begin() + static_cast<std::ptrdiff_t>(offset + length),
+                    image.flat.begin() + static_cast<std::ptrdiff_t>(offset)))
+      return false;
+  }
+  return true;
+}
+
+struct Run {
+  TMainForm::UpdateOutcome outcome = TMainForm::UpdateOutcome::None;
+  std::vector<SimCommand> sent;  // by the Start button, in order
+  std::vector<Box> boxes;        // shown by the Start button
+  bool controlsEnabled = false;
+  bool unlocked = false;
+  bool flashHoldsImage = false;
+};
+
+// One press of Start on demo drive 0, with `failure` injected when given.
+Run Update(const FlashKind& kind, const std::optional<SimFailure>& failure) {
+  AppHarness h;
+  const Image image = ImageFor(kind);
+  h.Form().FormCreate();
+  h.Form().LoadFirmwareFile(h.WriteFile("image.bin", image.file));
+  EXPECT_TRUE(h.view.IsEnabled(Control::BitBtn2)) << ::testing::PrintToString(h.view.BoxTexts());
+  h.view.SelectDriveItem(0);
+  const std::size_t logBefore = h.Drive(0).CommandLog().size();
+  const std::size_t boxesBefore = h.view.boxes.size();
+  if (failure) h.Drive(0).AddFailure(*failure);
+
+  h.Form().BitBtn2Click();
+
+  Run run;
+  run.outcome = h.Form().lastUpdate;
+  const auto& log = h.Drive(0).CommandLog();
+  for (std::size_t i = logBefore; i < log.size(); ++i) run.sent.push_back(ClassifyCdb(log[i].data()));
+  run.boxes.assign(h.view.boxes.begin() + static_cast<std::ptrdiff_t>(boxesBefore), h.view.boxes.end());
+  run.controlsEnabled = true;
+  for (Control c : {Control::BitBtn1, Control::BitBtn2, Control::BitBtn4, Control::Window})
+    run.controlsEnabled = run.controlsEnabled && h.view.IsEnabled(c);
+  run.unlocked = !h.Drive(0).MediumRemovalPrevented() && !h.Drive(1).MediumRemovalPrevented();
+  run.flashHoldsImage = FlashHolds(h.Drive(0).Flash(), image);
+  return run;
+}
+
+// For each kind of command the clean run sent: how often.
+std::map<SimCommand, int> Uses(const std::vector<SimCommand>& sent) {
+  std::map<SimCommand, int> uses;
+  for (SimCommand c : sent) ++uses[c];
+  return uses;
+}
+
+class FaultMatrix : public ::testing::TestWithParam<std::tuple<FlashKind, bool>> {};
+
+TEST_P(FaultMatrix, EveryCommandFailingOnceEndsCleanly) {
+  const auto [kind, transport] = GetParam();
+  const Run clean = Update(kind, std::nullopt);
+  ASSERT_EQ(clean.outcome, TMainForm::UpdateOutcome::Completed)
+      << (clean.boxes.empty() ? std::string() : clean.boxes.back().text);
+  ASSERT_TRUE(clean.flashHoldsImage);
+
+  for (const auto& [command, count] : Uses(clean.sent)) {
+    // The first use, and the last one (for the lock: the unlock after flashing).
+    for (int use : count == 1 ? std::vector<int>{1} : std::vector<int>{1, count}) {
+      SCOPED_TRACE(SimCommandName(command) + " use " + std::to_string(use) + " of " + std::to_string(count));
+      SimFailure failure;
+      failure.selector.command = command;
+      failure.firstUse = use;
+      failure.times = 1;
+      failure.transportError = transport;
+      failure.sense = {0x05, 0x24, 0x00};  // ILLEGAL REQUEST / INVALID FIELD IN CDB
+      const Run run = Update(kind, failure);
+
+      EXPECT_NE(run.outcome, TMainForm::UpdateOutcome::None);
+      EXPECT_TRUE(run.controlsEnabled);
+      EXPECT_TRUE(run.unlocked);
+      if (run.outcome == TMainForm::UpdateOutcome::Completed) {
+        // A result that is ignored may let the update finish, but then it must really have flashed.
+        EXPECT_TRUE(run.flashHoldsImage);
+      } else {
+        ASSERT_FALSE(run.boxes.empty());
+        EXPECT_EQ(run.boxes.back().caption, "Error");
+        EXPECT_FALSE(run.boxes.back().text.empty());
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllTypes, FaultMatrix,
+                         ::testing::Combine(::testing::ValuesIn(kKinds), ::testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "Transport" : "CheckCondition");
+                         });
+
+}  // namespace
+}  // namespace ofs::test
