@@ -141,6 +141,7 @@ class TMainForm {
   void RestartInsteadOfFlashing(const std::string& identity);
   bool BringTrayToReady(EDriveIndex d, const char* firstLine);
   bool FlashAndVerify(EDriveIndex d);
+  void AllowRemoval(EDriveIndex d);
   bool RefreshDriveLine(EDriveIndex d);
   void FinishUpdate(const std::optional<std::string>& identity);
 

@@ -14,6 +14,7 @@ namespace ofs {
 namespace {
 
 constexpr uint32_t kPhilipsBlockBytes = 16384;
+constexpr int kUnlockAttempts = 3;
 constexpr uint32_t kPhilipsLengthOverhead = 40;
 constexpr char kTrayLineEnd[] = " without any media inside !";
 constexpr char kRebootBeforeUpdate[] =
@@ -120,7 +121,7 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
     if (!silent) s_.view.PostStatusLine("Updating");
     failure = FlashByType(ctx, d);
   }
-  PreventMediumRemoval(s_.atapi, d, 0);
+  AllowRemoval(d);
   if (failure) {
     ShowError(updaterMode ? "Flash Fail!" : *failure);
     return false;
@@ -137,8 +138,15 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
   }
   PreventMediumRemoval(s_.atapi, d, 1);
   const bool verified = VerifyFlash(ctx, d);
-  PreventMediumRemoval(s_.atapi, d, 0);
+  AllowRemoval(d);
   return verified;
+}
+
+// A drive that refuses the unlock once must not stay locked: ask again.
+void TMainForm::AllowRemoval(EDriveIndex d) {
+  for (int attempt = 0; attempt < kUnlockAttempts; ++attempt) {
+    if (PreventMediumRemoval(s_.atapi, d, 0)) return;
+  }
 }
 
 bool TMainForm::RefreshDriveLine(EDriveIndex d) {

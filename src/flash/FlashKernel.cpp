@@ -140,8 +140,7 @@ FlashResult KernelFlash::FinishPass(const Pass& pass) {
     return WaitReadyAfterFlash(ctx_, drive_);
   }
   if (!upperHalf_) {
-    SenseData finish{};
-    RequestSense(ctx_.atapi, drive_, finish.data(), 0, 1);
+    RequestSense(ctx_.atapi, drive_, ctx_.senseData.data(), 0, 1);
     return WaitReadyAfterFlash(ctx_, drive_);
   }
   if (auto failure = WaitReadyAfterFlash(ctx_, drive_)) return failure;
@@ -165,7 +164,6 @@ FlashResult KernelFlash::ChecksumHandShake() {
   if (!SetFirmwareChecksum(ctx_.atapi, drive_, ctx_.imageParameter.HeaderCheckSum, ctx_.imageChecksum))
     return "SET F/W CheckSum Error !\n";
   if (auto failure = WaitReadyAfterFlash(ctx_, drive_)) return failure;
-  reply.fill(0);
   if (!ReadFirmwareChecksum(ctx_.atapi, drive_, reply.data())) return "Get CheckSum Error!";
   if (reply[6] * 256 + reply[7] != ctx_.imageChecksum) return "CheckSum Error!";
   return std::nullopt;

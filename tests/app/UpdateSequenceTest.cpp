@@ -229,6 +229,19 @@ TEST_F(Update, FlashFailureShowsItsTextUnlocksAndReenables) {
   ExpectIdleAndUnlocked();
 }
 
+TEST_F(Update, RefusedUnlockIsAskedAgain) {
+  SimFailure unlock;
+  unlock.selector = SimCommandSelector{SimCommand::PreventAllow};
+  unlock.firstUse = 2;  // the allow after flashing
+  unlock.times = 1;
+  h.Drive(0).AddFailure(unlock);
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed);
+  EXPECT_EQ(h.Drive(0).CommandCount(SimCommand::PreventAllow), 3);
+  ExpectIdleAndUnlocked();
+}
+
 TEST_F(Update, VerificationFailureUnlocksAndReenables) {
   SimFailure readBack;
   readBack.selector = SimCommandSelector{SimCommand::ReadRom};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <tuple>
 
 #include "drive/SimTestRig.h"
 #include "mkofs/OfsBuilder.h"
@@ -248,13 +249,19 @@ TEST(SimDrive, NeverReadyDriveTimesOutOnVirtualTime) {
   EXPECT_FALSE(rig.drive().MediumRemovalPrevented());
 }
 
-TEST(SimDrive, LatencyTakesClockTime) {
-  SimDriveProfile drive;
-  drive.latencyMs = 25;
-  SimRig rig(drive);
-  const auto before = rig.clock.Now();
-  rig.Send(kTestUnitReady);
-  EXPECT_EQ(rig.clock.Now() - before, std::chrono::milliseconds(25));
+TEST(SimDrive, EveryCommandTakesClockTime) {
+  // Without a latency a command still takes 1 ms, so a host that repeats a failing
+  // command at once reaches its time limit on the virtual clock too.
+  for (const auto& [latency, unplugged, expected] : {std::tuple{25u, false, 25}, std::tuple{0u, false, 1},
+                                                     std::tuple{0u, true, 1}}) {
+    SimDriveProfile drive;
+    drive.latencyMs = latency;
+    drive.unplugged = unplugged;
+    SimRig rig(drive);
+    const auto before = rig.clock.Now();
+    rig.Send(kTestUnitReady);
+    EXPECT_EQ(rig.clock.Now() - before, std::chrono::milliseconds(expected)) << latency << unplugged;
+  }
 }
 
 }  // namespace

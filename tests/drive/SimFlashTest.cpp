@@ -188,11 +188,12 @@ TEST(SimFlash, ProgressRunsOverVirtualTimeThenNoMedium) {
     rig.clock.Sleep(std::chrono::milliseconds(500));
   }
   // 2000 ms of programming sampled every 500 ms, then the drive reports no medium.
+  // Poll i comes i * 500 ms plus i + 1 commands of 1 ms each after the commit.
   ASSERT_EQ(seen.size(), 4u);
   for (std::size_t i = 0; i < seen.size(); ++i) {
     EXPECT_EQ(seen[i][0], 0x08);
     EXPECT_EQ(seen[i][1], static_cast<int>(i));
-    EXPECT_EQ(seen[i][2], static_cast<int>(i) * 65535 / 4);
+    EXPECT_EQ(seen[i][2], static_cast<int>((i * 501 + 1) * 65535 / 2000));
   }
   EXPECT_EQ(rig.Sense(), (std::array<uint8_t, 3>{0x02, 0x3A, 0x01}));
 }

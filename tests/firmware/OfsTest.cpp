@@ -110,6 +110,78 @@ TEST(OfsParse, Ofs3FieldsAndSlots) {
   EXPECT_EQ(p.KernelBlockLength, 0x10u);
 }
 
+// Containers laid out byte by byte, apart from the builder, so that a field
+// misplaced the same way in builder and parser still shows.
+std::vector<uint8_t> HandMadeHeader(char version, uint8_t flag) {
+  std::vector<uint8_t> bytes(17, 0);  // the magic and the 0x00 after it
+  std::memcpy(bytes.data(), kOfsMagic, 16);
+  bytes.resize(24, 0xCC);  // 17 to 23 are not read
+  bytes.push_back(static_cast<uint8_t>(version));
+  bytes.push_back(flag);
+  return bytes;
+}
+
+void AppendLe(std::vector<uint8_t>& bytes, uint32_t value, int width) {
+  for (int i = 0; i < width; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+TEST(OfsParse, Ofs3FieldsSitAtTheirOffsets) {
+  std::vector<uint8_t> c = HandMadeHeader('3', 2);
+  c.insert(c.end(), {0x04, 0x06, 3, 5, 7, 11});  // IDE type, ATAPI type, key parameters: key 5
+  AppendLe(c, 0xBEEF, 2);                        // 32: header checksum
+  c.insert(c.end(), {0x02, 0x99});               // 34: kernel type; 35 is not read
+  AppendLe(c, 2, 4);                             // 36: bank count
+  AppendLe(c, 8, 4);                             // 40: slot size
+  AppendLe(c, 1, 4);                             // 44: reserved block count
+  AppendLe(c, 0x11223344, 4);                    // 48: kernel block address
+  AppendLe(c, 0x55667788, 4);                    // 52: kernel block length
+  AppendLe(c, 8, 4);                             // 56: bank lengths
+  AppendLe(c, 3, 4);
+  AppendLe(c, 0x01020304, 4);  // 64: reserved block
+  AppendLe(c, 0x05060708, 4);
+  ASSERT_EQ(c.size(), 72u);
+  c.resize(72 + 8 + 3, 0);  // stored zeros descramble to the key pattern 57 * p + key
+
+  const test::Parsed parsed = Parse(c);
+  ASSERT_TRUE(parsed.ok);
+  const SOFSParameter& p = parsed.parameter;
+  EXPECT_EQ(p.HeaderCheckSum, 0xBEEF);
+  EXPECT_EQ(p.IdeFlashType, 4);
+  EXPECT_EQ(p.AtapiFlashType, 6);
+  EXPECT_EQ(p.AtapiFlashKernelType, 2);
+  EXPECT_EQ(p.MaxBankSize, 8u);
+  EXPECT_EQ(p.BankSizes, (std::vector<uint32_t>{8, 3}));
+  ASSERT_EQ(p.ReservedBlocks.size(), 1u);
+  EXPECT_EQ(p.ReservedBlocks[0].Address, 0x01020304u);
+  EXPECT_EQ(p.ReservedBlocks[0].Length, 0x05060708u);
+  EXPECT_EQ(p.KernelBlockAddress, 0x11223344u);
+  EXPECT_EQ(p.KernelBlockLength, 0x55667788u);
+  EXPECT_EQ(parsed.flat, (std::vector<uint8_t>{5, 62, 119, 176, 233, 34, 91, 148, 5, 62, 119, 0, 0, 0, 0, 0}));
+}
+
+TEST(OfsParse, LegacyFieldsSitAtTheirOffsets) {
+  std::vector<uint8_t> c = HandMadeHeader('1', 1);
+  c.insert(c.end(), 6, 0x77);  // 26 to 31 are not read
+  AppendLe(c, 0x1234, 2);      // 32: header checksum
+  AppendLe(c, 2, 2);           // 34: bank count
+  AppendLe(c, 4, 2);           // 36: bank lengths
+  AppendLe(c, 2, 2);
+  c.resize(64, 0xDD);  // up to the body, not read
+  // Each bank's key is its first stored byte + 2: 0x12, then 0xFE + 2 = 0x00.
+  c.insert(c.end(), {0x10, 0x00, 0x00, 0x00, 0xFE, 0x01});
+
+  const test::Parsed parsed = Parse(c);
+  ASSERT_TRUE(parsed.ok);
+  EXPECT_EQ(parsed.parameter.HeaderCheckSum, 0x1234);
+  EXPECT_EQ(parsed.parameter.BankSizes, (std::vector<uint32_t>{4, 2}));
+  std::vector<uint8_t> expected(2 * 0x10000, 0);
+  const uint8_t bank0[] = {0x02, 0x4B, 0x84, 0xBD};
+  std::copy(std::begin(bank0), std::end(bank0), expected.begin());
+  expected[0x10000] = 0x02;
+  expected[0x10001] = 0x38;
+  EXPECT_EQ(parsed.flat, expected);
+}
+
 TEST(OfsParse, Ofs3WithoutReservedBlocksAndKeepsPhilipsFields) {
   OfsSpec spec = Ofs3Spec({32}, 32);
   spec.reservedBlocks.clear();

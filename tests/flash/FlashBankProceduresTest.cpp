@@ -32,6 +32,8 @@ TEST(FlashBankWrite, OddBankGetsItsZeroByteInsideItsSlot) {
   EXPECT_EQ(banks[0].dataOut[4097], 0);
   EXPECT_EQ(h.image[4097], 0);
   EXPECT_NE(h.image[4098], 0);  // nothing past the pad byte is touched
+  EXPECT_EQ(h.image[65536 + 65534], 0);  // an even bank gets its zero byte too, though it is not sent
+  EXPECT_NE(h.image[65536 + 65535], 0);
   EXPECT_TRUE(std::equal(banks[0].dataOut.begin(), banks[0].dataOut.begin() + 4097, h.image.begin()));
   EXPECT_EQ(Hex(banks[1]), "5a00384f52a00501fffe0000");
   EXPECT_EQ(Hex(banks[2]), "5a00384f52a004e20080beef");

@@ -119,6 +119,10 @@ TEST_F(PhilipsImage, EarlierBlockFailureNamesTheSense) {
   EXPECT_EQ(h.senseData[12], 0x24);
 }
 
+TEST_F(PhilipsImage, FailureTextShowsTheWholeSenseByte) {
+  EXPECT_EQ(Run(Sense3{0x25, 0x26, 0x01}, 0), "Firmware update failure (25:26:01)");
+}
+
 // What tells the procedures apart: the first command, the number of vendor
 // bank commands and the commit's sub-function.
 std::string Signature(const FlashHarness& h) {

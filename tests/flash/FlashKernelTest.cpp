@@ -29,7 +29,8 @@ class KernelFlash : public ::testing::Test {
 
 TEST_F(KernelFlash, EightBanksInOnePass) {
   Image(8);
-  h.drive.requestSense = {Busy(3), Busy(8)};
+  const SenseData finished = MakeSense(6, 0x29, 0, 8);
+  h.drive.requestSense = {Busy(3), Busy(8), finished};
 
   EXPECT_EQ(Run(), std::nullopt);
 
@@ -48,6 +49,7 @@ TEST_F(KernelFlash, EightBanksInOnePass) {
   ASSERT_EQ(senses.size(), 3u);
   EXPECT_EQ(CdbHex(senses[0].cdb), "030000001200000000000000");
   EXPECT_EQ(CdbHex(senses[2].cdb), "030000001280000000000000");
+  EXPECT_EQ(h.senseData, finished);  // the finishing request fills the window's sense area too
   EXPECT_EQ(h.view.progressHistory, (std::vector<int>{0, 24576, 65536}));
   EXPECT_EQ(h.view.lines, (std::vector<std::string>{"WARNING !!!", "Please wait for the accomplishment!",
                                                      "Flashing is processing..."}));
@@ -124,7 +126,12 @@ INSTANTIATE_TEST_SUITE_P(
                       PollCase{"UnitAttentionFinishes", {MakeSense(6, 0x29, 0, 1)}, std::nullopt, 2},
                       PollCase{"FailedRequestAskedAgain", {std::nullopt, std::nullopt, Busy(4)}, std::nullopt, 4},
                       PollCase{"OtherSenseIsTriggerFail", {Busy(1), MakeSense(5, 0x24, 0)}, "Trigger Fail !\n", 2},
-                      PollCase{"UnitAttentionOtherAsc", {MakeSense(6, 0x28, 0)}, "Trigger Fail !\n", 1}),
+                      PollCase{"UnitAttentionOtherAsc", {MakeSense(6, 0x28, 0)}, "Trigger Fail !\n", 1},
+                      // Done and unit attention test the whole byte 2, NOT READY only its sense key.
+                      PollCase{"FlaggedGoodIsNotDone", {MakeSense(0x20, 0, 0)}, "Trigger Fail !\n", 1},
+                      PollCase{"FlaggedUnitAttention", {MakeSense(0x26, 0x29, 0, 1)}, "Trigger Fail !\n", 1},
+                      PollCase{"FlaggedNotReadyProgramming", {MakeSense(0x22, 0x04, 0x08, 1), Busy(4)}, std::nullopt,
+                               3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KernelFlash, FailedRequestsAreRepeatedWithoutSleeping) {

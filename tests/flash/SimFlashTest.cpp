@@ -123,5 +123,19 @@ TEST_F(SimKernel, BootOnceThenRetriedAndHandShaken) {
   ExpectFlashHoldsImage();
 }
 
+TEST_F(SimKernel, RequestSenseThatAlwaysFailsRunsIntoTheTimeOut) {
+  // The poll asks again at once; only the drive's own command time moves the clock.
+  SimFailure failure;
+  failure.selector.command = SimCommand::RequestSense;
+  failure.times = 0;
+  sim->Drive(0).AddFailure(failure);
+  const SimCase c{"Kernel", 6, 4 * 65536, 0, {}};
+  MakeImage(c);
+
+  EXPECT_EQ(Flash(c), "Flash progress TimeOut !\n");
+  EXPECT_GT(clock.Now(), std::chrono::seconds(120));
+  EXPECT_LT(clock.Now(), std::chrono::seconds(121));
+}
+
 }  // namespace
 }  // namespace ofs::test

@@ -71,12 +71,17 @@ TEST_F(TrayPrompt, OtherLoadFailureAsksToCloseTheTray) {
 }
 
 TEST_F(TrayPrompt, CancelOnCloseQuestion) {
-  h.drive.trayOpen = true;
-  h.drive.loadFails = Sense3{0x02, 0x3A, 0x00};
-  h.view.answers = {false};
-  EXPECT_FALSE(Run());
-  EXPECT_EQ(Questions(), (std::vector<std::string>{kClose}));
-  EXPECT_EQ(h.drive.loads, 1);
+  // 06/1D with a flag in byte 2 is not the unit attention that keeps automatic mode.
+  for (const Sense3 sense : {Sense3{0x02, 0x3A, 0x00}, Sense3{0x26, 0x1D, 0x00}, Sense3{0x06, 0x1C, 0x00}}) {
+    h.view.boxes.clear();
+    h.drive.loads = 0;
+    h.drive.trayOpen = true;
+    h.drive.loadFails = sense;
+    h.view.answers = {false};
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(Questions(), (std::vector<std::string>{kClose}));
+    EXPECT_EQ(h.drive.loads, 1);
+  }
 }
 
 TEST_F(TrayPrompt, DiscIsEjectedUntilTheUserRemovesIt) {

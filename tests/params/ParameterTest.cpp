@@ -43,14 +43,24 @@ SParameter Absent() {
   return p;
 }
 
-TEST(DefaultParameterText, HasItsFiftySevenLines) {
-  const Lines& text = defaultParameterText();
-  ASSERT_EQ(text.size(), 57u);
-  EXPECT_EQ(text[17], "[Argument enabled]");
-  EXPECT_EQ(text[38], "Disable98AutoInsertNotification=1");
-  EXPECT_EQ(text[51], "[AvailableModelNames]");
-  EXPECT_EQ(text[52].size(), 24u);
-  EXPECT_EQ(text[56], "       -- Compatible with Orva Merge Utility v1.07. 2005/10/06");
+TEST(DefaultParameterText, IsTheDefaultFileByteForByte) {
+  // What "Output Default Parameter File" writes; a merged text is edited from it,
+  // so even a change that reads back the same (order, spacing) is a change.
+  const std::string expected =
+      "[Main]\r\nUpdater=0\r\nShowCaption=1\r\nProgramName=Orva Flash OFS3 Utility\r\nShowVersion=1\r\n"
+      "ShowDate=1\r\n"
+      "[Argument default value]\r\ns=0\r\ni=0\r\nn=-1\r\nk=0\r\nu=0\r\na=1\r\ny=0\r\nd=0\r\ng=0\r\nr=0\r\n"
+      "[Argument enabled]\r\ns=1\r\nc=1\r\nb=1\r\nh=1\r\nv=1\r\ne=1\r\ni=1\r\nn=1\r\nk=1\r\nu=1\r\n"
+      "a=1\r\np=1\r\nm=1\r\no=1\r\nf=1\r\nt=1\r\ny=1\r\nd=1\r\ng=1\r\nr=1\r\n"
+      "Disable98AutoInsertNotification=1\r\n"
+      "[Other settings]\r\nCheckSum=0\r\nHardwareID=0\r\nModelName=0\r\nAvailableModel=0\r\nVerify=1\r\n"
+      "NoDisc=1\r\nImmediateAtapi=1\r\nWriteNewCode=1\r\nErasePadRandom=0\r\nErasePadChar=0\r\nTimer=1\r\n"
+      "[AvailableModelNames]\r\nORVA    KZR-3350P2      \r\nORVA    KZW-5520        \r\n"
+      "[Title]\r\n"
+      "       -- Compatible with Orva OFS3 Utility v1.13. 2005/11/29\r\n"
+      "       -- Compatible with Orva Merge Utility v1.07. 2005/10/06\r\n";
+  EXPECT_EQ(defaultParameterText().size(), 57u);
+  EXPECT_EQ(JoinLines(defaultParameterText()), expected);
 }
 
 TEST(ReadParameterBlock, EmptyAreaGivesEveryBuiltInValue) {

@@ -53,7 +53,7 @@ struct SimDriveProfile {
   SimSense loadTraySense{0x05, 0x24, 0x00};
 
   uint32_t flashSize = 2u << 20;  // multiple of 65536, at most 16 MiB
-  uint32_t latencyMs = 0;         // every command takes this long
+  uint32_t latencyMs = 0;         // every command takes this long, and at least 1 ms
   uint32_t programmingMs = 3000;  // one programming run, whatever its bank count
   uint8_t progressAscq = 0x08;    // NOT READY 04/xx while programming
   bool finishWithUnitAttention = false;  // kernel programming ends with 06/29 instead of the last bank

@@ -1,5 +1,6 @@
 #include "drive/sim/SimulatedDrive.h"
 
+#include <algorithm>
 #include <numeric>
 
 #include "drive/sim/SimFirmware.h"
@@ -9,6 +10,10 @@
 namespace ofs {
 
 using namespace sim;
+
+namespace {
+constexpr uint32_t kMinCommandMs = 1;
+}  // namespace
 
 SimulatedDrive::SimulatedDrive(const SimDriveProfile& profile, Clock& clock)
     : settings_(profile),
@@ -27,7 +32,9 @@ TransportStatus SimulatedDrive::Execute(const uint8_t* cdb, uint8_t* buffer, uin
   const SimCommand kind = ClassifyCdb(cdb);
   ++byKind_[static_cast<std::size_t>(kind)];
   ++byOpcode_[cdb[0]];
-  if (settings_.latencyMs > 0) clock_.Sleep(Clock::Milliseconds{settings_.latencyMs});
+  // No command is instant: a host that repeats a failing command at once must
+  // still reach its time limits on a virtual clock.
+  clock_.Sleep(Clock::Milliseconds{std::max(settings_.latencyMs, kMinCommandMs)});
   if (settings_.unplugged) return kStatusTransportError;
   Programming();
   Reply reply;
