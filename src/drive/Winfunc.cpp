@@ -1,6 +1,7 @@
 #include "drive/Winfunc.h"
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -113,7 +114,10 @@ bool WaitDriveReady(TAtapiImp& atapi, DriveIndex index, int timeoutSeconds) {
     if (TestUnitReady(atapi, index)) return true;
     if (ConsoleEscapePressed()) {
       PreventMediumRemoval(atapi, index, 0);
-      std::exit(0);
+      // The wait may run on a worker thread while the window thread goes on:
+      // flush what was written, but tear down no statics under its feet.
+      std::fflush(nullptr);
+      std::_Exit(0);
     }
     if (clock.Now() - start > limit) {
       PreventMediumRemoval(atapi, index, 0);

@@ -177,7 +177,9 @@ TEST_P(FaultMatrix, EveryCommandFailingOnceEndsCleanly) {
         }
       } else {
         // Only the kernel procedure (type 6) tries again after a refused write.
-        if (kind.atapiType != 6) EXPECT_FALSE(WritesAfter(run.sent, command, use));
+        if (kind.atapiType != 6) {
+          EXPECT_FALSE(WritesAfter(run.sent, command, use));
+        }
         ASSERT_FALSE(run.boxes.empty());
         EXPECT_EQ(run.boxes.back().caption, "Error");
         EXPECT_FALSE(run.boxes.back().text.empty());

@@ -13,7 +13,7 @@ namespace {
 
 // Members above this are refused as oversized; a small limit keeps runs fast
 // while still reaching the refusal path.
-constexpr uint64_t kFuzzMaxMemberBytes = 1024 * 1024;
+constexpr uint64_t kFuzzMaxMemberBytes = 64 * 1024;
 
 bool WriteAll(int fd, const uint8_t* data, std::size_t size) {
   while (size > 0) {

@@ -18,7 +18,7 @@ for tool in "$qemu" cpio depmod; do
   command -v "$tool" >/dev/null || { echo "qemu checks: $tool missing" >&2; exit 1; }
 done
 busybox=/bin/busybox
-file -L "$busybox" 2>/dev/null | grep -q "statically linked" || busybox="$(command -v busybox)"
+ldd "$busybox" >/dev/null 2>&1 && { echo "qemu checks: $busybox is not static (install busybox-static)" >&2; exit 1; }
 [ -x "$ofstool" ] && [ -x "$mkofs" ] || { echo "qemu checks: build ofstool and mkofs in $build first" >&2; exit 1; }
 
 "$here/fetch-kernel.sh" "$build/qemu-kernel"

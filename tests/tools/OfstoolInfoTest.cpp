@@ -74,6 +74,23 @@ TEST_F(OfstoolInfo, PhilipsFileGetsItsLengthInFrontAndEscapedName) {
   EXPECT_NE(withLength.out.find("\"image_length\":256,"), std::string::npos) << withLength.out;
 }
 
+TEST_F(OfstoolInfo, ZipArchiveIsDescribedByItsLastMember) {
+  ASSERT_EQ(Run(Tool("mkofs") + " -o " + Path("first.ofs") + " --banks 1 --seed 1 --template 0x200 --revision 1.00")
+                .exitCode,
+            0);
+  ASSERT_EQ(Run(Tool("mkofs") + " -o " + Path("last.ofs") + " --banks 1 --seed 2 --template 0x200 --revision 2.00")
+                .exitCode,
+            0);
+  ASSERT_EQ(Run(Tool("samples/mkzip") + " " + Path("both.zip") + " " + Path("first.ofs") + " " + Path("last.ofs"))
+                .exitCode,
+            0);
+  const RunResult direct = Run(Tool("ofstool") + " info --json " + Path("last.ofs"));
+  const RunResult zipped = Run(Tool("ofstool") + " info --json " + Path("both.zip"));
+  ASSERT_EQ(zipped.exitCode, 0) << zipped.err;
+  EXPECT_EQ(zipped.out, direct.out);
+  EXPECT_NE(zipped.out.find("\"firmware_version\":\"2.00\""), std::string::npos);
+}
+
 TEST_F(OfstoolInfo, UnusableFilesGiveOneLineAndExitOne) {
   WriteBytes(Path("empty"), {});
   WriteBytes(Path("zeros"), std::vector<uint8_t>(100, 0));

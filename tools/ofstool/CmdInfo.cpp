@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ZipArchive.h"
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
 #include "ofstool/Commands.h"
@@ -30,16 +31,35 @@ struct Description {
   std::string modelName, firmwareVersion, hardwareId, inquiryExtension;
 };
 
-// The file as the loader hands it to the parser: a Philips file gets its length in front.
-std::optional<std::vector<uint8_t>> ReadContainer(const std::string& path) {
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
   const uint32_t length = ofs::GetFileLength(path);
   if (length == 0) return std::nullopt;
   std::vector<uint8_t> bytes(length);
   if (!ofs::ReadFileBinary(path, length, bytes.data())) return std::nullopt;
-  if (length >= 7 && std::memcmp(bytes.data(), "Philips", 7) == 0) {
+  return bytes;
+}
+
+bool StartsWith(const std::vector<uint8_t>& bytes, const char* text) {
+  const std::size_t n = std::strlen(text);
+  return bytes.size() >= n && std::memcmp(bytes.data(), text, n) == 0;
+}
+
+// The file as the loader hands it to the parser: a zip archive gives its last member,
+// and a Philips file gets its length in front.
+std::optional<std::vector<uint8_t>> ReadContainer(const std::string& path) {
+  std::optional<std::vector<uint8_t>> bytes = ReadWholeFile(path);
+  if (!bytes) return std::nullopt;
+  if (!StartsWith(*bytes, "OR") && !StartsWith(*bytes, "Philips")) {
+    if (const std::optional<ofs::TemporaryFile> member = ofs::ExtractLastZipMember(path)) {
+      bytes = ReadWholeFile(member->path());
+      if (!bytes) return std::nullopt;
+    }
+  }
+  if (StartsWith(*bytes, "Philips")) {
+    const uint32_t length = static_cast<uint32_t>(bytes->size());
     const uint8_t prefix[4] = {static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
                                static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
-    bytes.insert(bytes.begin(), prefix, prefix + 4);
+    bytes->insert(bytes->begin(), prefix, prefix + 4);
   }
   return bytes;
 }
