@@ -14,7 +14,7 @@
 #include "params/Tool.h"
 #include "system/MemorySettingStore.h"
 // The terminal's view, writing to /dev/null: the same screen calls ofstool makes.
-#include "ofstool/ConsoleView.cpp"
+#include "ofstool/ConsoleView.h"
 
 namespace ofs {
 namespace {

@@ -41,6 +41,15 @@ void TMainForm::AdoptCandidate(int i) {
   singleImage = true;
 }
 
+void TMainForm::AdoptFirstCandidate() {
+  for (int i = 0; i < 3; ++i) {
+    if (IsCandidate(i)) {
+      AdoptCandidate(i);
+      return;
+    }
+  }
+}
+
 std::optional<std::string> TMainForm::AcceptImages() {
   const int candidates = CandidateCount();
   if (candidates == 0) {
@@ -60,14 +69,7 @@ std::optional<std::string> TMainForm::AcceptImages() {
     }
   }
   if (bufferImageCount == 0) return kUpdaterCorrupt;
-  if (bufferImageCount == 1) {
-    for (int i = 0; i < 3; ++i) {
-      if (IsCandidate(i)) {
-        AdoptCandidate(i);
-        break;
-      }
-    }
-  }
+  if (bufferImageCount == 1) AdoptFirstCandidate();
   return std::nullopt;
 }
 

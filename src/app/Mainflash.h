@@ -120,6 +120,7 @@ class TMainForm {
   bool IsCandidate(int i) const;
   void ReleaseCandidate(int i);
   void AdoptCandidate(int i);
+  void AdoptFirstCandidate();
   std::optional<std::string> AcceptImages();
   std::optional<std::string> DriveFitsImages(EDriveIndex d, int expectedMismatches, bool& fits);
   bool DriveFailsTest(const std::string& driveValue, std::string (*imageValue)(const uint8_t*, std::size_t),

@@ -157,14 +157,7 @@ std::optional<std::string> TMainForm::LoadEmbeddedImages() {
     }
   }
   if (CandidateCount() == 0) return kUpdaterCorrupt;
-  if (bufferImageCount == 1) {
-    for (int i = 0; i < 3; ++i) {
-      if (IsCandidate(i)) {
-        AdoptCandidate(i);
-        break;
-      }
-    }
-  }
+  if (bufferImageCount == 1) AdoptFirstCandidate();
   return std::nullopt;
 }
 

@@ -100,8 +100,10 @@ struct Outcome {
   bool flashHoldsImage = false;
 };
 
-// One press of Start on demo drive 0, with `failure` injected when given.
-Outcome Update(const FlashKind& kind, const std::optional<SimFailure>& failure) {
+// One press of Start on demo drive 0, with `failure` injected and `fault` applied
+// to the drive's settings when given.
+Outcome Update(const FlashKind& kind, const std::optional<SimFailure>& failure,
+               void (*fault)(SimDriveProfile&) = nullptr) {
   AppHarness h;
   const Image image = ImageFor(kind);
   h.Form().FormCreate();
@@ -115,6 +117,7 @@ Outcome Update(const FlashKind& kind, const std::optional<SimFailure>& failure) 
   const std::size_t logBefore = h.Drive(0).CommandLog().size();
   const std::size_t boxesBefore = h.view.boxes.size();
   if (failure) h.Drive(0).AddFailure(*failure);
+  if (fault) fault(h.Drive(0).Settings());
 
   h.Form().BitBtn2Click();
 
@@ -187,6 +190,46 @@ TEST_P(FaultMatrix, EveryCommandFailingOnceEndsCleanly) {
     }
   }
 }
+
+struct DriveFault {
+  const char* name;
+  void (*apply)(SimDriveProfile&);
+};
+
+constexpr DriveFault kDriveFaults[] = {
+    {"NeverReady", [](SimDriveProfile& d) { d.neverReady = true; }},
+    {"ProgressNeverEnds", [](SimDriveProfile& d) { d.neverFinish = true; }},
+    {"BootForever", [](SimDriveProfile& d) { d.stayInBoot = 1000; }},
+    {"Unplugged", [](SimDriveProfile& d) { d.unplugged = true; }},
+};
+
+class DriveFaultMatrix : public ::testing::TestWithParam<std::tuple<FlashKind, DriveFault>> {};
+
+// The drive misbehaves from the Start button on: the waits end on the virtual clock,
+// the sequence ends with a failure or, where the procedure does not look, completes,
+// and the controls come back.
+TEST_P(DriveFaultMatrix, EndsAndEnablesTheControls) {
+  const auto [kind, fault] = GetParam();
+  const Outcome run = Update(kind, std::nullopt, fault.apply);
+  EXPECT_NE(run.outcome, TMainForm::UpdateOutcome::None);
+  EXPECT_TRUE(run.controlsEnabled);
+  // An unplugged drive keeps whatever lock it had; the program must still have asked to unlock.
+  if (std::string(fault.name) == "Unplugged") {
+    EXPECT_TRUE(run.lastPreventAllowUnlocks || std::count(run.sent.begin(), run.sent.end(), SimCommand::PreventAllow) == 0);
+  } else {
+    EXPECT_TRUE(run.unlocked);
+  }
+  if (run.outcome == TMainForm::UpdateOutcome::Failed) {
+    ASSERT_FALSE(run.boxes.empty());
+    EXPECT_FALSE(run.boxes.back().text.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllTypes, DriveFaultMatrix,
+                         ::testing::Combine(::testing::ValuesIn(kKinds), ::testing::ValuesIn(kDriveFaults)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + std::get<1>(info.param).name;
+                         });
 
 INSTANTIATE_TEST_SUITE_P(AllTypes, FaultMatrix,
                          ::testing::Combine(::testing::ValuesIn(kKinds), ::testing::Bool()),
