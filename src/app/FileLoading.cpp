@@ -2,6 +2,7 @@
 // becomes the working image; discovery and matching follow.
 #include <cstring>
 
+#include "app/ImageSize.h"
 #include "app/Mainflash.h"
 #include "app/ZipArchive.h"
 #include "params/Tool.h"
@@ -70,9 +71,13 @@ std::optional<std::string> TMainForm::LoadImageBytes(std::vector<uint8_t> bytes)
     const auto total = static_cast<uint32_t>(bytes.size());
     imageLength = total > kPhilipsOverhead ? total - kPhilipsOverhead : 0;
   } else {
-    imageLength = GetFirmwareImageSize(bytes.data(), bytes.size());
+    imageLength = PlausibleImageSize(bytes.data(), bytes.size());
   }
-  if (imageLength == 0) return "GetOFSLength Error!";
+  if (imageLength == 0) {
+    // The earlier image goes too: no buffer is left that imageLength does not describe.
+    ReleaseImage();
+    return "GetOFSLength Error!";
+  }
 
   ReplaceImage(imageLength);
   imageParameter = SOFSParameter{};

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/DriveLines.h"
+#include "app/ImageSize.h"
 #include "app/Mainflash.h"
 #include "firmware/Ofs.h"
 
@@ -128,7 +129,7 @@ void TMainForm::ApplyCaption(const SMainParameter& main) {
 std::optional<std::string> TMainForm::LoadEmbeddedImages() {
   const std::span<const uint8_t> cvt = s_.areas.cvt;
   if (IsPhilipsImage(cvt.data(), cvt.size())) {
-    const uint32_t size = GetFirmwareImageSize(cvt.data(), cvt.size());
+    const uint32_t size = PlausibleImageSize(cvt.data(), cvt.size());
     // A size at or below the length overhead has no body to flash.
     if (size <= kPhilipsLengthOverhead) return kUpdaterCorrupt;
     philipsImage = true;
@@ -142,7 +143,7 @@ std::optional<std::string> TMainForm::LoadEmbeddedImages() {
 
   for (int i = 0; i < 3; ++i) {
     const std::span<const uint8_t> area = s_.areas.ofs3[i];
-    bufferImageLength[i] = GetFirmwareImageSize(area.data(), area.size());
+    bufferImageLength[i] = PlausibleImageSize(area.data(), area.size());
     if (bufferImageLength[i] == 0) {
       bufferLoaded[i] = false;
       continue;

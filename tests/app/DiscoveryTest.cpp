@@ -114,6 +114,19 @@ TEST(Discovery, AReloadKeepsTheSelectedDriveWhileItStillFits) {
   EXPECT_EQ(h.view.statusText, "ORVA    KZW-5520         2.10 050930");
 }
 
+TEST(Discovery, AReloadFindsTheSelectedDriveByItsModelNameAlone) {
+  AppHarness h;
+  h.Form().FormCreate();
+  const std::string drive0 = h.WriteFile("drive0.ofs", MakeImage(Drive0Template()).container);
+  h.Form().LoadFirmwareFile(drive0);
+  // The line of the selected drive is stale after its 24 characters (another version).
+  h.view.drives[1] = "ORVA    KZW-5520         9.99 000000";
+  h.view.SelectDriveItem(1);
+  h.Form().LoadFirmwareFile(drive0);
+  EXPECT_EQ(h.view.selectedDrive, 1);
+  EXPECT_EQ(h.view.statusText, "ORVA    KZW-5520         2.10 050930");
+}
+
 TEST(Discovery, AReloadFallsBackToTheFirstItemWhenTheSelectedDriveNoLongerFits) {
   AppHarness h;
   h.Form().FormCreate();

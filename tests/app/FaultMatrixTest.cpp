@@ -1,7 +1,8 @@
 // Every command of the update sequence, for every flash type, made to fail once
-// (CHECK CONDITION, and separately a transport failure): the sequence must end,
-// report a failure with a text or really have flashed, enable the controls again
-// and leave the tray unlocked.
+// (CHECK CONDITION, and separately a transport failure), and drives that never get
+// ready, never finish, stay in boot code or are gone: the sequence must end, report
+// a failure with a text or really have flashed, enable the controls again and
+// leave the tray unlocked.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -156,7 +157,8 @@ TEST_P(FaultMatrix, EveryCommandFailingOnceEndsCleanly) {
   for (const auto& [command, count] : Uses(clean.sent)) {
     // The first use, and the last one (for the lock: the unlock after flashing).
     for (int use : count == 1 ? std::vector<int>{1} : std::vector<int>{1, count}) {
-      SCOPED_TRACE("SimCommand " + std::to_string(static_cast<int>(command)) + " use " + std::to_string(use) + " of " + std::to_string(count));
+      SCOPED_TRACE("SimCommand " + std::to_string(static_cast<int>(command)) + " use " + std::to_string(use) +
+                   " of " + std::to_string(count));
       SimFailure failure;
       failure.selector.command = command;
       failure.firstUse = use;
@@ -194,13 +196,14 @@ TEST_P(FaultMatrix, EveryCommandFailingOnceEndsCleanly) {
 struct DriveFault {
   const char* name;
   void (*apply)(SimDriveProfile&);
+  bool cannotComplete;  // no update can be reported as done on such a drive
 };
 
 constexpr DriveFault kDriveFaults[] = {
-    {"NeverReady", [](SimDriveProfile& d) { d.neverReady = true; }},
-    {"ProgressNeverEnds", [](SimDriveProfile& d) { d.neverFinish = true; }},
-    {"BootForever", [](SimDriveProfile& d) { d.stayInBoot = 1000; }},
-    {"Unplugged", [](SimDriveProfile& d) { d.unplugged = true; }},
+    {"NeverReady", [](SimDriveProfile& d) { d.neverReady = true; }, true},
+    {"ProgressNeverEnds", [](SimDriveProfile& d) { d.neverFinish = true; }, false},
+    {"BootForever", [](SimDriveProfile& d) { d.stayInBoot = 1000; }, false},
+    {"Unplugged", [](SimDriveProfile& d) { d.unplugged = true; }, true},
 };
 
 class DriveFaultMatrix : public ::testing::TestWithParam<std::tuple<FlashKind, DriveFault>> {};
@@ -212,10 +215,14 @@ TEST_P(DriveFaultMatrix, EndsAndEnablesTheControls) {
   const auto [kind, fault] = GetParam();
   const Outcome run = Update(kind, std::nullopt, fault.apply);
   EXPECT_NE(run.outcome, TMainForm::UpdateOutcome::None);
+  if (fault.cannotComplete) {
+    EXPECT_EQ(run.outcome, TMainForm::UpdateOutcome::Failed);
+  }
   EXPECT_TRUE(run.controlsEnabled);
   // An unplugged drive keeps whatever lock it had; the program must still have asked to unlock.
   if (std::string(fault.name) == "Unplugged") {
-    EXPECT_TRUE(run.lastPreventAllowUnlocks || std::count(run.sent.begin(), run.sent.end(), SimCommand::PreventAllow) == 0);
+    const bool lockSent = std::count(run.sent.begin(), run.sent.end(), SimCommand::PreventAllow) > 0;
+    EXPECT_TRUE(!lockSent || run.lastPreventAllowUnlocks);
   } else {
     EXPECT_TRUE(run.unlocked);
   }

@@ -2,6 +2,7 @@
 // temporary file that must be gone after every path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/AppHarness.h"
@@ -48,7 +49,9 @@ TEST_F(FileLoading, MissingOrEmptyFileKeepsStartAsItWas) {
 }
 
 TEST_F(FileLoading, NeitherContainerNorZipIsNotValid) {
+  EXPECT_EQ(Load(Drive0File()), Texts{});
   EXPECT_EQ(Load(h.WriteFile("text.ofs", {'h', 'e', 'l', 'l', 'o'})), Texts{"Not Valid OFS !"});
+  EXPECT_TRUE(h.view.IsEnabled(Control::BitBtn2));  // the archive step comes before Start is disabled
   EXPECT_EQ(Load(h.WriteZip("empty.zip", {})), Texts{"Not Valid OFS !"});
   // A Philips image given directly does not start with "OR" and is no zip archive.
   EXPECT_EQ(Load(h.WriteFile("philips.bin", MakePhilipsFile(2 * 16384))), Texts{"Not Valid OFS !"});
@@ -70,6 +73,29 @@ TEST_F(FileLoading, ZipWhoseLastMemberIsEmptyCannotBeLoaded) {
 
 TEST_F(FileLoading, ContainerWithoutImageSizeIsAnOfsLengthError) {
   EXPECT_EQ(Load(h.WriteFile("short.ofs", {'O', 'R', 'V', 'A'})), Texts{"GetOFSLength Error!"});
+  EXPECT_FALSE(h.view.IsEnabled(Control::BitBtn2));
+}
+
+// An OFS3 header alone, claiming `banks` banks of 64 KiB each.
+std::vector<uint8_t> Ofs3Header(uint32_t banks) {
+  std::vector<uint8_t> header(60, 0);
+  const std::string magic = "ORVA FILE SYSTEM";
+  std::copy(magic.begin(), magic.end(), header.begin());
+  header[24] = '3';
+  for (int i = 0; i < 4; ++i) {
+    header[36 + i] = static_cast<uint8_t>(banks >> (8 * i));
+    header[40 + i] = static_cast<uint8_t>(0x10000u >> (8 * i));
+  }
+  return header;
+}
+
+TEST_F(FileLoading, HeaderClaimingMoreThan64MiBIsALengthErrorAndLeavesNoImage) {
+  EXPECT_EQ(Load(Drive0File()), Texts{});
+  // 128 MiB is refused before anything is allocated; 64 MiB is still taken and fails to parse.
+  EXPECT_EQ(Load(h.WriteFile("huge.ofs", Ofs3Header(0x800))), Texts{"GetOFSLength Error!"});
+  EXPECT_EQ(h.Form().imageBuffer, nullptr);
+  EXPECT_EQ(h.Form().imageLength, 0u);
+  EXPECT_EQ(Load(h.WriteFile("limit.ofs", Ofs3Header(0x400))), Texts{"Not Valid OFS !"});
   EXPECT_FALSE(h.view.IsEnabled(Control::BitBtn2));
 }
 

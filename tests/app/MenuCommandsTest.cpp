@@ -104,7 +104,11 @@ INSTANTIATE_TEST_SUITE_P(Texts, VersionNumbers,
                                            VersionText{"ABCD", 0.0}, VersionText{"", 0.0},
                                            VersionText{"2.1A", 2.1}, VersionText{" 3.5", 3.5},
                                            VersionText{"+1.5", 1.5}, VersionText{"-1.0", -1.0},
-                                           VersionText{"1.0E", 1.0}, VersionText{".5xx", 0.5}));
+                                           VersionText{"1.0E", 1.0}, VersionText{".5xx", 0.5},
+                                           // Letters are no number, even where a C library reads one.
+                                           VersionText{"INF1", 0.0}, VersionText{"NANO", 0.0},
+                                           VersionText{"-inf", 0.0}, VersionText{"+-1.", 0.0},
+                                           VersionText{"-.5", -0.5}));
 
 }  // namespace
 }  // namespace ofs::test

@@ -2,6 +2,8 @@
 // embedded images, and every message that ends start-up.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/AppHarness.h"
 
 namespace ofs::test {
@@ -68,6 +70,76 @@ TEST(StartUp, MenuVisibilityAndChecksFollowTheParameterBlock) {
   EXPECT_FALSE(h.Form().eraseUnusedBlocks);  // "Keep Unused Blocks" checked
   EXPECT_EQ(h.Form().defaultDriveIndex, 3);
 }
+
+// One key of the parameter block against the one menu item it drives: switching the key
+// alone changes that item alone.
+struct MenuKey {
+  const char* builtIn;  // the key's line as the built-in text has it (first occurrence)
+  const char* changed;
+  MenuItem item;
+};
+
+// Flash-utility start-up with the key's line replaced.
+class MenuTable : public ::testing::TestWithParam<MenuKey> {
+ protected:
+  void SetUp() override {
+    h.parameter = ParameterArea({{GetParam().builtIn, GetParam().changed}});
+    h.Form().FormCreate();
+  }
+  AppHarness h;
+};
+
+class MenuVisibility : public MenuTable {};
+
+TEST_P(MenuVisibility, FollowsItsOwnArgumentEnabledKey) {
+  const MenuKey& k = GetParam();
+  ASSERT_EQ(h.view.menuVisible.size(), static_cast<std::size_t>(kMenuItemCount));
+  for (const auto& [item, visible] : h.view.menuVisible) {
+    EXPECT_EQ(visible, item != k.item) << static_cast<int>(item);
+  }
+}
+
+// Every "x=1" below is first met in [Argument enabled]: [Argument default value] has "x=0" or lacks x.
+INSTANTIATE_TEST_SUITE_P(
+    Table, MenuVisibility,
+    ::testing::Values(MenuKey{"s=1", "s=0", MenuItem::Silent1}, MenuKey{"c=1", "c=0", MenuItem::CheckOFSFile1},
+                      MenuKey{"b=1", "b=0", MenuItem::CheckOFSBuffer1}, MenuKey{"h=1", "h=0", MenuItem::Help1},
+                      MenuKey{"v=1", "v=0", MenuItem::VersionInformation1},
+                      MenuKey{"e=1", "e=0", MenuItem::EraseFlashROM1}, MenuKey{"n=1", "n=0", MenuItem::Drive1},
+                      MenuKey{"k=1", "k=0", MenuItem::OverwriteReservedBlocks1},
+                      MenuKey{"u=1", "u=0", MenuItem::KeepUnusedBlocks1},
+                      MenuKey{"p=1", "p=0", MenuItem::OutputDefaultParameterFile1},
+                      MenuKey{"m=1", "m=0", MenuItem::OutputParameterBuffer1},
+                      MenuKey{"o=1", "o=0", MenuItem::OutputOFSBuffer1},
+                      MenuKey{"f=1", "f=0", MenuItem::GetFixDataCheckSum1},
+                      MenuKey{"t=1", "t=0", MenuItem::GetTestParameterFile1},
+                      MenuKey{"y=1", "y=0", MenuItem::IgnoreAskingQuestions1},
+                      MenuKey{"Disable98AutoInsertNotification=1", "Disable98AutoInsertNotification=0",
+                              MenuItem::Disable98MEAutoDetectDrive1}));
+
+class MenuCheck : public MenuTable {};
+
+TEST_P(MenuCheck, FollowsItsOwnArgumentDefaultKey) {
+  // With the built-in text: the 98/ME item's key is missing from [Argument default value]
+  // and is taken from the "=1" line of the next section.
+  std::map<MenuItem, bool> wanted = {{MenuItem::Silent1, false},
+                                     {MenuItem::OverwriteReservedBlocks1, false},
+                                     {MenuItem::KeepUnusedBlocks1, false},
+                                     {MenuItem::IgnoreAskingQuestions1, false},
+                                     {MenuItem::Disable98MEAutoDetectDrive1, true}};
+  wanted[GetParam().item] = !wanted[GetParam().item];
+  EXPECT_EQ(h.view.menuChecked, wanted);
+}
+
+// Every "x=0" below is first met in [Argument default value]; "g" gives its line to the key
+// the built-in text leaves out there.
+INSTANTIATE_TEST_SUITE_P(Table, MenuCheck,
+                         ::testing::Values(MenuKey{"s=0", "s=1", MenuItem::Silent1},
+                                           MenuKey{"k=0", "k=1", MenuItem::OverwriteReservedBlocks1},
+                                           MenuKey{"u=0", "u=1", MenuItem::KeepUnusedBlocks1},
+                                           MenuKey{"y=0", "y=1", MenuItem::IgnoreAskingQuestions1},
+                                           MenuKey{"g=0", "Disable98AutoInsertNotification=0",
+                                                   MenuItem::Disable98MEAutoDetectDrive1}));
 
 struct CaptionCase {
   const char* showCaption;

@@ -211,7 +211,8 @@ TEST_P(VersionQuestion, ComesOnlyForANewerDriveAndCancelSendsNothing) {
 INSTANTIATE_TEST_SUITE_P(Versions, VersionQuestion,
                          ::testing::Values(VersionCase{"1.10", "1.09", true}, VersionCase{"1.09", "1.10", false},
                                            VersionCase{"1.02", "1.02", false}, VersionCase{"ABCD", "1.00", false},
-                                           VersionCase{"2.00", "ABCD", true}));
+                                           VersionCase{"2.00", "ABCD", true}, VersionCase{"INF1", "1.00", false},
+                                           VersionCase{"NAN0", "1.00", false}, VersionCase{"1.00", "INF0", true}));
 
 TEST_F(Update, FlashFailureShowsItsTextUnlocksAndReenables) {
   SimFailure fail;
@@ -223,6 +224,7 @@ TEST_F(Update, FlashFailureShowsItsTextUnlocksAndReenables) {
   ASSERT_FALSE(h.view.boxes.empty());
   EXPECT_EQ(h.view.boxes.back().caption, "Error");
   EXPECT_FALSE(h.view.boxes.back().text.empty());
+  EXPECT_NE(h.view.boxes.back().text, "Flash Fail!");  // that one belongs to the updater personality
   EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
   EXPECT_FALSE(Contains(h.view.allLines, "Flashing finished !"));
   EXPECT_TRUE(Questions().empty());
@@ -286,6 +288,137 @@ TEST_F(Update, DriveThatNoLongerAnswersAfterFlashingEndsWithoutTheRestartQuestio
   EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
   EXPECT_EQ(h.platform.restartRequests, 0);
   ExpectIdleAndUnlocked();
+}
+
+// The prevent (1) and allow (0) commands the drive received, in order.
+std::vector<int> LockCommands(SimulatedDrive& drive) {
+  std::vector<int> values;
+  for (const auto& cdb : drive.CommandLog()) {
+    if (cdb[0] == 0x1E) values.push_back(cdb[4]);
+  }
+  return values;
+}
+
+TEST_F(Update, EveryLockIsReleasedBeforeTheNextStepAndTheListIsClearedTwice) {
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.Form().check_verifyClick(true);
+  h.view.events.clear();
+  h.Form().BitBtn2Click();
+  ASSERT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed);
+  EXPECT_EQ(LockCommands(h.Drive(0)), (std::vector<int>{1, 0, 1, 0}));  // flashing, then verifying
+  EXPECT_TRUE(InOrder(h.view.events,
+                      {"clear", "line:Updating will not be executed until the tray is closed",
+                       "line: without any media inside !", "clear", "line:Updating", "line:Flashing finished !",
+                       "line:Verifying will not be executed until the tray is closed",
+                       "line: without any media inside !", "line:All Completed!",
+                       std::string("ask:Check:") + kRestartQuestion}));
+  EXPECT_EQ(h.view.events.back(), std::string("ask:Check:") + kRestartQuestion);
+  EXPECT_EQ(h.view.selectedLine, -1);  // "All Completed!" is left unselected
+
+  // Verify off: one lock around the flash and nothing about verifying.
+  h.Form().check_verifyClick(false);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(LockCommands(h.Drive(0)), (std::vector<int>{1, 0, 1, 0, 1, 0}));
+  EXPECT_EQ(std::count(h.view.allLines.begin(), h.view.allLines.end(),
+                       "Verifying will not be executed until the tray is closed"),
+            1);
+}
+
+// The drive line is read again after flashing: the model name, the version and the
+// extension, each by its own INQUIRY. A drive that stops answering one of them ends the
+// update with that read's own text, after "All Completed!" and before the restart question.
+struct RefreshFault {
+  int inquiryFromEnd;  // 2: model name, 1: version, 0: extension
+  const char* text;
+};
+
+class RefreshFailure : public Update, public ::testing::WithParamInterface<RefreshFault> {};
+
+TEST_P(RefreshFailure, EndsWithItsTextAndWithoutTheRestartQuestion) {
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  const int before = h.Drive(0).CommandCount(SimCommand::Inquiry);
+  h.Form().BitBtn2Click();
+  ASSERT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed);
+  const int perUpdate = h.Drive(0).CommandCount(SimCommand::Inquiry) - before;
+  const std::string line = h.view.drives[0];
+
+  // The same update again, with one INQUIRY of the refresh failing.
+  SimFailure fault;
+  fault.selector = SimCommandSelector{SimCommand::Inquiry};
+  fault.firstUse = perUpdate - GetParam().inquiryFromEnd;
+  h.Drive(0).AddFailure(fault);
+  h.view.defaultAnswer = true;
+  h.view.events.clear();
+  h.Form().BitBtn2Click();
+  const std::vector<std::string>& e = h.view.events;
+  ASSERT_GE(e.size(), 2u);
+  EXPECT_EQ(e[e.size() - 2], "line:All Completed!");
+  EXPECT_EQ(e.back(), std::string("box:Error:") + GetParam().text);
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  EXPECT_EQ(h.platform.restartRequests, 0);
+  EXPECT_EQ(h.view.drives[0], line);
+  ExpectIdleAndUnlocked();
+}
+
+INSTANTIATE_TEST_SUITE_P(Reads, RefreshFailure,
+                         ::testing::Values(RefreshFault{2, "Get Drive ModelName Error!"},
+                                           RefreshFault{1, "Get Drive Version Error!"},
+                                           RefreshFault{0, "Get Drive DateCode Error!"}));
+
+class PioneerUpdate : public Update {
+ protected:
+  static SimProfile Profile() {
+    SimProfile profile = BuiltInDemoProfile(true);
+    profile.drives[0].vendor = "PIONEER";
+    return profile;
+  }
+  PioneerUpdate() : Update(Profile()) {}
+};
+
+TEST_F(PioneerUpdate, DriveLineGetsNoExtensionAfterFlashing) {
+  build::InquiryTemplate pioneer = Drive0Template("1.02");
+  pioneer.vendor = "PIONEER";
+  Prepare(MakeImage(pioneer).container);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed) << ::testing::PrintToString(h.view.BoxTexts());
+  EXPECT_EQ(h.view.drives[0], "PIONEER KZR-3350P2       1.02 ");
+  EXPECT_EQ(h.view.statusText, "PIONEER KZR-3350P2       1.02 ");
+}
+
+TEST_F(Update, DiscLeftInTheTrayBeforeVerifyingEndsAfterTheFlash) {
+  // The disc is in the tray from the start, but the first tray check reads the media
+  // events as empty (both of its queries fail); the check before verifying sees it.
+  h.Drive(0).SetMediumPresent(true);
+  SimFailure blind;
+  blind.selector = SimCommandSelector{SimCommand::EventStatus};
+  blind.times = 2;
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.Drive(0).AddFailure(blind);
+  h.Form().check_verifyClick(true);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  EXPECT_TRUE(Flashed(0));
+  EXPECT_TRUE(InOrder(h.view.allLines, {"Flashing finished !", "Verifying will not be executed until the tray is closed",
+                                        " without any media inside !"}));
+  EXPECT_FALSE(Contains(h.view.allLines, "All Completed!"));
+  EXPECT_EQ(Questions(),
+            std::vector<std::string>{"Please remove your disc from the tray and click OK to continue !"});
+  EXPECT_EQ(LockCommands(h.Drive(0)), (std::vector<int>{1, 0}));  // verification never locked the tray
+  ExpectIdleAndUnlocked();
+}
+
+TEST_F(Update, SilentPhilipsUpdateStillTellsToWait) {
+  h.Form().FormCreate();
+  const std::string philips = h.WriteFile("philips.bin", MakePhilipsFile(4 * 16384 - 40, Drive0Template("1.02")));
+  h.Form().LoadFirmwareFile(h.WriteZip("philips.zip", {philips}));
+  h.Form().silent = true;
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed) << ::testing::PrintToString(h.view.BoxTexts());
+  EXPECT_TRUE(Contains(h.view.allLines, "Please wait for at least one minute!"));
+  for (const char* hidden : {"Updating", "Flashing finished !", "All Completed!"}) {
+    EXPECT_FALSE(Contains(h.view.allLines, hidden)) << hidden;
+  }
+  EXPECT_EQ(Questions(), std::vector<std::string>{kRestartQuestion});
 }
 
 class UpdaterUpdate : public Update {};

@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -197,9 +196,9 @@ class ControllerWindowTest : public QObject {
     QCOMPARE(h.window.windowTitle(), QString("Orva Flash OFS3 Utility v.5.08.02 2006/07/14"));
     QCOMPARE(h.Lines().size(), 7);
     QCOMPARE(h.Lines().first(), QString("Important Notice:"));
-    for (QAction* a : h.window.menuBar()->actions()) QVERIFY2(a->isVisible(), qPrintable(a->objectName()));
+    for (QAction* a : h.window.MenuBar()->actions()) QVERIFY2(a->isVisible(), qPrintable(a->objectName()));
     // The 95/98/ME item's mark is the parameter reader's business; the rest start clear.
-    for (QAction* a : h.window.menuBar()->actions())
+    for (QAction* a : h.window.MenuBar()->actions())
       if (a->objectName() != "Disable98MEAutoDetectDrive1") QVERIFY2(!a->isChecked(), qPrintable(a->objectName()));
   }
 
@@ -218,7 +217,7 @@ class ControllerWindowTest : public QObject {
     QCOMPARE(h.window.windowTitle(), QString("Orva Flash OFS3 Utility v.5.08.02 "));
     const QStringList hidden = {"Help1", "EraseFlashROM1", "OutputDefaultParameterFile1"};
     const QStringList checked = {"OverwriteReservedBlocks1", "IgnoreAskingQuestions1"};
-    for (QAction* a : h.window.menuBar()->actions()) {
+    for (QAction* a : h.window.MenuBar()->actions()) {
       QCOMPARE(a->isVisible(), !hidden.contains(a->objectName()));
       if (a->objectName() != "Disable98MEAutoDetectDrive1") QCOMPARE(a->isChecked(), checked.contains(a->objectName()));
     }
@@ -253,13 +252,13 @@ class ControllerWindowTest : public QObject {
     DialogAnswerer answers;
     const QStringList before = h.Lines();
     QList<bool> marks;
-    for (QAction* a : h.window.menuBar()->actions()) marks << a->isChecked();
+    for (QAction* a : h.window.MenuBar()->actions()) marks << a->isChecked();
     for (const char* name : {"CheckOFSFile1", "CheckOFSBuffer1", "Help1", "VersionInformation1", "EraseFlashROM1",
                              "OutputParameterBuffer1", "OutputOFSBuffer1", "GetFixDataCheckSum1",
                              "GetTestParameterFile1", "IgnoreAskingQuestions1", "Disable98MEAutoDetectDrive1"}) {
       h.Menu(name)->trigger();
     }
-    for (int i = 0; i < marks.size(); ++i) QCOMPARE(h.window.menuBar()->actions()[i]->isChecked(), marks[i]);
+    for (int i = 0; i < marks.size(); ++i) QCOMPARE(h.window.MenuBar()->actions()[i]->isChecked(), marks[i]);
     // A box would have been answered (and recorded) before trigger() returned.
     QVERIFY(answers.boxes.isEmpty());
     QCOMPARE(h.Lines(), before);
@@ -342,7 +341,7 @@ class ControllerWindowTest : public QObject {
     bool disabledDuringQuestion = false;
     bool lockedDuringQuestion = false;
     answers.onQuestion = [&] {
-      disabledDuringQuestion = !h.window.WindowEnabled() && !h.window.menuBar()->isEnabled();
+      disabledDuringQuestion = !h.window.WindowEnabled() && !h.window.MenuBar()->isEnabled();
       lockedDuringQuestion = login1.LockOpen();
     };
     answers.answer = [](const QString&) { return true; };  // restart: yes

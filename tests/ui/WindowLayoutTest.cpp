@@ -6,8 +6,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLayout>
+#include <QMenu>
 #include <QListWidget>
-#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -189,14 +190,50 @@ class WindowLayoutTest : public QObject {
                                   "Get Test Parameter File",
                                   "Ignore Asking Questions",
                                   "Disable 98 ME Auto Detect Drive"};
-    QCOMPARE(w.menuBar()->objectName(), QString("MainMenu1"));
-    const QList<QAction*> actions = w.menuBar()->actions();
+    QCOMPARE(w.MenuBar()->objectName(), QString("MainMenu1"));
+    const QList<QAction*> actions = w.MenuBar()->actions();
     QCOMPARE(actions.size(), ofs::kMenuItemCount);
     for (int i = 0; i < ofs::kMenuItemCount; ++i) {
       QCOMPARE(actions[i]->objectName(), names[i]);
       QCOMPARE(actions[i]->text(), captions[i]);
       QVERIFY(!actions[i]->menu());  // on the bar itself
     }
+  }
+
+  // Every shown item is on the bar (in rows at 386 pixels), in order; the client area
+  // keeps its size below the bar; hiding items takes their room away.
+  void everyMenuItemIsOnTheBarAboveTheClientArea() {
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QWidget* bar = w.MenuBar();
+    auto onBar = [bar](QAction* a) {
+      for (QObject* o : a->associatedObjects()) {
+        auto* button = qobject_cast<QWidget*>(o);
+        if (button && button != bar && button->isVisible() && bar->rect().contains(button->geometry()))
+          return button->geometry();
+      }
+      return QRect();
+    };
+    const QList<QAction*> actions = bar->actions();
+    QRect previous;
+    for (QAction* a : actions) {
+      const QRect r = onBar(a);
+      QVERIFY2(r.isValid(), qPrintable(a->objectName()));
+      // Reading order: right of the previous item, or first on a lower row.
+      QVERIFY2(r.top() > previous.top() || (r.top() == previous.top() && r.left() >= previous.right()),
+               qPrintable(a->objectName()));
+      previous = r;
+    }
+    const int rows = previous.bottom() / onBar(actions.first()).height() + 1;
+    QVERIFY(rows > 1);
+    QCOMPARE(w.centralWidget()->geometry(), QRect(0, bar->height(), 386, 554));
+    QCOMPARE(w.height(), bar->height() + 554);
+
+    for (QAction* a : actions)
+      if (a != actions.first()) a->setVisible(false);
+    QTRY_COMPARE(w.height(), onBar(actions.first()).height() + 554);
+    QCOMPARE(w.centralWidget()->size(), QSize(386, 554));
   }
 
   void menuStateComesOnlyFromTheView() {
@@ -234,7 +271,7 @@ class WindowLayoutTest : public QObject {
     auto* verify = w.findChild<QCheckBox*>("check_verify");
     w.SetEnabled(Control::Window, false);
     QVERIFY(!w.WindowEnabled());
-    QVERIFY(!w.menuBar()->isEnabled());
+    QVERIFY(!w.MenuBar()->isEnabled());
     QVERIFY(w.centralWidget()->isEnabled());  // not greyed out
     QTest::mouseClick(verify, Qt::LeftButton);
     verify->setFocus();

@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -238,7 +237,7 @@ void MainWindow::SetEnabled(Control control, bool enabled) {
       // Like a disabled native window: no input, but the message list and the
       // progress stay readable (disabled widgets would turn grey).
       windowEnabled_ = enabled;
-      menuBar()->setEnabled(enabled);
+      menuBar_->setEnabled(enabled);
     } else if (QWidget* w = ControlWidget(control)) {
       w->setEnabled(enabled);
     }

@@ -56,6 +56,8 @@ class MainWindow final : public QMainWindow, public MainView {
   bool Busy() const { return busy_; }
   // False while the controller has the window disabled: it takes no input then.
   bool WindowEnabled() const { return windowEnabled_; }
+  // The menu bar (MainMenu1); QMainWindow::menuBar() would replace it by a QMenuBar.
+  QWidget* MenuBar() const { return menuBar_; }
 
   // MainView.
   void ClearDrives() override;
@@ -139,6 +141,7 @@ class MainWindow final : public QMainWindow, public MainView {
   QStatusBar* statusBar1_ = nullptr;
   QLabel* statusPanel0_ = nullptr;
   QProgressBar* progressBar1_ = nullptr;
+  QWidget* menuBar_ = nullptr;
   std::array<QAction*, kMenuItemCount> menu_{};
 
   QThread worker_;

@@ -8,7 +8,6 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -16,6 +15,7 @@
 
 #include "app/Mainflash.h"
 #include "app/ui/MainWindow.h"
+#include "app/ui/WrappingMenuBar.h"
 
 // The glyphs live in this static library; make sure the linker keeps them.
 static void InitGlyphResources() { Q_INIT_RESOURCE(glyphs); }
@@ -170,8 +170,11 @@ void MainWindow::BuildClientArea() {
 }
 
 void MainWindow::BuildMenu() {
-  QMenuBar* bar = menuBar();
+  // All items on the bar, in rows when they do not fit in one; the client area stays below.
+  auto* bar = new WrappingMenuBar(this);
   bar->setObjectName(QStringLiteral("MainMenu1"));
+  setMenuWidget(bar);
+  menuBar_ = bar;
   using Handler = void (TMainForm::*)();
   const std::array<Handler, kMenuItemCount> handlers = {
       &TMainForm::Silent1Click,
@@ -186,7 +189,7 @@ void MainWindow::BuildMenu() {
       &TMainForm::OutputDefaultParameterFile1Click,
   };
   for (int i = 0; i < kMenuItemCount; ++i) {
-    QAction* action = bar->addAction(QString::fromLatin1(kMenuEntries[i].caption));
+    QAction* action = bar->AddItem(QString::fromLatin1(kMenuEntries[i].caption));
     action->setObjectName(QString::fromLatin1(kMenuEntries[i].name));
     // Checkable so the state shows; a click never changes the mark, only SetMenuChecked does.
     action->setCheckable(true);
