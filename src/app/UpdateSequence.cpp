@@ -64,6 +64,8 @@ void TMainForm::BitBtn2Click() {
   }
   if (!RefreshDriveLine(d)) return ReenableControls();
   FinishUpdate(identity);
+  // Only a drive that still identifies itself after flashing counts as updated: one that
+  // cannot report its model or version may be stuck in its boot code.
   lastUpdate = UpdateOutcome::Completed;
   ReenableControls();
 }

@@ -35,6 +35,7 @@ namespace {
 struct SeenBox {
   QString caption, text;
   bool question = false;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
 };
 
 // Answers every modal box and file dialog the window opens, from a script.
@@ -45,6 +46,7 @@ class DialogAnswerer : public QObject {
   QList<SeenBox> boxes;
   QStringList dialogs;  // "name: filter;;filter" of each file dialog
   std::function<void()> onQuestion;  // runs while a question is on screen
+  std::function<void()> onMessage;   // runs while a box with OK alone is on screen
 
   DialogAnswerer() {
     connect(&timer_, &QTimer::timeout, this, &DialogAnswerer::Poll);
@@ -62,8 +64,9 @@ class DialogAnswerer : public QObject {
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       const bool question = box->button(QMessageBox::Cancel) != nullptr;
-      boxes.append({box->windowTitle(), box->text(), question});
+      boxes.append({box->windowTitle(), box->text(), question, box->icon()});
       if (question && onQuestion) onQuestion();
+      if (!question && onMessage) onMessage();
       box->done(question && answer(box->text()) ? QMessageBox::Ok
                                                 : (question ? QMessageBox::Cancel : QMessageBox::Ok));
     } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
@@ -242,7 +245,10 @@ class ControllerWindowTest : public QObject {
     action->trigger();
     action->trigger();
     QCOMPARE(answers.Texts(), texts);
-    for (const SeenBox& b : answers.boxes) QCOMPARE(b.caption, QString("ofsflash"));
+    for (const SeenBox& b : answers.boxes) {
+      QCOMPARE(b.caption, QString("ofsflash"));
+      QCOMPARE(b.icon, QMessageBox::NoIcon);
+    }
     QVERIFY(!action->isChecked());
   }
 
@@ -350,6 +356,7 @@ class ControllerWindowTest : public QObject {
     QCOMPARE(answers.Texts(),
              QStringList{"After updating, the system must be restarted.\nClick Yes to reboot your system."});
     QCOMPARE(answers.boxes[0].caption, QString("Check"));
+    QCOMPARE(answers.boxes[0].icon, QMessageBox::Warning);
     QCOMPARE(h.platform.restartRequests, 1);
     QVERIFY(disabledDuringQuestion);
     QVERIFY(h.window.WindowEnabled());
@@ -371,6 +378,37 @@ class ControllerWindowTest : public QObject {
     QVERIFY(!login1.LockOpen());  // released when the sequence ended
   }
 
+  // Step 2 shows its box before anything is disabled, while the sequence runs on the
+  // worker: a click then must not change the Verify box behind the controller's back,
+  // and the window does not close under the job.
+  void windowTakesNoInputWhileAJobRuns() {
+    WindowHarness h;
+    h.Start();
+    DialogAnswerer answers;
+    answers.openPath = QString::fromStdString(
+        h.files.WriteFile("type0.ofs", test::MakeImage(test::Drive0Template(), 0).container));
+    QVERIFY(h.ClickAndWait("BitBtn1"));
+    QVERIFY(h.Find<QPushButton>("BitBtn2")->isEnabled());
+    auto* verify = h.Find<QCheckBox>("check_verify");
+    bool clickedWhileBusy = false;
+    bool closedWhileBusy = true;
+    answers.onMessage = [&] {
+      clickedWhileBusy = h.window.Busy() && h.window.WindowEnabled();
+      QTest::mouseClick(verify, Qt::LeftButton);
+      closedWhileBusy = h.window.close();
+    };
+    QVERIFY(h.ClickAndWait("BitBtn2"));
+    QCOMPARE(answers.Texts(), QStringList{"Flash Type is not supported!"});
+    QCOMPARE(answers.boxes[0].caption, QString("Error"));
+    QVERIFY(clickedWhileBusy);
+    QVERIFY(!closedWhileBusy);
+    QVERIFY(h.window.isVisible());
+    QCOMPARE(verify->isChecked(), h.form->verify);
+    QVERIFY(!verify->isChecked());
+    QTest::mouseClick(verify, Qt::LeftButton);  // and takes it again afterwards
+    QVERIFY(verify->isChecked() && h.form->verify);
+  }
+
   void olderDriveFirmwareQuestionCancelledSendsNothingAndReleasesTheLock() {
     WindowHarness h;
     FakeLogin1 login1;
@@ -383,6 +421,7 @@ class ControllerWindowTest : public QObject {
     QVERIFY(h.ClickAndWait("BitBtn2"));
     QCOMPARE(answers.Texts(), QStringList{"1.00 is newer than 0.90 !! Update the drive ?"});
     QCOMPARE(answers.boxes[0].caption, QString("Warning!"));
+    QCOMPARE(answers.boxes[0].icon, QMessageBox::Warning);
     QVERIFY(h.window.WindowEnabled());
     QVERIFY(h.Find<QComboBox>("SelDevice")->currentText().contains(" 1.00 "));
     if (!haveBus) QSKIP("no session bus: the sleep lock was not exercised");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ImageSize.h"
 #include "app/ZipArchive.h"
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
@@ -67,9 +68,9 @@ std::optional<std::vector<uint8_t>> ReadContainer(const std::string& path) {
 // Empty when the container is unusable; error says why.
 std::optional<Description> Describe(const std::vector<uint8_t>& bytes, std::string& error) {
   const bool philips = ofs::IsPhilipsImage(bytes.data(), bytes.size());
-  const uint32_t size = ofs::GetFirmwareImageSize(bytes.data(), bytes.size());
+  const uint32_t size = ofs::PlausibleImageSize(bytes.data(), bytes.size());
   if (size == 0) {
-    error = "image size is 0 (not a firmware container)";
+    error = "image size is 0 or implausibly large (not a firmware container)";
     return std::nullopt;
   }
   Description d;

@@ -121,7 +121,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (windowEnabled_) return false;
+  // While a job runs the controller takes no events, so the window takes no input either:
+  // a click would change a control (the Verify box, the drive list) behind its back.
+  if (windowEnabled_ && !busy_) return false;
   switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
