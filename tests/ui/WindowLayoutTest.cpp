@@ -6,7 +6,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLayout>
 #include <QMenu>
 #include <QListWidget>
 #include <QProgressBar>
@@ -89,6 +88,24 @@ class WindowLayoutTest : public QObject {
       QCOMPARE(InClient(w, order[i - 1]).bottom() + 1, InClient(w, order[i]).top());
   }
 
+  // Centred; on a screen lower than the window, its top (the caption) stays on the screen.
+  void centredWithTheCaptionOnTheScreen_data() {
+    QTest::addColumn<QRect>("area");
+    QTest::newRow("tall screen") << QRect(0, 0, 1280, 1024);
+    QTest::newRow("low screen") << QRect(0, 30, 1366, 500);
+    QTest::newRow("second screen") << QRect(1280, 0, 1920, 1080);
+  }
+  void centredWithTheCaptionOnTheScreen() {
+    QFETCH(QRect, area);
+    MainWindow w;
+    w.CentreIn(area);
+    QVERIFY(qAbs(w.geometry().center().x() - area.center().x()) <= 1);
+    if (w.height() <= area.height())
+      QVERIFY(qAbs(w.geometry().center().y() - area.center().y()) <= 1);
+    else
+      QCOMPARE(w.y(), area.top());
+  }
+
   void captionsFontsAndInitialStates() {
     MainWindow w;
     struct Expect {
@@ -111,7 +128,13 @@ class WindowLayoutTest : public QObject {
       QCOMPARE(widget->font().bold(), e.bold);
       QCOMPARE(widget->font().pixelSize(), 13);
     }
-    QVERIFY(!w.findChild<QComboBox*>("SelDevice")->font().bold());
+    // Everything else has the window's regular 13-pixel font.
+    for (const char* name : {"MainForm", "MainMenu1", "SelDevice", "Edit1", "StatusPanel0"}) {
+      const QWidget* widget = w.objectName() == name ? &w : w.findChild<QWidget*>(name);
+      QVERIFY2(widget, name);
+      QVERIFY2(!widget->font().bold(), name);
+      QCOMPARE(widget->font().pixelSize(), 13);
+    }
     QVERIFY(!w.findChild<QComboBox*>("SelDevice")->isEnabled());
     QVERIFY(!w.findChild<QPushButton*>("BitBtn2")->isEnabled());
     QVERIFY(w.findChild<QPushButton*>("BitBtn1")->isEnabled());
@@ -149,6 +172,7 @@ class WindowLayoutTest : public QObject {
     w.PostStatusLine("Updating");
     auto* list = w.findChild<QListWidget*>("ListBox1");
     QCOMPARE(list->font().pixelSize(), 17);
+    QVERIFY(!list->font().bold());
     QCOMPARE(list->visualItemRect(list->item(0)).height(), 20);
     QCOMPARE(list->visualItemRect(list->item(1)).height(), 20);
     QCOMPARE(list->currentRow(), 1);

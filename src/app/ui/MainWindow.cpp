@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QStatusBar>
 
+#include <algorithm>
+
 #include "app/Mainflash.h"
 #include "app/ui/DialogFilter.h"
 #include "app/ui/SleepInhibitor.h"
@@ -57,8 +59,14 @@ void MainWindow::Activate() {
 }
 
 void MainWindow::CentreOnScreen() {
+  if (const QScreen* s = screen()) CentreIn(s->availableGeometry());
+}
+
+void MainWindow::CentreIn(const QRect& area) {
   adjustSize();
-  if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+  const QPoint topLeft = area.center() - rect().center();
+  // On a screen lower than the window its caption stays reachable, not its middle.
+  move(std::max(topLeft.x(), area.left()), std::max(topLeft.y(), area.top()));
 }
 
 template <class F>

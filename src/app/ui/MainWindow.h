@@ -49,8 +49,9 @@ class MainWindow final : public QMainWindow, public MainView {
   std::function<void()> ActivationHandler();
   // Restores a minimised window and brings it to the front (GUI thread).
   void Activate();
-  // Centres the window on its screen (start-up).
+  // Centres the window on its screen (start-up), or within area.
   void CentreOnScreen();
+  void CentreIn(const QRect& area);
   bool TerminationRequested() const { return terminationRequested_; }
   // A controller job (update sequence or file load) runs on the worker thread.
   bool Busy() const { return busy_; }

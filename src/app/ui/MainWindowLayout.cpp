@@ -148,6 +148,8 @@ void MainWindow::BuildClientArea() {
 
   statusBar1_ = Place<QStatusBar>(client_, "StatusBar1", {0, 533, kClientWidth, kStatusBarHeight});
   statusBar1_->setSizeGripEnabled(false);
+  // The bar's one panel (nominally 50 wide) is also its last, and a last panel reaches
+  // across the bar: up to the progress bar here, so the 36 characters have room.
   statusPanel0_ = Place<QLabel>(statusBar1_, "StatusPanel0", {2, 2, 252, 16});
   progressBar1_ = Place<QProgressBar>(statusBar1_, "ProgressBar1", {256, 2, 129, 16});
   progressBar1_->setRange(0, kProgressMax);

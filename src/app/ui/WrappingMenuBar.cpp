@@ -7,6 +7,12 @@
 
 namespace ofs {
 
+namespace {
+// Menu-bar spacing rather than tool-button spacing, so the rows stay as compact as a menu bar's.
+constexpr int kItemPadding = 6;
+constexpr int kRowPadding = 4;
+}  // namespace
+
 WrappingMenuBar::WrappingMenuBar(QWidget* parent) : QWidget(parent) {
   // Not Fixed: a fixed policy would make the layout take sizeHint() at the bar's old
   // width as its minimum height instead of asking heightForWidth().
@@ -33,10 +39,10 @@ QAction* WrappingMenuBar::AddItem(const QString& caption) {
   return action;
 }
 
-int WrappingMenuBar::RowHeight() const {
-  int height = 0;
-  for (const QToolButton* b : buttons_) height = std::max(height, b->sizeHint().height());
-  return height > 0 ? height : fontMetrics().height();
+int WrappingMenuBar::RowHeight() const { return fontMetrics().height() + kRowPadding; }
+
+int WrappingMenuBar::ItemWidth(const QToolButton* button) const {
+  return fontMetrics().horizontalAdvance(button->text()) + 2 * kItemPadding;
 }
 
 int WrappingMenuBar::Arrange(int width, bool place) const {
@@ -45,7 +51,7 @@ int WrappingMenuBar::Arrange(int width, bool place) const {
   int y = 0;
   for (QToolButton* b : buttons_) {
     if (b->isHidden()) continue;
-    const int w = std::min(b->sizeHint().width(), std::max(width, 1));
+    const int w = std::min(ItemWidth(b), std::max(width, 1));
     if (x > 0 && x + w > width) {
       x = 0;
       y += rowHeight;
@@ -60,7 +66,7 @@ QSize WrappingMenuBar::sizeHint() const {
   // The window decides the width (the bar takes the client's); the height follows from it.
   int widest = 0;
   for (const QToolButton* b : buttons_)
-    if (!b->isHidden()) widest = std::max(widest, b->sizeHint().width());
+    if (!b->isHidden()) widest = std::max(widest, ItemWidth(b));
   const int w = width() > 0 ? width() : widest;
   return {w, Arrange(w, false)};
 }

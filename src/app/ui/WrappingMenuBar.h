@@ -34,6 +34,7 @@ class WrappingMenuBar final : public QWidget {
   // returns the height the rows take, at least one row.
   int Arrange(int width, bool place) const;
   int RowHeight() const;
+  int ItemWidth(const QToolButton* button) const;
 
   std::vector<QToolButton*> buttons_;
 };
