@@ -21,15 +21,15 @@ struct Sample {
   ofs::SOFSParameter parameter;
 
   Sample() {
-    ofs::build::OfsSpec spec;
-    spec.slotSize = 0x10000;
-    spec.reservedBlocks = {{0x1000, 4}, {0x1FD00, 0x300}};
-    spec.kernelLength = 0x8000;
+    ofs::build::OfsLayout layout;
+    layout.slotSize = 0x10000;
+    layout.reservedBlocks = {{0x1000, 4}, {0x1FD00, 0x300}};
+    layout.kernelLength = 0x8000;
     ofs::build::InquiryTemplate boot, main;
     boot.offset = 0x400;
     boot.revision = "BOOT";
     main.offset = kImageSize - 0x1000;
-    container = ofs::build::BuildOfs(spec, ofs::build::MakeFlatImage(kImageSize, 1, {boot, main}));
+    container = ofs::build::BuildOfs(layout, ofs::build::MakeFlatImage(kImageSize, 1, {boot, main}));
     flat.resize(ofs::GetFirmwareImageSize(container.data(), container.size()));
     ofs::ParseFirmwareImage(container.data(), container.size(), parameter, flat.data(), flat.size());
   }

@@ -50,9 +50,9 @@ struct Fixture {
     identity.revision = "2.12";
     identity.hardwareId = "B2";
     flat = build::MakeFlatImage(kImageBytes, 1, {identity});
-    build::OfsSpec spec;
-    spec.atapiFlashType = 6;
-    container = build::BuildOfs(spec, flat);
+    build::OfsLayout layout;
+    layout.atapiFlashType = 6;
+    container = build::BuildOfs(layout, flat);
     parameter = UpdaterParameterArea();
     profile.virtualClock = true;
     profile.drives.emplace_back();

@@ -41,9 +41,9 @@ build::InquiryTemplate Drive1Template(const std::string& revision) {
 TestImage MakeImage(const build::InquiryTemplate& id, uint8_t atapiFlashType, uint32_t seed) {
   TestImage image;
   image.flat = build::MakeFlatImage(0x40000, seed, {id});
-  build::OfsSpec spec;
-  spec.atapiFlashType = atapiFlashType;
-  image.container = build::BuildOfs(spec, image.flat);
+  build::OfsLayout layout;
+  layout.atapiFlashType = atapiFlashType;
+  image.container = build::BuildOfs(layout, image.flat);
   return image;
 }
 

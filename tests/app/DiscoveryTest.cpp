@@ -68,9 +68,9 @@ TEST(Discovery, AcceptanceFailuresOfALoadedImageShowTheCheckOwnText) {
   AppHarness h;
   h.parameter = ParameterArea({{"CheckSum=0", "CheckSum=1"}});
   h.Form().FormCreate();
-  build::OfsSpec spec;
-  spec.headerChecksum = 0x4242;
-  h.Form().LoadFirmwareFile(h.WriteFile("bad.ofs", build::BuildOfs(spec, MakeImage(Drive0Template()).flat)));
+  build::OfsLayout layout;
+  layout.headerChecksum = 0x4242;
+  h.Form().LoadFirmwareFile(h.WriteFile("bad.ofs", build::BuildOfs(layout, MakeImage(Drive0Template()).flat)));
   EXPECT_EQ(h.view.events.back(), "box:Error:Check Sum Error!");
   EXPECT_FALSE(h.view.IsEnabled(Control::BitBtn2));
 

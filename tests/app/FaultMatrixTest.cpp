@@ -43,11 +43,11 @@ Image ImageFor(const FlashKind& kind) {
   const std::size_t banks = kind.atapiType == 8 ? 2 : 4;
   const uint32_t used = kind.atapiType == 8 ? 0x10000 : 0xF000;
   image.flat = build::MakeFlatImage(banks * 0x10000, 11, {Drive0Template("1.02")});
-  build::OfsSpec spec;
-  spec.atapiFlashType = kind.atapiType;
-  spec.bankSizes.assign(banks, used);
+  build::OfsLayout layout;
+  layout.atapiFlashType = kind.atapiType;
+  layout.bankSizes.assign(banks, used);
   for (std::size_t bank = 0; bank < banks; ++bank) image.used.push_back({bank * 0x10000, used});
-  image.file = build::BuildOfs(spec, image.flat);
+  image.file = build::BuildOfs(layout, image.flat);
   return image;
 }
 

@@ -283,9 +283,9 @@ TEST(StartUp, UpdaterWhoseImageFitsNoDriveEnds) {
 TEST(StartUp, UpdaterImageFailingTheAcceptanceCheckIsCorrupt) {
   AppHarness h;
   h.parameter = ParameterArea({{"Updater=0", "Updater=1"}, {"CheckSum=0", "CheckSum=1"}});
-  build::OfsSpec spec;
-  spec.headerChecksum = 0x1234;
-  h.ofs3[1] = build::BuildOfs(spec, build::MakeFlatImage(0x40000, 3, {Drive0Template()}));
+  build::OfsLayout layout;
+  layout.headerChecksum = 0x1234;
+  h.ofs3[1] = build::BuildOfs(layout, build::MakeFlatImage(0x40000, 3, {Drive0Template()}));
   h.Form().FormCreate();
   EXPECT_EQ(h.view.BoxTexts(), (std::vector<std::string>{"Updater is corrupt !"}));
   EXPECT_TRUE(h.view.terminationRequested);

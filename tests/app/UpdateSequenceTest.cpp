@@ -110,9 +110,9 @@ TEST_F(Update, ReadBackPassesWithImageBytesInsideReservedBlocks) {
   const std::vector<uint8_t> flat = build::MakeFlatImage(0x40000, 9, {Drive1Template("2.12")});
   // The reserved block holds non-zero image bytes: blanking only one side would fail.
   ASSERT_NE(std::count(flat.begin() + 0x8000, flat.begin() + 0x9000, 0), 0x1000);
-  build::OfsSpec spec;
-  spec.reservedBlocks = {{0x8000, 0x1000}};
-  Prepare(build::BuildOfs(spec, flat), 1);
+  build::OfsLayout layout;
+  layout.reservedBlocks = {{0x8000, 0x1000}};
+  Prepare(build::BuildOfs(layout, flat), 1);
   h.Form().check_verifyClick(true);
   h.Form().BitBtn2Click();
   EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed) << ::testing::PrintToString(h.view.BoxTexts());

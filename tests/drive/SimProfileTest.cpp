@@ -167,10 +167,10 @@ TEST_F(SimProfileFiles, FirmwareFilesGiveTheDriveItsIdentity) {
   ofsTemplate.offset = 0x800;
   ofsTemplate.product = "KZW-5520";
   ofsTemplate.revision = "5.55";
-  build::OfsSpec spec;
-  spec.reservedBlocks = {{0x100, 0x10}};
+  build::OfsLayout layout;
+  layout.reservedBlocks = {{0x100, 0x10}};
   const std::vector<uint8_t> flat = build::MakeFlatImage(0x20000, 5, {ofsTemplate});
-  Write("fw.ofs", Bytes(build::BuildOfs(spec, flat)));
+  Write("fw.ofs", Bytes(build::BuildOfs(layout, flat)));
   const std::string profile =
       Write("drives.txt", "clock = virtual\n[drive]\nfirmware = flat.bin\n[drive]\nfirmware = " +
                               (dir_ / "fw.ofs").string() + "\ncapabilities = 11\n");
@@ -181,7 +181,7 @@ TEST_F(SimProfileFiles, FirmwareFilesGiveTheDriveItsIdentity) {
   EXPECT_EQ(ReadFirmwareVersion(*rig.atapi, 0), "4.20");
   EXPECT_EQ(ReadModelName(*rig.atapi, 1), "ORVA    KZW-5520        ");
   EXPECT_EQ(ReadFirmwareVersion(*rig.atapi, 1), "5.55");
-  const std::vector<uint8_t> expected = build::ExpectedFlat(spec, flat);
+  const std::vector<uint8_t> expected = build::ExpectedFlat(layout, flat);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), rig.drive(1).Flash().begin()));
   // The container's reserved block stays out of the drive's own checksum.
   ASSERT_EQ(result.profile->drives[1].checksumExclude.size(), 1u);

@@ -13,25 +13,25 @@ namespace {
 using build::BuildOfs;
 using build::ExpectedFlat;
 using build::MakeFlatImage;
-using build::OfsSpec;
+using build::OfsLayout;
 using test::Parse;
 using test::PutLe32;
 
-OfsSpec Ofs3Spec(std::vector<uint32_t> banks, uint32_t slot) {
-  OfsSpec spec;
-  spec.bankSizes = std::move(banks);
-  spec.slotSize = slot;
-  spec.reservedBlocks = {{0x10, 4}, {0x40, 8}};
-  spec.kernelAddress = 0x20;
-  spec.kernelLength = 0x10;
-  return spec;
+OfsLayout Ofs3Spec(std::vector<uint32_t> banks, uint32_t slot) {
+  OfsLayout layout;
+  layout.bankSizes = std::move(banks);
+  layout.slotSize = slot;
+  layout.reservedBlocks = {{0x10, 4}, {0x40, 8}};
+  layout.kernelAddress = 0x20;
+  layout.kernelLength = 0x10;
+  return layout;
 }
 
-OfsSpec LegacySpec(char version, std::size_t banks, uint32_t bankLength) {
-  OfsSpec spec;
-  spec.version = version;
-  spec.bankSizes.assign(banks, bankLength);
-  return spec;
+OfsLayout LegacySpec(char version, std::size_t banks, uint32_t bankLength) {
+  OfsLayout layout;
+  layout.version = version;
+  layout.bankSizes.assign(banks, bankLength);
+  return layout;
 }
 
 // A flat image whose legacy banks start with the 0x02 that scrambled banks descramble to.
@@ -91,12 +91,12 @@ TEST(OfsParse, MagicMustEndWithZeroAndVersionMustBeKnown) {
 }
 
 TEST(OfsParse, Ofs3FieldsAndSlots) {
-  const OfsSpec spec = Ofs3Spec({0x100, 0x40, 0x200}, 0x200);
+  const OfsLayout layout = Ofs3Spec({0x100, 0x40, 0x200}, 0x200);
   const std::vector<uint8_t> flat = MakeFlatImage(0x600, 3, {});
-  const test::Parsed parsed = Parse(BuildOfs(spec, flat));
+  const test::Parsed parsed = Parse(BuildOfs(layout, flat));
   ASSERT_TRUE(parsed.ok);
   EXPECT_TRUE(parsed.guardIntact);
-  EXPECT_EQ(parsed.flat, ExpectedFlat(spec, flat));
+  EXPECT_EQ(parsed.flat, ExpectedFlat(layout, flat));
   EXPECT_EQ(parsed.flat[0x100], 0) << "the rest of a short bank's slot stays zero";
   const SOFSParameter& p = parsed.parameter;
   EXPECT_EQ(p.IdeFlashType, 4);
@@ -183,13 +183,13 @@ TEST(OfsParse, LegacyFieldsSitAtTheirOffsets) {
 }
 
 TEST(OfsParse, Ofs3WithoutReservedBlocksAndKeepsPhilipsFields) {
-  OfsSpec spec = Ofs3Spec({32}, 32);
-  spec.reservedBlocks.clear();
+  OfsLayout layout = Ofs3Spec({32}, 32);
+  layout.reservedBlocks.clear();
   SOFSParameter start;
   start.ReservedBlocks = {{1, 2}};
   start.NameText = "kept";
   start.TrailerWord = 0x1234;
-  const test::Parsed parsed = Parse(BuildOfs(spec, MakeFlatImage(32, 4, {})), std::nullopt, start);
+  const test::Parsed parsed = Parse(BuildOfs(layout, MakeFlatImage(32, 4, {})), std::nullopt, start);
   ASSERT_TRUE(parsed.ok);
   EXPECT_TRUE(parsed.parameter.ReservedBlocks.empty());
   EXPECT_EQ(parsed.parameter.NameText, "kept");
@@ -200,15 +200,15 @@ class LegacyBankCount : public ::testing::TestWithParam<std::pair<std::size_t, s
 
 TEST_P(LegacyBankCount, BodyStartsAfterTheTableRoom) {
   const auto [banks, bodyOffset] = GetParam();
-  const OfsSpec spec = LegacySpec('1', banks, 0x20);
+  const OfsLayout layout = LegacySpec('1', banks, 0x20);
   const std::vector<uint8_t> flat = LegacyFlat(banks);
-  std::vector<uint8_t> container = BuildOfs(spec, flat);
+  std::vector<uint8_t> container = BuildOfs(layout, flat);
   ASSERT_EQ(container.size(), bodyOffset + banks * 0x20);
   // Bytes between the length table and the body are never read.
   for (std::size_t i = 36 + 2 * banks; i < bodyOffset; ++i) container[i] = 0xA5;
   const test::Parsed parsed = Parse(container);
   ASSERT_TRUE(parsed.ok);
-  EXPECT_EQ(parsed.flat, ExpectedFlat(spec, flat));
+  EXPECT_EQ(parsed.flat, ExpectedFlat(layout, flat));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ofs, LegacyBankCount,
@@ -253,13 +253,13 @@ class ScrambleFlag : public ::testing::TestWithParam<FlagCase> {};
 
 TEST_P(ScrambleFlag, MeaningDependsOnVersion) {
   const FlagCase c = GetParam();
-  OfsSpec spec = c.version == '3' ? Ofs3Spec({0x80, 0x80}, 0x80) : LegacySpec(c.version, 2, 0x80);
-  spec.scrambled = c.scrambled;
-  spec.scrambleFlag = c.flag;
+  OfsLayout layout = c.version == '3' ? Ofs3Spec({0x80, 0x80}, 0x80) : LegacySpec(c.version, 2, 0x80);
+  layout.scrambled = c.scrambled;
+  layout.scrambleFlag = c.flag;
   const std::vector<uint8_t> flat = c.version == '3' ? MakeFlatImage(0x100, 5, {}) : LegacyFlat(2);
-  const test::Parsed parsed = Parse(BuildOfs(spec, flat));
+  const test::Parsed parsed = Parse(BuildOfs(layout, flat));
   ASSERT_TRUE(parsed.ok);
-  EXPECT_EQ(parsed.flat, ExpectedFlat(spec, flat));
+  EXPECT_EQ(parsed.flat, ExpectedFlat(layout, flat));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ofs, ScrambleFlag,
@@ -276,11 +276,11 @@ class Ofs3Key : public ::testing::TestWithParam<KeyCase> {};
 
 TEST_P(Ofs3Key, IsBuiltFromTheFourParameters) {
   // A plain zero body behind flag 2 descrambles to the key pattern itself.
-  OfsSpec spec = Ofs3Spec({16, 16}, 16);
-  spec.scrambled = false;
-  spec.scrambleFlag = 2;
-  spec.keyParameters = GetParam().parameters;
-  const test::Parsed parsed = Parse(BuildOfs(spec, std::vector<uint8_t>(32, 0)));
+  OfsLayout layout = Ofs3Spec({16, 16}, 16);
+  layout.scrambled = false;
+  layout.scrambleFlag = 2;
+  layout.keyParameters = GetParam().parameters;
+  const test::Parsed parsed = Parse(BuildOfs(layout, std::vector<uint8_t>(32, 0)));
   ASSERT_TRUE(parsed.ok);
   const uint8_t key = GetParam().key;
   EXPECT_EQ(parsed.flat[0], key);

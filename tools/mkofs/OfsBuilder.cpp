@@ -18,14 +18,14 @@ constexpr std::size_t kTemplateLength = 46;
 constexpr std::size_t kPhilipsNameLength = 36;
 constexpr uint8_t kTemplateHead[8] = {0x05, 0x80, 0x00, 0x32, 0x1F, 0x00, 0x00, 0x00};
 
-bool IsOfs3(const OfsSpec& spec) { return spec.version == '3'; }
+bool IsOfs3(const OfsLayout& layout) { return layout.version == '3'; }
 
-uint32_t SlotOf(const OfsSpec& spec) { return IsOfs3(spec) ? spec.slotSize : kLegacySlot; }
+uint32_t SlotOf(const OfsLayout& layout) { return IsOfs3(layout) ? layout.slotSize : kLegacySlot; }
 
-uint8_t ScrambleFlagOf(const OfsSpec& spec) {
-  if (spec.scrambleFlag) return *spec.scrambleFlag;
-  if (!spec.scrambled) return 0;
-  return IsOfs3(spec) ? 2 : 1;
+uint8_t ScrambleFlagOf(const OfsLayout& layout) {
+  if (layout.scrambleFlag) return *layout.scrambleFlag;
+  if (!layout.scrambled) return 0;
+  return IsOfs3(layout) ? 2 : 1;
 }
 
 void PutLe(std::vector<uint8_t>& out, std::size_t offset, uint32_t value, int width) {
@@ -58,47 +58,47 @@ void PlaceTemplate(std::vector<uint8_t>& image, const InquiryTemplate& t) {
   }
 }
 
-std::size_t HeaderLength(const OfsSpec& spec, std::size_t bankCount) {
-  if (IsOfs3(spec)) return 56 + 4 * bankCount + 8 * spec.reservedBlocks.size();
+std::size_t HeaderLength(const OfsLayout& layout, std::size_t bankCount) {
+  if (IsOfs3(layout)) return 56 + 4 * bankCount + 8 * layout.reservedBlocks.size();
   return bankCount <= 8 ? 64 : 112;
 }
 
-void WriteOfs3Fields(const OfsSpec& spec, const std::vector<uint32_t>& sizes, std::vector<uint8_t>& out) {
-  out[26] = spec.ideFlashType;
-  out[27] = spec.atapiFlashType;
-  std::copy(spec.keyParameters.begin(), spec.keyParameters.end(), out.begin() + 28);
-  out[34] = spec.kernelType;
+void WriteOfs3Fields(const OfsLayout& layout, const std::vector<uint32_t>& sizes, std::vector<uint8_t>& out) {
+  out[26] = layout.ideFlashType;
+  out[27] = layout.atapiFlashType;
+  std::copy(layout.keyParameters.begin(), layout.keyParameters.end(), out.begin() + 28);
+  out[34] = layout.kernelType;
   PutLe(out, 36, static_cast<uint32_t>(sizes.size()), 4);
-  PutLe(out, 40, spec.slotSize, 4);
-  PutLe(out, 44, static_cast<uint32_t>(spec.reservedBlocks.size()), 4);
-  PutLe(out, 48, spec.kernelAddress, 4);
-  PutLe(out, 52, spec.kernelLength, 4);
+  PutLe(out, 40, layout.slotSize, 4);
+  PutLe(out, 44, static_cast<uint32_t>(layout.reservedBlocks.size()), 4);
+  PutLe(out, 48, layout.kernelAddress, 4);
+  PutLe(out, 52, layout.kernelLength, 4);
   std::size_t offset = 56;
   for (uint32_t size : sizes) {
     PutLe(out, offset, size, 4);
     offset += 4;
   }
-  for (const auto& [address, length] : spec.reservedBlocks) {
+  for (const auto& [address, length] : layout.reservedBlocks) {
     PutLe(out, offset, address, 4);
     PutLe(out, offset + 4, length, 4);
     offset += 8;
   }
 }
 
-uint8_t Ofs3Key(const OfsSpec& spec) {
-  const auto& p = spec.keyParameters;
+uint8_t Ofs3Key(const OfsLayout& layout) {
+  const auto& p = layout.keyParameters;
   return static_cast<uint8_t>((p[1] - p[2]) * p[0] + p[3]);
 }
 
 // Legacy banks carry their key in their first stored byte (key - 2); any key works.
-uint8_t LegacyKey(const OfsSpec& spec, std::size_t bank) {
-  return static_cast<uint8_t>(spec.keyParameters[bank % 4] + 17 * bank);
+uint8_t LegacyKey(const OfsLayout& layout, std::size_t bank) {
+  return static_cast<uint8_t>(layout.keyParameters[bank % 4] + 17 * bank);
 }
 
-uint16_t HeaderChecksumOf(const OfsSpec& spec, const std::vector<uint8_t>& expected) {
-  if (spec.headerChecksum) return *spec.headerChecksum;
+uint16_t HeaderChecksumOf(const OfsLayout& layout, const std::vector<uint8_t>& expected) {
+  if (layout.headerChecksum) return *layout.headerChecksum;
   SOFSParameter parameter;
-  parameter.AtapiFlashType = IsOfs3(spec) ? spec.atapiFlashType : 1;
+  parameter.AtapiFlashType = IsOfs3(layout) ? layout.atapiFlashType : 1;
   return static_cast<uint16_t>(ComputeImageCheckSum(expected.data(), expected.size(), parameter));
 }
 
@@ -123,16 +123,16 @@ void PlaceTemplates(std::vector<uint8_t>& image, const std::vector<InquiryTempla
   for (const InquiryTemplate& t : templates) PlaceTemplate(image, t);
 }
 
-std::vector<uint32_t> BankSizesFor(const OfsSpec& spec, std::size_t flatLength) {
-  const uint32_t slot = SlotOf(spec);
-  if (!spec.bankSizes.empty() || slot == 0) return spec.bankSizes;
-  const uint32_t full = IsOfs3(spec) ? slot : kLegacyMaxBank;
+std::vector<uint32_t> BankSizesFor(const OfsLayout& layout, std::size_t flatLength) {
+  const uint32_t slot = SlotOf(layout);
+  if (!layout.bankSizes.empty() || slot == 0) return layout.bankSizes;
+  const uint32_t full = IsOfs3(layout) ? slot : kLegacyMaxBank;
   return std::vector<uint32_t>((flatLength + slot - 1) / slot, full);
 }
 
-std::vector<uint8_t> ExpectedFlat(const OfsSpec& spec, const std::vector<uint8_t>& flat) {
-  const uint32_t slot = SlotOf(spec);
-  const std::vector<uint32_t> sizes = BankSizesFor(spec, flat.size());
+std::vector<uint8_t> ExpectedFlat(const OfsLayout& layout, const std::vector<uint8_t>& flat) {
+  const uint32_t slot = SlotOf(layout);
+  const std::vector<uint32_t> sizes = BankSizesFor(layout, flat.size());
   std::vector<uint8_t> expected(sizes.size() * std::size_t{slot});
   for (std::size_t i = 0; i < sizes.size(); ++i) {
     const std::size_t start = i * std::size_t{slot};
@@ -143,21 +143,21 @@ std::vector<uint8_t> ExpectedFlat(const OfsSpec& spec, const std::vector<uint8_t
   return expected;
 }
 
-std::vector<uint8_t> BuildOfs(const OfsSpec& spec, const std::vector<uint8_t>& flat) {
-  const uint32_t slot = SlotOf(spec);
-  const std::vector<uint32_t> sizes = BankSizesFor(spec, flat.size());
-  if (!IsOfs3(spec) && sizes.size() > kLegacyMaxBanks) return {};
+std::vector<uint8_t> BuildOfs(const OfsLayout& layout, const std::vector<uint8_t>& flat) {
+  const uint32_t slot = SlotOf(layout);
+  const std::vector<uint32_t> sizes = BankSizesFor(layout, flat.size());
+  if (!IsOfs3(layout) && sizes.size() > kLegacyMaxBanks) return {};
   for (uint32_t size : sizes)
-    if (size > slot || (!IsOfs3(spec) && size > kLegacyMaxBank)) return {};
+    if (size > slot || (!IsOfs3(layout) && size > kLegacyMaxBank)) return {};
 
-  const std::vector<uint8_t> expected = ExpectedFlat(spec, flat);
-  std::vector<uint8_t> out(HeaderLength(spec, sizes.size()));
+  const std::vector<uint8_t> expected = ExpectedFlat(layout, flat);
+  std::vector<uint8_t> out(HeaderLength(layout, sizes.size()));
   std::memcpy(out.data(), kOfsMagic, 16);
-  out[24] = static_cast<uint8_t>(spec.version);
-  out[25] = ScrambleFlagOf(spec);
-  PutLe(out, 32, HeaderChecksumOf(spec, expected), 2);
-  if (IsOfs3(spec)) {
-    WriteOfs3Fields(spec, sizes, out);
+  out[24] = static_cast<uint8_t>(layout.version);
+  out[25] = ScrambleFlagOf(layout);
+  PutLe(out, 32, HeaderChecksumOf(layout, expected), 2);
+  if (IsOfs3(layout)) {
+    WriteOfs3Fields(layout, sizes, out);
   } else {
     PutLe(out, 34, static_cast<uint32_t>(sizes.size()), 2);
     for (std::size_t i = 0; i < sizes.size(); ++i) PutLe(out, 36 + 2 * i, sizes[i], 2);
@@ -167,10 +167,10 @@ std::vector<uint8_t> BuildOfs(const OfsSpec& spec, const std::vector<uint8_t>& f
     const std::size_t bankStart = out.size();
     const auto first = expected.begin() + i * std::size_t{slot};
     out.insert(out.end(), first, first + sizes[i]);
-    if (!spec.scrambled || sizes[i] == 0) continue;
-    const uint8_t key = IsOfs3(spec) ? Ofs3Key(spec) : LegacyKey(spec, i);
+    if (!layout.scrambled || sizes[i] == 0) continue;
+    const uint8_t key = IsOfs3(layout) ? Ofs3Key(layout) : LegacyKey(layout, i);
     ScrambleBytes(out.data() + bankStart, sizes[i], key);
-    if (!IsOfs3(spec)) out[bankStart] = static_cast<uint8_t>(key - 2);
+    if (!IsOfs3(layout)) out[bankStart] = static_cast<uint8_t>(key - 2);
   }
   return out;
 }

@@ -27,7 +27,7 @@ std::vector<uint8_t> MakeFlatImage(std::size_t length, uint32_t seed,
 // Writes the templates into an existing image, each clipped to the image.
 void PlaceTemplates(std::vector<uint8_t>& image, const std::vector<InquiryTemplate>& templates);
 
-struct OfsSpec {
+struct OfsLayout {
   char version = '3';  // '3' = OFS3; ' ', '1', '2' = legacy
   bool scrambled = true;
   uint8_t ideFlashType = 4;
@@ -43,18 +43,18 @@ struct OfsSpec {
 };
 
 // flat: the flat image (bank i at i * slot). Returns the container bytes, or an
-// empty vector when the spec cannot be stored (a bank longer than its slot, a
+// empty vector when the layout cannot be stored (a bank longer than its slot, a
 // legacy bank over 65535 bytes or more than 38 legacy banks).
 // A legacy scrambled bank always parses back with 0x02 as its first byte, so a
 // faithful one needs that byte in the flat image.
-std::vector<uint8_t> BuildOfs(const OfsSpec& spec, const std::vector<uint8_t>& flat);
+std::vector<uint8_t> BuildOfs(const OfsLayout& layout, const std::vector<uint8_t>& flat);
 
-// The bank lengths BuildOfs stores: spec.bankSizes, or as many full banks as the flat image needs.
-std::vector<uint32_t> BankSizesFor(const OfsSpec& spec, std::size_t flatLength);
+// The bank lengths BuildOfs stores: layout.bankSizes, or as many full banks as the flat image needs.
+std::vector<uint32_t> BankSizesFor(const OfsLayout& layout, std::size_t flatLength);
 
-// The flat image the container of BuildOfs(spec, flat) parses to: the banks at
+// The flat image the container of BuildOfs(layout, flat) parses to: the banks at
 // their slots, every byte past a bank's length 0x00.
-std::vector<uint8_t> ExpectedFlat(const OfsSpec& spec, const std::vector<uint8_t>& flat);
+std::vector<uint8_t> ExpectedFlat(const OfsLayout& layout, const std::vector<uint8_t>& flat);
 
 // Philips image as a file holds it (name, body, trailer words), or with its
 // big-endian length in front as the embedded CVT area holds it.

@@ -14,35 +14,35 @@ bool SameBlocks(const std::vector<SOFSReserveBlock>& parsed, const std::vector<s
                     [](const SOFSReserveBlock& b, const auto& w) { return b.Address == w.first && b.Length == w.second; });
 }
 
-std::string CheckOfs3Fields(const SOFSParameter& p, const OfsSpec& spec) {
-  if (p.IdeFlashType != spec.ideFlashType || p.AtapiFlashType != spec.atapiFlashType ||
-      p.AtapiFlashKernelType != spec.kernelType)
+std::string CheckOfs3Fields(const SOFSParameter& p, const OfsLayout& layout) {
+  if (p.IdeFlashType != layout.ideFlashType || p.AtapiFlashType != layout.atapiFlashType ||
+      p.AtapiFlashKernelType != layout.kernelType)
     return "flash type codes differ";
-  if (p.MaxBankSize != spec.slotSize) return "bank slot size differs";
-  if (!SameBlocks(p.ReservedBlocks, spec.reservedBlocks)) return "reserved blocks differ";
-  if (p.KernelBlockAddress != spec.kernelAddress || p.KernelBlockLength != spec.kernelLength)
+  if (p.MaxBankSize != layout.slotSize) return "bank slot size differs";
+  if (!SameBlocks(p.ReservedBlocks, layout.reservedBlocks)) return "reserved blocks differ";
+  if (p.KernelBlockAddress != layout.kernelAddress || p.KernelBlockLength != layout.kernelLength)
     return "kernel block differs";
   return {};
 }
 
 }  // namespace
 
-std::string CheckOfs(const std::vector<uint8_t>& container, const OfsSpec& spec, const std::vector<uint8_t>& flat) {
+std::string CheckOfs(const std::vector<uint8_t>& container, const OfsLayout& layout, const std::vector<uint8_t>& flat) {
   if (container.empty()) return "the bank layout cannot be stored in this container version";
   const uint32_t size = GetFirmwareImageSize(container.data(), container.size());
-  const std::vector<uint8_t> expected = ExpectedFlat(spec, flat);
+  const std::vector<uint8_t> expected = ExpectedFlat(layout, flat);
   if (size != expected.size()) return "the header gives a flat image of " + std::to_string(size) + " bytes";
   std::vector<uint8_t> parsed(size);
   SOFSParameter p;
   if (!ParseFirmwareImage(container.data(), container.size(), p, parsed.data(), parsed.size()))
     return "the container does not parse";
   if (parsed != expected) return "the flat image parsed back differs (a legacy scrambled bank must start with 0x02)";
-  if (p.BankSizes != BankSizesFor(spec, flat.size())) return "bank sizes differ";
-  if (spec.version == '3') {
-    if (std::string error = CheckOfs3Fields(p, spec); !error.empty()) return error;
+  if (p.BankSizes != BankSizesFor(layout, flat.size())) return "bank sizes differ";
+  if (layout.version == '3') {
+    if (std::string error = CheckOfs3Fields(p, layout); !error.empty()) return error;
   }
   const uint16_t checksum =
-      spec.headerChecksum.value_or(static_cast<uint16_t>(ComputeImageCheckSum(parsed.data(), parsed.size(), p)));
+      layout.headerChecksum.value_or(static_cast<uint16_t>(ComputeImageCheckSum(parsed.data(), parsed.size(), p)));
   if (p.HeaderCheckSum != checksum) return "header checksum differs";
   return {};
 }

@@ -10,7 +10,7 @@
 namespace ofs::build {
 
 // Empty on success, else what differs.
-std::string CheckOfs(const std::vector<uint8_t>& container, const OfsSpec& spec, const std::vector<uint8_t>& flat);
+std::string CheckOfs(const std::vector<uint8_t>& container, const OfsLayout& layout, const std::vector<uint8_t>& flat);
 // container: as BuildPhilips returned it (withLength as passed there).
 std::string CheckPhilips(const std::vector<uint8_t>& container, bool withLength, const std::string& name,
                          const std::vector<uint8_t>& body, uint16_t trailer1, uint16_t trailer2);

@@ -16,7 +16,7 @@
 namespace {
 
 using ofs::build::InquiryTemplate;
-using ofs::build::OfsSpec;
+using ofs::build::OfsLayout;
 
 constexpr char kUsage[] =
     "usage: mkofs -o OUT [options]\n"
@@ -36,7 +36,7 @@ constexpr char kUsage[] =
 struct Options {
   std::string out;
   std::string format = "ofs3";
-  OfsSpec spec;
+  OfsLayout layout;
   std::optional<char> version;
   std::optional<std::size_t> banks, imageSize;
   uint32_t seed = 1;
@@ -112,10 +112,10 @@ bool Option(const std::string& option, const std::string& value, Options& o) {
     o.banks = n;
   } else if (option == "--bank-sizes") {
     if (!NumberList(value, UINT32_MAX, ',', list)) return Fail("bad --bank-sizes");
-    o.spec.bankSizes.assign(list.begin(), list.end());
+    o.layout.bankSizes.assign(list.begin(), list.end());
   } else if (option == "--slot") {
     if (!number(UINT32_MAX)) return false;
-    o.spec.slotSize = static_cast<uint32_t>(n);
+    o.layout.slotSize = static_cast<uint32_t>(n);
   } else if (option == "--image-size") {
     if (!number(UINT32_MAX)) return false;
     o.imageSize = n;
@@ -125,24 +125,24 @@ bool Option(const std::string& option, const std::string& value, Options& o) {
   } else if (option == "--flat") o.flatFile = value;
   else if (option == "--scramble-flag") {
     if (!number(0xFF)) return false;
-    o.spec.scrambleFlag = static_cast<uint8_t>(n);
+    o.layout.scrambleFlag = static_cast<uint8_t>(n);
   } else if (option == "--ide-type" || option == "--atapi-type" || option == "--kernel-type") {
     if (!number(0xFF)) return false;
-    (option == "--ide-type" ? o.spec.ideFlashType : option == "--atapi-type" ? o.spec.atapiFlashType
-                                                                              : o.spec.kernelType) =
+    (option == "--ide-type" ? o.layout.ideFlashType : option == "--atapi-type" ? o.layout.atapiFlashType
+                                                                              : o.layout.kernelType) =
         static_cast<uint8_t>(n);
   } else if (option == "--key") {
     if (!NumberList(value, 0xFF, ',', list) || list.size() != 4) return Fail("--key takes four bytes A,B,C,D");
-    for (std::size_t i = 0; i < 4; ++i) o.spec.keyParameters[i] = static_cast<uint8_t>(list[i]);
+    for (std::size_t i = 0; i < 4; ++i) o.layout.keyParameters[i] = static_cast<uint8_t>(list[i]);
   } else if (option == "--reserved") {
     if (!Pair(value, pair)) return Fail("--reserved takes ADDR:LEN");
-    o.spec.reservedBlocks.push_back(pair);
+    o.layout.reservedBlocks.push_back(pair);
   } else if (option == "--kernel") {
     if (!Pair(value, pair)) return Fail("--kernel takes ADDR:LEN");
-    std::tie(o.spec.kernelAddress, o.spec.kernelLength) = pair;
+    std::tie(o.layout.kernelAddress, o.layout.kernelLength) = pair;
   } else if (option == "--checksum") {
     if (!number(0xFFFF)) return false;
-    o.spec.headerChecksum = static_cast<uint16_t>(n);
+    o.layout.headerChecksum = static_cast<uint16_t>(n);
   } else if (option == "--template" || option == "--boot-template") {
     if (!number(UINT32_MAX)) return false;
     o.templates.emplace_back().offset = n;
@@ -159,21 +159,21 @@ bool Option(const std::string& option, const std::string& value, Options& o) {
 bool ParseArguments(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
-    if (option == "--plain") o.spec.scrambled = false;
+    if (option == "--plain") o.layout.scrambled = false;
     else if (option == "--with-length") o.withLength = true;
     else if (i + 1 >= argc) return Fail(option + " needs a value");
     else if (!Option(option, argv[++i], o)) return false;
   }
   if (o.out.empty()) return Fail("no output path (-o OUT)");
   if (o.format != "ofs3" && o.format != "legacy" && o.format != "philips") return Fail("unknown format " + o.format);
-  o.spec.version = o.version.value_or(o.format == "legacy" ? ' ' : '3');
+  o.layout.version = o.version.value_or(o.format == "legacy" ? ' ' : '3');
   return true;
 }
 
 std::optional<std::vector<uint8_t>> FlatImage(const Options& o) {
-  const std::size_t slot = o.spec.version == '3' ? o.spec.slotSize : 0x10000;
+  const std::size_t slot = o.layout.version == '3' ? o.layout.slotSize : 0x10000;
   std::size_t length = o.imageSize.value_or(o.format == "philips" ? 0x10000 : slot);
-  if (!o.spec.bankSizes.empty()) length = o.spec.bankSizes.size() * slot;
+  if (!o.layout.bankSizes.empty()) length = o.layout.bankSizes.size() * slot;
   if (o.banks) length = *o.banks * slot;
   std::vector<uint8_t> flat;
   if (o.flatFile.empty()) {
@@ -186,8 +186,8 @@ std::optional<std::vector<uint8_t>> FlatImage(const Options& o) {
     }
   }
   // A legacy scrambled bank parses back with 0x02 in front, so it must hold one.
-  if (o.format == "legacy" && o.spec.scrambled) {
-    const std::vector<uint32_t> sizes = ofs::build::BankSizesFor(o.spec, flat.size());
+  if (o.format == "legacy" && o.layout.scrambled) {
+    const std::vector<uint32_t> sizes = ofs::build::BankSizesFor(o.layout, flat.size());
     for (std::size_t i = 0; i < sizes.size() && i * slot < flat.size(); ++i)
       if (sizes[i] > 0) flat[i * slot] = 0x02;
   }
@@ -211,8 +211,8 @@ int main(int argc, char** argv) {
     container = ofs::build::BuildPhilips(o.name, *flat, o.trailer1, o.trailer2, o.withLength);
     error = ofs::build::CheckPhilips(container, o.withLength, o.name, *flat, o.trailer1, o.trailer2);
   } else {
-    container = ofs::build::BuildOfs(o.spec, *flat);
-    error = ofs::build::CheckOfs(container, o.spec, *flat);
+    container = ofs::build::BuildOfs(o.layout, *flat);
+    error = ofs::build::CheckOfs(container, o.layout, *flat);
   }
   if (!error.empty()) {
     Fail("refusing to write " + o.out + ": " + error);
