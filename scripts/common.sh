@@ -6,7 +6,7 @@ OFS_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libm
   libgtest-dev libgmock-dev libbenchmark-dev libsystemd-dev dbus-bin fonts-dejavu-core)
 # What ./test adds: clang for the fuzzers, a QEMU guest with an emulated ATAPI drive
 # (kernel fetched by tests/qemu/fetch-kernel.sh), gcovr for ./test --coverage.
-OFS_TEST_PACKAGES=(clang qemu-system-x86 busybox-static cpio kmod xz-utils gcovr)
+OFS_TEST_PACKAGES=(clang libclang-rt-14-dev qemu-system-x86 busybox-static cpio kmod xz-utils gcovr)
 
 ofs_install_dependencies() {
   local missing=()
