@@ -25,6 +25,7 @@
 #include "app/AppHarness.h"
 #include "app/Mainflash.h"
 #include "app/ui/MainWindow.h"
+#include "app/ui/WrappingMenuBar.h"
 #include "drive/CommandTrace.h"
 #include "drive/sim/SimBackend.h"
 
@@ -153,6 +154,11 @@ struct WindowHarness {
     QSignalSpy finished(&window, &MainWindow::jobFinished);
     QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton);
     return finished.wait(60000);
+  }
+  // Picks a freshly written file in the open dialog; loading runs on the worker.
+  bool LoadThroughDialog(DialogAnswerer& answers, const std::string& name, const std::vector<uint8_t>& bytes) {
+    answers.openPath = QString::fromStdString(files.WriteFile(name, bytes));
+    return ClickAndWait("BitBtn1");
   }
 
   test::AppHarness files;  // only for its files and images
@@ -297,9 +303,7 @@ class ControllerWindowTest : public QObject {
     h.parameter = test::ParameterArea({{"ModelName=0", "ModelName=1"}});
     h.Start();
     DialogAnswerer answers;
-    answers.openPath = QString::fromStdString(
-        h.files.WriteFile("drive0.ofs", test::MakeImage(test::Drive0Template()).container));
-    QVERIFY(h.ClickAndWait("BitBtn1"));
+    QVERIFY(h.LoadThroughDialog(answers, "drive0.ofs", test::MakeImage(test::Drive0Template()).container));
     auto* drives = h.Find<QComboBox>("SelDevice");
     QCOMPARE(drives->count(), 3);
     QVERIFY(h.Find<QPushButton>("BitBtn2")->isEnabled());
@@ -338,9 +342,7 @@ class ControllerWindowTest : public QObject {
     const bool haveBus = login1.ServeFor(h.window);
     h.Start();
     DialogAnswerer answers;
-    answers.openPath =
-        QString::fromStdString(h.files.WriteFile("new.ofs", test::MakeImage(test::Drive0Template("1.02")).container));
-    QVERIFY(h.ClickAndWait("BitBtn1"));
+    QVERIFY(h.LoadThroughDialog(answers, "new.ofs", test::MakeImage(test::Drive0Template("1.02")).container));
     QTest::mouseClick(h.Find<QCheckBox>("check_verify"), Qt::LeftButton);
     QVERIFY(h.form->verify);
 
@@ -385,16 +387,17 @@ class ControllerWindowTest : public QObject {
     WindowHarness h;
     h.Start();
     DialogAnswerer answers;
-    answers.openPath = QString::fromStdString(
-        h.files.WriteFile("type0.ofs", test::MakeImage(test::Drive0Template(), 0).container));
-    QVERIFY(h.ClickAndWait("BitBtn1"));
+    QVERIFY(h.LoadThroughDialog(answers, "type0.ofs", test::MakeImage(test::Drive0Template(), 0).container));
     QVERIFY(h.Find<QPushButton>("BitBtn2")->isEnabled());
     auto* verify = h.Find<QCheckBox>("check_verify");
     bool clickedWhileBusy = false;
     bool closedWhileBusy = true;
+    bool menuKeyWhileBusy = true;
     answers.onMessage = [&] {
       clickedWhileBusy = h.window.Busy() && h.window.WindowEnabled();
       QTest::mouseClick(verify, Qt::LeftButton);
+      QTest::keyClick(verify, Qt::Key_F10);
+      menuKeyWhileBusy = qobject_cast<WrappingMenuBar*>(h.window.MenuBar())->KeyboardItem() != nullptr;
       closedWhileBusy = h.window.close();
     };
     QVERIFY(h.ClickAndWait("BitBtn2"));
@@ -402,6 +405,7 @@ class ControllerWindowTest : public QObject {
     QCOMPARE(answers.boxes[0].caption, QString("Error"));
     QVERIFY(clickedWhileBusy);
     QVERIFY(!closedWhileBusy);
+    QVERIFY(!menuKeyWhileBusy);
     QVERIFY(h.window.isVisible());
     QCOMPARE(verify->isChecked(), h.form->verify);
     QVERIFY(!verify->isChecked());
@@ -415,9 +419,7 @@ class ControllerWindowTest : public QObject {
     const bool haveBus = login1.ServeFor(h.window);
     h.Start();
     DialogAnswerer answers;
-    answers.openPath =
-        QString::fromStdString(h.files.WriteFile("old.ofs", test::MakeImage(test::Drive0Template("0.90")).container));
-    QVERIFY(h.ClickAndWait("BitBtn1"));
+    QVERIFY(h.LoadThroughDialog(answers, "old.ofs", test::MakeImage(test::Drive0Template("0.90")).container));
     QVERIFY(h.ClickAndWait("BitBtn2"));
     QCOMPARE(answers.Texts(), QStringList{"1.00 is newer than 0.90 !! Update the drive ?"});
     QCOMPARE(answers.boxes[0].caption, QString("Warning!"));

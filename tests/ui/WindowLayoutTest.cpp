@@ -1,6 +1,7 @@
 // The window on its own: components, geometry, captions, menu bar, the Panel2 shrink,
 // and the MainView calls made from a worker thread.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -18,6 +19,7 @@
 #include "app/ui/DialogFilter.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/SleepInhibitor.h"
+#include "app/ui/WrappingMenuBar.h"
 
 using ofs::Control;
 using ofs::MainWindow;
@@ -304,6 +306,55 @@ class WindowLayoutTest : public QObject {
     w.SetEnabled(Control::Window, true);
     QTest::mouseClick(verify, Qt::LeftButton);
     QVERIFY(verify->isChecked());
+  }
+
+  // F10 or a lone Alt reaches the bar, arrows walk the shown items (wrapping), Enter
+  // chooses, Esc gives the focus back; a disabled window's bar takes no key.
+  void menuBarIsReachedFromTheKeyboard() {
+    MainWindow w;
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto* bar = qobject_cast<ofs::WrappingMenuBar*>(w.MenuBar());
+    QVERIFY(bar);
+    auto current = [bar] { return bar->KeyboardItem() ? bar->KeyboardItem()->objectName() : QString(); };
+    auto key = [](Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+      QTest::keyClick(QApplication::focusWidget(), k, m);
+    };
+    auto* verify = w.findChild<QCheckBox*>("check_verify");
+    verify->setFocus();
+    w.SetMenuVisible(MenuItem::Silent1, false);
+    QSignalSpy chosen(w.findChild<QAction*>("CheckOFSBuffer1"), &QAction::triggered);
+
+    key(Qt::Key_F10);
+    QCOMPARE(current(), QString("CheckOFSFile1"));  // the first shown item
+    key(Qt::Key_Left);
+    QCOMPARE(current(), QString("Disable98MEAutoDetectDrive1"));
+    key(Qt::Key_Down);
+    key(Qt::Key_Right);
+    QCOMPARE(current(), QString("CheckOFSBuffer1"));
+    key(Qt::Key_Escape);
+    QCOMPARE(current(), QString());
+    QCOMPARE(QApplication::focusWidget(), verify);
+    QCOMPARE(chosen.count(), 0);
+
+    QTest::keyPress(verify, Qt::Key_Alt);
+    QTest::keyRelease(verify, Qt::Key_Alt);
+    QCOMPARE(current(), QString("CheckOFSFile1"));
+    key(Qt::Key_Right);
+    key(Qt::Key_Return);
+    QCOMPARE(chosen.count(), 1);
+    QCOMPARE(QApplication::focusWidget(), verify);
+
+    // Alt as a modifier of another key is no menu key.
+    QTest::keyPress(verify, Qt::Key_Alt);
+    QTest::keyClick(verify, Qt::Key_X, Qt::AltModifier);
+    QTest::keyRelease(verify, Qt::Key_Alt);
+    QCOMPARE(current(), QString());
+
+    w.SetEnabled(Control::Window, false);
+    key(Qt::Key_F10);
+    QCOMPARE(current(), QString());
   }
 
   // Calls from the worker keep their order, and getters see every earlier call.

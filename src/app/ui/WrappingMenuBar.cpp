@@ -1,7 +1,9 @@
 #include "app/ui/WrappingMenuBar.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QToolButton>
 #include <algorithm>
 
@@ -17,6 +19,9 @@ WrappingMenuBar::WrappingMenuBar(QWidget* parent) : QWidget(parent) {
   // Not Fixed: a fixed policy would make the layout take sizeHint() at the bar's old
   // width as its minimum height instead of asking heightForWidth().
   setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+  // Application-wide, as the keys go to whichever widget of the window has the focus. The
+  // window's own filter, installed after this one, runs first and blocks input during a job.
+  qApp->installEventFilter(this);
 }
 
 QAction* WrappingMenuBar::AddItem(const QString& caption) {
@@ -77,6 +82,90 @@ void WrappingMenuBar::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   // Items measure differently once styled: the window must learn the new row count.
   if (Arrange(width(), true) != height()) updateGeometry();
+}
+
+QAction* WrappingMenuBar::KeyboardItem() const {
+  // The window's focus child rather than hasFocus(): a box in front does not end keyboard use.
+  auto* held = qobject_cast<QToolButton*>(window()->focusWidget());
+  return held && held->parentWidget() == this ? held->defaultAction() : nullptr;
+}
+
+bool WrappingMenuBar::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const auto it = std::find(buttons_.begin(), buttons_.end(), watched);
+    if (it != buttons_.end() && FilterItemKey(it - buttons_.begin(), static_cast<QKeyEvent*>(event)->key()))
+      return true;
+  }
+  return FilterWindowKey(watched, event);
+}
+
+bool WrappingMenuBar::FilterWindowKey(QObject* receiver, QEvent* event) {
+  const bool press = event->type() == QEvent::KeyPress;
+  if (!press && event->type() != QEvent::KeyRelease) return false;
+  auto* widget = qobject_cast<QWidget*>(receiver);
+  if (widget == nullptr || widget->window() != window() || !isEnabled() || !isVisible()) return false;
+  const auto* key = static_cast<QKeyEvent*>(event);
+  if (key->isAutoRepeat()) return false;
+  const bool toggle = (press && key->key() == Qt::Key_F10 && key->modifiers() == Qt::NoModifier) ||
+                      (!press && key->key() == Qt::Key_Alt && altAlone_);
+  altAlone_ = press && key->key() == Qt::Key_Alt && (key->modifiers() & ~Qt::AltModifier) == Qt::NoModifier;
+  if (!toggle) return false;
+  altAlone_ = false;
+  if (KeyboardItem() != nullptr) {
+    LeaveKeyboard();
+  } else {
+    EnterKeyboard();
+  }
+  return true;
+}
+
+bool WrappingMenuBar::FilterItemKey(std::ptrdiff_t index, int key) {
+  switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+      if (QToolButton* next = Neighbour(index, key == Qt::Key_Left || key == Qt::Key_Up ? -1 : 1))
+        next->setFocus(Qt::OtherFocusReason);
+      return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space: {
+      // The focus goes back first: the command may open a box that returns it there.
+      QAction* action = buttons_[static_cast<std::size_t>(index)]->defaultAction();
+      LeaveKeyboard();
+      if (action->isEnabled()) action->trigger();
+      return true;
+    }
+    case Qt::Key_Escape:
+      LeaveKeyboard();
+      return true;
+    default:
+      return false;
+  }
+}
+
+void WrappingMenuBar::EnterKeyboard() {
+  QToolButton* first = Neighbour(-1, 1);
+  if (first == nullptr) return;
+  returnFocus_ = QApplication::focusWidget();
+  first->setFocus(Qt::MenuBarFocusReason);
+}
+
+void WrappingMenuBar::LeaveKeyboard() {
+  if (auto* held = qobject_cast<QToolButton*>(window()->focusWidget()); held && held->parentWidget() == this)
+    held->clearFocus();
+  if (returnFocus_) returnFocus_->setFocus(Qt::MenuBarFocusReason);
+  returnFocus_ = nullptr;
+}
+
+QToolButton* WrappingMenuBar::Neighbour(std::ptrdiff_t index, int step) const {
+  const auto count = static_cast<std::ptrdiff_t>(buttons_.size());
+  for (std::ptrdiff_t n = 1; n <= count; ++n) {
+    QToolButton* b = buttons_[static_cast<std::size_t>((index + count + step * n) % count)];
+    if (!b->isHidden() && b->isEnabled()) return b;
+  }
+  return nullptr;
 }
 
 void WrappingMenuBar::changeEvent(QEvent* event) {
