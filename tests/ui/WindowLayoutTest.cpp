@@ -326,8 +326,11 @@ class WindowLayoutTest : public QObject {
     w.SetMenuVisible(MenuItem::Silent1, false);
     QSignalSpy chosen(w.findChild<QAction*>("CheckOFSBuffer1"), &QAction::triggered);
 
+    auto* firstButton = qobject_cast<QWidget*>(w.findChild<QAction*>("CheckOFSFile1")->associatedObjects().last());
+    const QImage plain = firstButton->grab().toImage();
     key(Qt::Key_F10);
     QCOMPARE(current(), QString("CheckOFSFile1"));  // the first shown item
+    QVERIFY(firstButton->grab().toImage() != plain);  // and it shows
     key(Qt::Key_Left);
     QCOMPARE(current(), QString("Disable98MEAutoDetectDrive1"));
     key(Qt::Key_Down);

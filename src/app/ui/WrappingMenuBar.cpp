@@ -91,9 +91,13 @@ QAction* WrappingMenuBar::KeyboardItem() const {
 }
 
 bool WrappingMenuBar::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress) {
-    const auto it = std::find(buttons_.begin(), buttons_.end(), watched);
-    if (it != buttons_.end() && FilterItemKey(it - buttons_.begin(), static_cast<QKeyEvent*>(event)->key()))
+  const auto it = std::find(buttons_.begin(), buttons_.end(), watched);
+  if (it != buttons_.end()) {
+    // Flat items draw no focus mark: the keyboard's item stands out as a raised button.
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+      (*it)->setAutoRaise(event->type() == QEvent::FocusOut);
+    if (event->type() == QEvent::KeyPress &&
+        FilterItemKey(it - buttons_.begin(), static_cast<QKeyEvent*>(event)->key()))
       return true;
   }
   return FilterWindowKey(watched, event);
