@@ -354,6 +354,11 @@ class WindowLayoutTest : public QObject {
     QTest::keyClick(verify, Qt::Key_X, Qt::AltModifier);
     QTest::keyRelease(verify, Qt::Key_Alt);
     QCOMPARE(current(), QString());
+    QTest::keyPress(verify, Qt::Key_Alt);
+    QEvent leftForAnotherWindow(QEvent::WindowDeactivate);
+    QApplication::sendEvent(&w, &leftForAnotherWindow);
+    QTest::keyRelease(verify, Qt::Key_Alt);
+    QCOMPARE(current(), QString());
 
     w.SetEnabled(Control::Window, false);
     key(Qt::Key_F10);

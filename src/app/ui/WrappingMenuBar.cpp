@@ -104,6 +104,8 @@ bool WrappingMenuBar::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool WrappingMenuBar::FilterWindowKey(QObject* receiver, QEvent* event) {
+  // Alt+Tab to another window: the Alt release that comes back is no lone Alt.
+  if (event->type() == QEvent::WindowDeactivate && receiver == window()) altAlone_ = false;
   const bool press = event->type() == QEvent::KeyPress;
   if (!press && event->type() != QEvent::KeyRelease) return false;
   auto* widget = qobject_cast<QWidget*>(receiver);
