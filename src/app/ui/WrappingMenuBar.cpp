@@ -84,10 +84,15 @@ void WrappingMenuBar::resizeEvent(QResizeEvent* event) {
   if (Arrange(width(), true) != height()) updateGeometry();
 }
 
-QAction* WrappingMenuBar::KeyboardItem() const {
+QToolButton* WrappingMenuBar::KeyboardButton() const {
   // The window's focus child rather than hasFocus(): a box in front does not end keyboard use.
   auto* held = qobject_cast<QToolButton*>(window()->focusWidget());
-  return held && held->parentWidget() == this ? held->defaultAction() : nullptr;
+  return held && held->parentWidget() == this ? held : nullptr;
+}
+
+QAction* WrappingMenuBar::KeyboardItem() const {
+  const QToolButton* held = KeyboardButton();
+  return held ? held->defaultAction() : nullptr;
 }
 
 bool WrappingMenuBar::eventFilter(QObject* watched, QEvent* event) {
@@ -117,7 +122,7 @@ bool WrappingMenuBar::FilterWindowKey(QObject* receiver, QEvent* event) {
   altAlone_ = press && key->key() == Qt::Key_Alt && (key->modifiers() & ~Qt::AltModifier) == Qt::NoModifier;
   if (!toggle) return false;
   altAlone_ = false;
-  if (KeyboardItem() != nullptr) {
+  if (KeyboardButton() != nullptr) {
     LeaveKeyboard();
   } else {
     EnterKeyboard();
@@ -159,8 +164,7 @@ void WrappingMenuBar::EnterKeyboard() {
 }
 
 void WrappingMenuBar::LeaveKeyboard() {
-  if (auto* held = qobject_cast<QToolButton*>(window()->focusWidget()); held && held->parentWidget() == this)
-    held->clearFocus();
+  if (QToolButton* held = KeyboardButton()) held->clearFocus();
   if (returnFocus_) returnFocus_->setFocus(Qt::MenuBarFocusReason);
   returnFocus_ = nullptr;
 }

@@ -47,6 +47,7 @@ class WrappingMenuBar final : public QWidget {
   // Keyboard use.
   bool FilterWindowKey(QObject* receiver, QEvent* event);
   bool FilterItemKey(std::ptrdiff_t index, int key);
+  QToolButton* KeyboardButton() const;
   void EnterKeyboard();
   void LeaveKeyboard();
   // The next usable item from the one at index (-1: before the first) in direction
@@ -56,7 +57,6 @@ class WrappingMenuBar final : public QWidget {
   std::vector<QToolButton*> buttons_;
   QPointer<QWidget> returnFocus_;  // where Esc sends the focus back
   bool altAlone_ = false;          // Alt is down and no other key came since
-
 };
 
 }  // namespace ofs
