@@ -501,5 +501,20 @@ TEST_F(Update, SilentStillAsksBeforeOverwritingNewerFirmware) {
   ExpectIdleAndUnlocked();
 }
 
+TEST_F(Update, ADriveThatRefusedToProgramFailsVerification) {
+  // The commit carries a header checksum that is not the sum of the image: the drive programs nothing.
+  build::OfsLayout layout;
+  layout.atapiFlashType = 1;
+  layout.headerChecksum = 0x4242;
+  Prepare(build::BuildOfs(layout, MakeImage(Drive0Template("1.02")).flat));
+  h.Form().check_verifyClick(true);
+  const std::vector<uint8_t> before = FlashPrefix(0, 0x40000);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.view.BoxTexts(), std::vector<std::string>{"Flash Verify Error!"});
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  EXPECT_EQ(FlashPrefix(0, 0x40000), before);
+  ExpectIdleAndUnlocked();
+}
+
 }  // namespace
 }  // namespace ofs::test

@@ -44,14 +44,24 @@ void SendBankData(SimRig& rig, const Image& image) {
   }
 }
 
-bool SendCommit(SimRig& rig, const uint8_t* first128, uint8_t sub, uint8_t banks) {
-  const Cdb commit{0x5A, 0x00, 0x38, 'O', 'R', 0xA0, sub, uint8_t(0xE0 + banks), 0x00, 0x80, 0x12, 0x34};
+// The 16-bit sum of what SendBankData sends.
+uint16_t BankDataSum(const Image& image) {
+  uint16_t sum = 0;
+  for (std::size_t at = 0; at < image.size(); at += kBank)
+    sum = static_cast<uint16_t>(sum + Sum16(image.data() + at, std::min<std::size_t>(image.size() - at, 65534)));
+  return sum;
+}
+
+bool SendCommit(SimRig& rig, const uint8_t* first128, uint8_t sub, uint8_t banks, uint16_t checksum) {
+  const Cdb commit{0x5A, 0x00, 0x38, 'O', 'R', 0xA0, sub, uint8_t(0xE0 + banks), 0x00, 0x80,
+                   uint8_t(checksum >> 8), uint8_t(checksum)};
   return rig.SendOut(commit, first128, 128);
 }
 
 void SendBankWrite(SimRig& rig, const Image& image, uint8_t commitSub) {
   SendBankData(rig, image);
-  SendCommit(rig, image.data(), commitSub, static_cast<uint8_t>((image.size() + kBank - 1) / kBank));
+  SendCommit(rig, image.data(), commitSub, static_cast<uint8_t>((image.size() + kBank - 1) / kBank),
+             BankDataSum(image));
 }
 
 void SendHalfBanks(SimRig& rig, const Image& image) {
@@ -62,7 +72,7 @@ void SendHalfBanks(SimRig& rig, const Image& image) {
       ASSERT_TRUE(rig.SendOut(cdb, image.data() + i * kBank + half * 256u, 0x8000));
     }
   }
-  SendCommit(rig, image.data(), 4, banks);
+  SendCommit(rig, image.data(), 4, banks, Sum16(image.data(), image.size()));
 }
 
 Cdb BlockSumCdb(const Image& image, std::size_t block, std::size_t count) {
@@ -239,14 +249,15 @@ TEST(SimFlash, NeverFinishingDriveKeepsReportingProgress) {
   EXPECT_EQ(ReadFirmwareVersion(*rig.atapi, 0), "1.00");
 }
 
-TEST(SimFlash, KernelHandshakeReportsTheChecksumItWasGiven) {
+TEST(SimFlash, KernelHandshakeReportsTheChecksumOfItsFlashNotTheOneItWasGiven) {
   SimRig rig(TestDrive());
   SendKernel(rig, NewFirmware(2));
   ASSERT_TRUE(WaitDriveReady(*rig.atapi, 0, 120));
   ASSERT_TRUE(SetFirmwareChecksum(*rig.atapi, 0, 0x1234, 0xA55A));
   uint8_t reply[8];
   ASSERT_TRUE(ReadFirmwareChecksum(*rig.atapi, 0, reply));
-  EXPECT_EQ(reply[6] << 8 | reply[7], 0xA55A);
+  EXPECT_EQ(reply[6] << 8 | reply[7], Sum16(rig.drive().Flash().data(), rig.drive().Flash().size()));
+  EXPECT_NE(reply[6] << 8 | reply[7], 0xA55A);
   SendBankWrite(rig, NewFirmware(2, "2.01"), 4);  // new firmware: the drive sums its flash again
   ASSERT_TRUE(WaitDriveReady(*rig.atapi, 0, 120));
   ASSERT_TRUE(ReadFirmwareChecksum(*rig.atapi, 0, reply));
@@ -274,13 +285,13 @@ TEST(SimFlash, InconsistentDownloadsAreRefused) {
       {"commit with a wrong bank count",
        [&](SimRig& r) {
          SendBankData(r, Image(image.begin(), image.begin() + 2 * kBank));
-         return SendCommit(r, image.data(), 4, 3);
+         return SendCommit(r, image.data(), 4, 3, BankDataSum(image));
        }},
       {"commit whose 128 bytes differ",
        [&](SimRig& r) {
          SendBankData(r, image);
          const Image other(128, 0x77);
-         return SendCommit(r, other.data(), 4, 3);
+         return SendCommit(r, other.data(), 4, 3, BankDataSum(image));
        }},
       {"block with a wrong sum",
        [&](SimRig& r) {
@@ -317,6 +328,104 @@ TEST(SimFlash, InconsistentDownloadsAreRefused) {
     EXPECT_EQ(rig.Sense()[0], 0x05) << c.name;
     EXPECT_TRUE(WaitDriveReady(*rig.atapi, 0, 120)) << c.name;
     EXPECT_TRUE(rig.drive().Flash() == before) << c.name;
+  }
+}
+
+// A drive refuses with 05/24/00 what a drive of its flash family would not take, and
+// programs nothing.
+TEST(SimFlash, StrictDriveRefusesWhatItsFamilyWouldNotTake) {
+  const Image image = NewFirmware(2);
+  const Image upper = NewFirmware(32);
+  const auto bankData = [&](SimRig& r, uint16_t bytes1011) {
+    const Cdb cdb{0x5A, 0x00, 0x38, 'O', 'R', 0xA0, 0x05, 0, 0xFF, 0xFE, uint8_t(bytes1011 >> 8), uint8_t(bytes1011)};
+    return r.SendOut(cdb, image.data(), 65534);
+  };
+  struct Case {
+    const char* name;
+    int family;
+    std::function<bool(SimRig&)> send;  // the command that must fail
+  };
+  const std::vector<Case> cases{
+      {"commit sub-function 5 from flash type 1", 1,
+       [&](SimRig& r) {
+         SendBankData(r, image);
+         return SendCommit(r, image.data(), 5, 2, BankDataSum(image));
+       }},
+      {"commit sub-function 4 from flash type 4", 4,
+       [&](SimRig& r) {
+         SendBankData(r, image);
+         return SendCommit(r, image.data(), 4, 2, BankDataSum(image));
+       }},
+      {"commit whose checksum is 0", 1,
+       [&](SimRig& r) {
+         SendBankData(r, image);
+         return SendCommit(r, image.data(), 4, 2, 0);
+       }},
+      {"commit whose checksum is not the sum downloaded", 3,
+       [&](SimRig& r) {
+         SendBankData(r, image);
+         return SendCommit(r, image.data(), 4, 2, static_cast<uint16_t>(BankDataSum(image) + 1));
+       }},
+      {"bank data with bytes 10-11 set", 1, [&](SimRig& r) { return bankData(r, 0x1234); }},
+      {"bank data of an odd length", 5,
+       [&](SimRig& r) {
+         const Cdb cdb{0x5A, 0x00, 0x38, 'O', 'R', 0xA0, 0x05, 0, 0x10, 0x01, 0, 0};
+         return r.SendOut(cdb, image.data(), 0x1001);
+       }},
+      {"bank data to a kernel drive", 6, [&](SimRig& r) { return bankData(r, 0); }},
+      {"kernel data before download mode", 6,
+       [&](SimRig& r) { return WriteFlashBuffer(*r.atapi, 0, image.data(), kBlock, 0, 0); }},
+      {"kernel data of an odd length", 6,
+       [&](SimRig& r) {
+         SetDownloadMode(*r.atapi, 0, 1);
+         return WriteFlashBuffer(*r.atapi, 0, image.data(), kBlock - 1, 0, 0);
+       }},
+      {"Philips block to a kernel drive", 6,
+       [&](SimRig& r) { return SendFirmwareBlock(*r.atapi, 0, image.data(), 0, 8, 0x1234, 0x5678); }},
+      {"Philips block whose values differ from the first block's", kSimPhilipsFamily,
+       [&](SimRig& r) {
+         SendFirmwareBlock(*r.atapi, 0, image.data(), 0, 8, 0x1234, 0x5678);
+         return SendFirmwareBlock(*r.atapi, 0, image.data() + kBlock, 1, 8, 0x5678, 0x1234);
+       }},
+      {"REQUEST SENSE of a two-pass flash without the upper-half flag", 6,
+       [&](SimRig& r) {
+         DownloadBanks(r, upper, 16, 32);
+         TriggerFlash(*r.atapi, 0, 1);
+         uint8_t sense[18];
+         return RequestSense(*r.atapi, 0, sense, 0, 0);
+       }},
+  };
+  for (const Case& c : cases) {
+    SimDriveProfile drive = TestDrive();
+    drive.flashFamily = c.family;
+    SimRig rig(drive);
+    const Image before = rig.drive().Flash();
+    EXPECT_FALSE(c.send(rig)) << c.name;
+    EXPECT_EQ(rig.Sense(), (std::array<uint8_t, 3>{0x05, 0x24, 0x00})) << c.name;
+    rig.clock.Sleep(std::chrono::seconds(10));  // longer than any programming run
+    EXPECT_TRUE(rig.drive().Flash() == before) << c.name;
+  }
+}
+
+TEST(SimFlash, EachFamilyTakesItsOwnProcedure) {
+  const Image image = NewFirmware(2);
+  struct Case {
+    int family;
+    std::function<void(SimRig&)> send;
+  };
+  const std::vector<Case> cases{{1, [&](SimRig& r) { SendBankWrite(r, image, 4); }},
+                                {4, [&](SimRig& r) { SendBankWrite(r, image, 5); }},
+                                {7, [&](SimRig& r) { SendHalfBanks(r, image); }},
+                                {2, [&](SimRig& r) { SendBlockSums(r, image); }},
+                                {6, [&](SimRig& r) { SendKernel(r, image); }},
+                                {8, [&](SimRig& r) { SendTwoBanks(r, image); }}};
+  for (const Case& c : cases) {
+    SimDriveProfile drive = TestDrive();
+    drive.flashFamily = c.family;
+    SimRig rig(drive);
+    c.send(rig);
+    ASSERT_TRUE(WaitDriveReady(*rig.atapi, 0, 120)) << c.family;
+    EXPECT_EQ(ReadFirmwareVersion(*rig.atapi, 0), "2.00") << c.family;
   }
 }
 

@@ -38,6 +38,7 @@ never_finish = yes
 unplugged = no
 checksum = 12AB
 checksum_exclude = 1FD00+300, 2F800+800
+flash_family = philips
 fail = write_buffer at 3 times 10 sense 02/04/00
 fail = 3B:07 times always transport
 
@@ -81,7 +82,9 @@ TEST(SimProfile, ReadsEveryKey) {
   EXPECT_EQ(d.failures[1].selector.sub, 0x07);
   EXPECT_EQ(d.failures[1].times, 0);
   EXPECT_TRUE(d.failures[1].transportError);
+  EXPECT_EQ(d.flashFamily, kSimPhilipsFamily);
   EXPECT_EQ(result.profile->drives[1].flashSize, 2u << 20);
+  EXPECT_EQ(result.profile->drives[1].flashFamily, std::nullopt);
 }
 
 TEST(SimProfile, ErrorsNameTheLine) {
@@ -106,6 +109,7 @@ TEST(SimProfile, ErrorsNameTheLine) {
       {"[drive]\nchecksum = 12345\n", "line 2: checksum must be 'computed', 'wrong' or four hex digits"},
       {"[drive]\nchecksum_exclude = 100\n", "line 2: checksum_exclude takes ADDRESS+LENGTH ranges in hexadecimal"},
       {"[drive]\nnever_ready = true\n", "line 2: never_ready must be 'yes' or 'no'"},
+      {"[drive]\nflash_family = 256\n", "line 2: flash_family must be a flash type from 0 to 255, 'philips' or 'any'"},
       {"[drive]\nclock = virtual\n", "line 2: clock belongs before the first [drive] section"},
       {[] {
          std::string text;
@@ -186,6 +190,9 @@ TEST_F(SimProfileFiles, FirmwareFilesGiveTheDriveItsIdentity) {
   // The container's reserved block stays out of the drive's own checksum.
   ASSERT_EQ(result.profile->drives[1].checksumExclude.size(), 1u);
   EXPECT_EQ(result.profile->drives[1].checksumExclude[0].Address, 0x100u);
+  // The container declares the flash family; a flat image none.
+  EXPECT_EQ(result.profile->drives[1].flashFamily, layout.atapiFlashType);
+  EXPECT_EQ(result.profile->drives[0].flashFamily, std::nullopt);
 }
 
 TEST_F(SimProfileFiles, FileErrorsAreReported) {

@@ -101,6 +101,8 @@ bool LoadSimFirmwareFile(const std::string& path, uint32_t flashSize, SimDrivePr
     error = "firmware file '" + path + "' is not a valid container";
     return false;
   }
+  if (!profile.flashFamily)
+    profile.flashFamily = IsPhilipsImage(bytes.data(), bytes.size()) ? kSimPhilipsFamily : parameter.AtapiFlashType;
   if (profile.checksumExclude.empty()) {
     // The drive's own checksum leaves out what the fixed-data checksum leaves out.
     profile.checksumExclude = parameter.ReservedBlocks;

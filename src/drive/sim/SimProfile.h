@@ -3,6 +3,7 @@
 // the faults it injects. Read from the profile text described in docs/simulator.md.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ enum class SimLoadTray {
 
 enum class SimChecksumMode { Computed, Wrong, Fixed };
 
+// The flash type the drive's boot code speaks; a drive refuses the commands of
+// every other family. kSimPhilipsFamily: Philips blocks only.
+inline constexpr int kSimPhilipsFamily = 256;
+inline constexpr int kSimAnyFamily = -1;  // stated in a profile: no firmware's family applies
+
 struct SimDriveProfile {
   // Identity used to build the initial flash when no firmware file is given.
   std::string vendor = "ORVA";
@@ -44,6 +50,8 @@ struct SimDriveProfile {
   int firmwareLine = 0;
   std::vector<uint8_t> firmware;  // the flat image once loaded
   std::vector<SOFSReserveBlock> checksumExclude;  // ranges the drive leaves out of its own checksum
+  // Empty: the one the firmware declares, else a drive that speaks every family.
+  std::optional<int> flashFamily;
 
   bool hardwareIdReply = true;
   uint16_t capabilities = 0;  // bit n = capability n (1..13)

@@ -226,6 +226,19 @@ bool Parser::DriveKey(const std::string& key, const std::string& value) {
     d.firmwareLine = line_;
     return true;
   }
+  if (key == "flash_family") {
+    uint64_t family = 0;
+    if (value == "philips") {
+      d.flashFamily = kSimPhilipsFamily;
+    } else if (value == "any") {
+      d.flashFamily = kSimAnyFamily;
+    } else if (ParseNumber(value, 255, family)) {
+      d.flashFamily = static_cast<int>(family);
+    } else {
+      return Fail("flash_family must be a flash type from 0 to 255, 'philips' or 'any'");
+    }
+    return true;
+  }
   if (key == "progress_ascq") {
     uint64_t ascq = 0;
     if (!ParseHex(value, 0xFF, ascq) || value.size() > 2) return Fail("progress_ascq must be one hex byte");

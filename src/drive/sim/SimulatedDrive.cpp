@@ -131,24 +131,27 @@ SenseData SimulatedDrive::Condition() {
 }
 
 SimulatedDrive::Reply SimulatedDrive::TestUnitReady() {
-  if (awaitingFinish_) {
-    // Asked for readiness, the drive stops reporting its finished run and restarts.
-    awaitingFinish_ = false;
-    unitAttention_ = true;
-  }
+  // Asked for readiness, the drive stops reporting its finished run and restarts.
+  if (awaitingFinish_) AcknowledgeFinish();
   const SenseData condition = Condition();
   if (condition[2] == 0) return {};
   return {kStatusCheckCondition, condition};
 }
 
+void SimulatedDrive::AcknowledgeFinish() {
+  awaitingFinish_ = false;
+  unitAttention_ = true;
+  // The lower half ends a two-pass flash.
+  if (finishedBank_ <= 16) upperHalfFlash_ = false;
+}
+
 SimulatedDrive::Reply SimulatedDrive::RequestSense(const Command& c) {
+  // A two-pass flash reports the bank of its half only to requests that name the upper half.
+  if (upperHalfFlash_ && (c.cdb[3] & 0x10) == 0) return {kStatusCheckCondition, MakeSense(kInvalidField)};
   SenseData data;
   if (awaitingFinish_) {
     data = FinishedSense();
-    if ((c.cdb[5] & 0x80) != 0) {
-      awaitingFinish_ = false;
-      unitAttention_ = true;
-    }
+    if ((c.cdb[5] & 0x80) != 0) AcknowledgeFinish();
   } else {
     data = Condition();
   }
@@ -228,16 +231,12 @@ SimulatedDrive::Reply SimulatedDrive::CapabilityQuery(const Command& c) {
 
 uint16_t SimulatedDrive::ReportedChecksum() const {
   if (settings_.checksumMode == SimChecksumMode::Fixed) return settings_.fixedChecksum;
-  uint32_t sum = 0;
-  if (expectedChecksum_) {
-    sum = *expectedChecksum_;
-  } else {
-    sum = std::accumulate(flash_.begin(), flash_.end(), uint32_t{0});
-    for (const SOFSReserveBlock& block : settings_.checksumExclude) {
-      const std::size_t begin = std::min<std::size_t>(block.Address, flash_.size());
-      const std::size_t end = std::min<std::size_t>(std::size_t{block.Address} + block.Length, flash_.size());
-      for (std::size_t i = begin; i < end; ++i) sum -= flash_[i];
-    }
+  // Computed from the flash it holds, whatever the host handed over.
+  uint32_t sum = std::accumulate(flash_.begin(), flash_.end(), uint32_t{0});
+  for (const SOFSReserveBlock& block : settings_.checksumExclude) {
+    const std::size_t begin = std::min<std::size_t>(block.Address, flash_.size());
+    const std::size_t end = std::min<std::size_t>(std::size_t{block.Address} + block.Length, flash_.size());
+    for (std::size_t i = begin; i < end; ++i) sum -= flash_[i];
   }
   if (settings_.checksumMode == SimChecksumMode::Wrong) ++sum;
   return static_cast<uint16_t>(sum);

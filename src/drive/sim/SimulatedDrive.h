@@ -4,6 +4,7 @@
 // flash over the time of the Clock it was given.
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <vector>
 
@@ -90,6 +91,12 @@ class SimulatedDrive {
   Reply SaveBanks(const Command& c);
   Reply DownloadMode(const Command& c);
   Reply Refuse(const SimSense& sense);  // ends the download session too
+  // True when the drive's flash family is one of these (a drive of no stated family speaks all).
+  bool Speaks(std::initializer_list<int> families) const;
+  bool SpeaksTwoBanks() const;
+  bool FamilyStated() const;  // a profile or a firmware named the family
+  bool FamilyIs(int family) const;
+  void AcknowledgeFinish();
   void NewSession();
   void StartProgramming(bool kernel);
 
@@ -107,6 +114,9 @@ class SimulatedDrive {
   int finishedBank_ = 0;
   bool unitAttention_ = false;   // the drive restarted after programming
   bool halfBankSession_ = false;
+  bool downloadMode_ = false;
+  bool upperHalfFlash_ = false;  // a two-pass kernel flash: every REQUEST SENSE carries the flag
+  std::optional<std::array<uint8_t, 4>> philipsValues_;  // of the download's first block
   int blocksReceived_ = 0;
   std::optional<uint16_t> expectedChecksum_;
   std::vector<int> failureUses_;
