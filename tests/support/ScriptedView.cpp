@@ -67,6 +67,7 @@ void ScriptedView::ShowPlainMessage(const std::string& text) {
 }
 
 bool ScriptedView::AskOkCancel(const std::string& text, const std::string& boxCaption) {
+  if (onQuestion) onQuestion(text);
   bool answer = defaultAnswer;
   if (!answers.empty()) {
     answer = answers.front();

@@ -15,6 +15,9 @@
 
 namespace {
 
+// Set apart from 0 (done) and 1 (failed): the drive may still be programming.
+constexpr int kExitAbortedByUser = 4;
+
 struct FlashOptions {
   ofstool::ConsoleOptions console;
   std::optional<int> drive;
@@ -90,6 +93,11 @@ int ofstool::RunFlash(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", transport.error.c_str());
     return 1;
   }
+  // Esc in a ready wait ends the program there; the drive may still be working.
+  transport.atapi->userAbortExitCode = kExitAbortedByUser;
+  transport.atapi->userAbortNotice =
+      "ofstool: aborted by the user (Esc) while waiting for the drive; the drive may still be programming. "
+      "Do not power it off: give it a few minutes, then look at it with 'ofstool drives'.";
   ofs::MemorySettingStore settings;
   ConsoleView view(options.console, stdout, stderr, stdin);
   ofs::TMainForm form({view, *transport.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
