@@ -46,6 +46,11 @@ class TAtapiImp {
   std::string ClaimDrive(int index);
   void ReleaseDrive();
 
+  // Commands that may have changed a drive's flash and were not refused: data
+  // going out, or WRITE BUFFER saving what was sent. Zero means every drive's
+  // flash is as it was.
+  int writesReached = 0;
+
   // How the program ends when the user leaves a ready wait with Esc.
   int userAbortExitCode = 0;
   std::string userAbortNotice;  // written to stderr first when not empty

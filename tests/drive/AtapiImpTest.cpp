@@ -97,6 +97,43 @@ TEST_F(AtapiSense, RefusedMeansIllegalRequestOrAKernelRefusal) {
   }
 }
 
+// Whether a drive was touched: what went out and was not refused.
+TEST_F(AtapiSense, CountsTheWritesThatReachedTheDrive) {
+  const uint8_t writeBuffer[12] = {0x3B, 0x07};
+  const uint8_t downloadMode[12] = {0x3B, 0x01, 0x01};
+  const uint8_t vendorData[12] = {0x5A, 0x00, 0x38};
+  uint8_t data[4] = {};
+  struct Step {
+    const uint8_t* cdb;
+    uint8_t direction;
+    uint32_t length;
+    TransportStatus status;
+    uint8_t key;
+    int error;
+    int counted;
+  };
+  const Step steps[] = {{vendorData, kDirIn, 4, kStatusGood, 0, 0, 0},
+                        {kTestUnitReady, kDirNone, 0, kStatusGood, 0, 0, 0},
+                        {downloadMode, kDirNone, 0, kStatusGood, 0, 0, 0},
+                        {vendorData, kDirOut, 0, kStatusGood, 0, 0, 0},
+                        {vendorData, kDirOut, 4, kStatusCheckCondition, 0x05, 0, 0},
+                        {writeBuffer, kDirNone, 0, kStatusTransportError, 0, EPERM, 0},
+                        {vendorData, kDirOut, 4, kStatusGood, 0, 0, 1},
+                        {writeBuffer, kDirNone, 0, kStatusGood, 0, 0, 1},
+                        {vendorData, kDirOut, 4, kStatusTransportError, 0, ETIMEDOUT, 1},
+                        {vendorData, kDirOut, 4, kStatusCheckCondition, 0x02, 0, 1}};
+  for (const Step& step : steps) {
+    recorder->handler = [&](const RecordedCommand&, uint8_t*, SenseData& sense) {
+      sense[2] = step.key;
+      recorder->systemError = step.error;
+      return step.status;
+    };
+    const int before = atapi->writesReached;
+    atapi->ExecuteCommand(step.cdb, data, step.length, step.direction);
+    EXPECT_EQ(atapi->writesReached - before, step.counted) << CdbHex(recorder->commands.back().cdb);
+  }
+}
+
 TEST(AtapiImp, KnowsWhatEachDrivesPathCarries) {
   VirtualClock clock;
   std::vector<BackendDrive> found = {{"/dev/sr0", "A", "1", CommandFilter::KernelSafeList},

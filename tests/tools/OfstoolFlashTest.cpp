@@ -58,5 +58,29 @@ TEST_F(OfstoolFlash, EscDuringTheReadyWaitIsSeenAtOnceAndEndsWithItsOwnExitCode)
       << screen;
 }
 
+// The exit code alone tells whether the drive was touched.
+TEST_F(OfstoolFlash, TheExitCodeSaysWhetherTheDriveWasTouched) {
+  const RunResult built = Run(Tool("mkofs") + " -o " + Path("a.ofs") +
+                              " --banks 2 --atapi-type 6 --template 0x100 --product KZR-3350P2 --revision 1.02");
+  ASSERT_EQ(built.exitCode, 0) << built.err;
+  struct Case {
+    const char* drive;
+    int exitCode;
+    const char* lastWord;
+  };
+  const Case cases[] = {
+      {"", 0, ""},
+      {"fail = write_buffer times always sense 05/24/00\n", 1, "nothing was written to drive 0"},
+      {"never_finish = yes\n", 3, "drive 0 may hold incomplete firmware"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\n" << c.drive;
+    const RunResult run = Run("OFSFLASH_SIMULATE=" + Path("drive.profile") + " " + Tool("ofstool") +
+                              " flash --yes " + Path("a.ofs") + " </dev/null");
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.drive << run.err;
+    EXPECT_NE(run.err.find(c.lastWord), std::string::npos) << c.drive << run.err;
+  }
+}
+
 }  // namespace
 }  // namespace ofs
