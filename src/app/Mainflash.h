@@ -140,6 +140,7 @@ class TMainForm {
   void ReenableControls();
   bool ConfirmVersion(EDriveIndex d);
   void RestartInsteadOfFlashing(const std::string& identity);
+  bool VerifiableAfterFlash(EDriveIndex d);
   bool BringTrayToReady(EDriveIndex d, const char* firstLine);
   bool FlashAndVerify(EDriveIndex d);
   void AllowRemoval(EDriveIndex d);

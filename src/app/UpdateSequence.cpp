@@ -47,6 +47,7 @@ void TMainForm::BitBtn2Click() {
     identity = ReadModelName(s_.atapi, d) + ReadFirmwareVersion(s_.atapi, d);
     if (ReadAutoInsertNotification(s_.settings, *identity) == 1) return RestartInsteadOfFlashing(*identity);
   }
+  if (!VerifiableAfterFlash(d)) return ReenableControls();
   if (dryRun) {
     lastUpdate = UpdateOutcome::DryRun;
     return ReenableControls();
@@ -142,6 +143,15 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
   const bool verified = VerifyFlash(ctx, d);
   AllowRemoval(d);
   return verified;
+}
+
+// Asked before anything is written: a flash that cannot be verified as asked is not started.
+bool TMainForm::VerifiableAfterFlash(EDriveIndex d) {
+  if (philipsImage || !verify) return true;
+  FlashContext ctx = MakeFlashContext();
+  const FlashResult refusal = CheckVerifiable(ctx, d);
+  if (refusal) ShowError(*refusal);
+  return !refusal;
 }
 
 // A drive that refuses the unlock once must not stay locked: ask again.
