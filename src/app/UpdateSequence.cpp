@@ -107,7 +107,7 @@ bool TMainForm::BringTrayToReady(EDriveIndex d, const char* firstLine) {
 }
 
 bool TMainForm::FlashAndVerify(EDriveIndex d) {
-  PreventMediumRemoval(s_.atapi, d, 1);
+  LockTray(d);
   s_.view.Pump();
   s_.view.ClearLines();
 
@@ -139,7 +139,7 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
     s_.view.ClearLineSelection();
     if (!BringTrayToReady(d, "Verifying will not be executed until the tray is closed")) return false;
   }
-  PreventMediumRemoval(s_.atapi, d, 1);
+  LockTray(d);
   const bool verified = VerifyFlash(ctx, d);
   AllowRemoval(d);
   return verified;
@@ -154,8 +154,14 @@ bool TMainForm::VerifiableAfterFlash(EDriveIndex d) {
   return !refusal;
 }
 
+void TMainForm::LockTray(EDriveIndex d) {
+  lockedDrive_ = d;
+  PreventMediumRemoval(s_.atapi, d, 1);
+}
+
 // A drive that refuses the unlock once must not stay locked: ask again.
 void TMainForm::AllowRemoval(EDriveIndex d) {
+  lockedDrive_.reset();
   for (int attempt = 0; attempt < kUnlockAttempts; ++attempt) {
     if (PreventMediumRemoval(s_.atapi, d, 0)) return;
   }

@@ -245,6 +245,20 @@ TEST_F(Update, FlashFailureShowsItsTextUnlocksAndReenables) {
   ExpectIdleAndUnlocked();
 }
 
+TEST_F(Update, ExceptionInsideTheSequenceUnlocksShowsItsTextAndReenables) {
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.view.onLine = [](const std::string& line) {
+    if (line == "Updating") throw std::bad_alloc();  // the tray is locked by then
+  };
+  h.Form().RunJob([](TMainForm& f) { f.BitBtn2Click(); });
+  ASSERT_EQ(h.view.boxes.size(), 1u);
+  EXPECT_EQ(h.view.boxes[0].caption, "Error");
+  EXPECT_EQ(h.view.boxes[0].text, std::bad_alloc().what());
+  EXPECT_EQ(h.Drive(0).CommandCount(SimCommand::PreventAllow), 2);
+  EXPECT_FALSE(Flashed(0));
+  ExpectIdleAndUnlocked();
+}
+
 TEST_F(Update, RefusedUnlockIsAskedAgain) {
   SimFailure unlock;
   unlock.selector = SimCommandSelector{SimCommand::PreventAllow};

@@ -1,6 +1,7 @@
 #pragma once
 // A MainView that records every call and answers questions and dialogs from a script.
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ class ScriptedView : public MainView {
   bool defaultAnswer = false;
   std::deque<std::string> openFiles;  // AskOpenFile answers ("" = cancel)
   std::deque<std::string> saveFiles;
+  std::function<void(const std::string&)> onLine;  // runs as each line is added: a seam to throw from
 
   // Recorded state.
   std::vector<std::string> drives;
