@@ -2,7 +2,7 @@
 // becomes the working image; discovery and matching follow.
 #include <cstring>
 
-#include "app/ImageSize.h"
+#include "firmware/ImageSize.h"
 #include "app/Mainflash.h"
 #include "app/ZipArchive.h"
 #include "params/Tool.h"

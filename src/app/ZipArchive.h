@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/ImageSize.h"
+#include "firmware/ImageSize.h"
 #include "app/TemporaryFile.h"
 
 namespace ofs {

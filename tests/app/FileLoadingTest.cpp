@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "app/AppHarness.h"
-#include "app/ImageSize.h"
+#include "firmware/ImageSize.h"
 #include "app/ZipArchive.h"
 #include "params/Tool.h"
 
