@@ -83,6 +83,7 @@ void TMainForm::BitBtn2Click() {
     identity = ReadModelName(s_.atapi, d) + ReadFirmwareVersion(s_.atapi, d);
     if (ReadAutoInsertNotification(s_.settings, *identity) == 1) return RestartInsteadOfFlashing(*identity);
   }
+  if (!VerifiableAfterFlash(d)) return ReenableControls();
   if (dryRun) {
     lastUpdate = UpdateOutcome::DryRun;
     return ReenableControls();
@@ -142,7 +143,7 @@ bool TMainForm::BringTrayToReady(EDriveIndex d, const char* firstLine) {
 }
 
 bool TMainForm::FlashAndVerify(EDriveIndex d) {
-  PreventMediumRemoval(s_.atapi, d, 1);
+  LockTray(d);
   s_.view.Pump();
   s_.view.ClearLines();
 
@@ -174,14 +175,29 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
     s_.view.ClearLineSelection();
     if (!BringTrayToReady(d, "Verifying will not be executed until the tray is closed")) return false;
   }
-  PreventMediumRemoval(s_.atapi, d, 1);
+  LockTray(d);
   const bool verified = VerifyFlash(ctx, d);
   AllowRemoval(d);
   return verified;
 }
 
+// Asked before anything is written: a flash that cannot be verified as asked is not started.
+bool TMainForm::VerifiableAfterFlash(EDriveIndex d) {
+  if (philipsImage || !verify) return true;
+  FlashContext ctx = MakeFlashContext();
+  const FlashResult refusal = CheckVerifiable(ctx, d);
+  if (refusal) ShowError(*refusal);
+  return !refusal;
+}
+
+void TMainForm::LockTray(EDriveIndex d) {
+  lockedDrive_ = d;
+  PreventMediumRemoval(s_.atapi, d, 1);
+}
+
 // A drive that refuses the unlock once must not stay locked: ask again.
 void TMainForm::AllowRemoval(EDriveIndex d) {
+  lockedDrive_.reset();
   for (int attempt = 0; attempt < kUnlockAttempts; ++attempt) {
     if (PreventMediumRemoval(s_.atapi, d, 0)) return;
   }

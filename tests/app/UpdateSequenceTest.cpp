@@ -119,6 +119,20 @@ TEST_F(Update, ReadBackPassesWithImageBytesInsideReservedBlocks) {
   EXPECT_TRUE(Flashed(1));
 }
 
+TEST_F(Update, ReadBackPastSixteenMiBIsRefusedBeforeAnythingIsWritten) {
+  build::OfsLayout layout;
+  layout.atapiFlashType = 1;
+  Prepare(build::BuildOfs(layout, build::MakeFlatImage(256 * 65536 + 65536, 9, {Drive1Template("2.12")})), 1);
+  h.Form().check_verifyClick(true);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  ASSERT_EQ(h.view.boxes.size(), 1u);
+  EXPECT_EQ(h.view.boxes[0].caption, "Error");
+  EXPECT_NE(h.view.boxes[0].text.find("16 MiB"), std::string::npos);
+  EXPECT_EQ(h.Drive(1).CommandCount(SimCommand::WriteBuffer) + h.Drive(1).CommandCount(SimCommand::FlashData), 0);
+  ExpectIdleAndUnlocked();
+}
+
 TEST_F(Update, StartedAgainAtOnceWithTheSameImage) {
   Prepare(MakeImage(Drive0Template("1.02")).container);
   h.Form().BitBtn2Click();
@@ -228,6 +242,20 @@ TEST_F(Update, FlashFailureShowsItsTextUnlocksAndReenables) {
   EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
   EXPECT_FALSE(Contains(h.view.allLines, "Flashing finished !"));
   EXPECT_TRUE(Questions().empty());
+  ExpectIdleAndUnlocked();
+}
+
+TEST_F(Update, ExceptionInsideTheSequenceUnlocksShowsItsTextAndReenables) {
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.view.onLine = [](const std::string& line) {
+    if (line == "Updating") throw std::bad_alloc();  // the tray is locked by then
+  };
+  h.Form().RunJob([](TMainForm& f) { f.BitBtn2Click(); });
+  ASSERT_EQ(h.view.boxes.size(), 1u);
+  EXPECT_EQ(h.view.boxes[0].caption, "Error");
+  EXPECT_EQ(h.view.boxes[0].text, std::bad_alloc().what());
+  EXPECT_EQ(h.Drive(0).CommandCount(SimCommand::PreventAllow), 2);
+  EXPECT_FALSE(Flashed(0));
   ExpectIdleAndUnlocked();
 }
 

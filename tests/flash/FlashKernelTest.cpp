@@ -261,7 +261,8 @@ TEST_P(KernelRefusal, NothingIsSent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, KernelRefusal,
-                         ::testing::Values(65535u, 17u * 65536, 20u * 65536 + 5, 31u * 65536, 32u * 65536 - 1));
+                         ::testing::Values(65535u, 17u * 65536, 20u * 65536 + 5, 31u * 65536, 32u * 65536 - 1,
+                                           33u * 65536, 256u * 65536));
 
 }  // namespace
 }  // namespace ofs::test

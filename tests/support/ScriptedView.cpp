@@ -30,6 +30,7 @@ std::string ScriptedView::DriveText(int item) {
 }
 
 void ScriptedView::AddLine(const std::string& line) {
+  if (onLine) onLine(line);
   lines.push_back(line);
   allLines.push_back(line);
   events.push_back("line:" + line);

@@ -25,6 +25,7 @@ class ScriptedView : public MainView {
   std::function<void(const std::string&)> onQuestion;  // called with each question's text as it is asked
   std::deque<std::string> openFiles;  // AskOpenFile answers ("" = cancel)
   std::deque<std::string> saveFiles;
+  std::function<void(const std::string&)> onLine;  // runs as each line is added: a seam to throw from
 
   // Recorded state.
   std::vector<std::string> drives;

@@ -143,7 +143,8 @@ int ofstool::RunFlash(int argc, char** argv) {
   }
   if (options.verify) form.check_verifyClick(*options.verify);
 
-  form.BitBtn2Click();
+  // An exception in the sequence must not leave the tray locked.
+  form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });
   if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::DryRun) {
     ReportDryRun(form, view, view.DriveText(item), drive);
     return kExitDone;
