@@ -243,5 +243,32 @@ TEST_F(UpdaterMatching, ADriveThatDiffersFromEveryCandidateIsLeftOut) {
   EXPECT_FALSE(h.Form().startupFailed);
 }
 
+TEST_F(UpdaterMatching, AnImageOfAnotherModelWithTheSameHardwareIdDoesNotConform) {
+  h.parameter = ParameterArea({{"Updater=0", "Updater=1"}});
+  build::InquiryTemplate otherModel = Drive0Template();
+  otherModel.product = "KZX-0000";
+  const TestImage forDrive0 = MakeImage(Drive0Template(), 6, 2);
+  h.ofs3[0] = MakeImage(otherModel, 6, 1).container;
+  h.ofs3[1] = forDrive0.container;
+  h.Form().FormCreate();
+  TMainForm& f = h.Form();
+  ASSERT_FALSE(f.startupFailed) << ::testing::PrintToString(h.view.BoxTexts());
+  EXPECT_EQ(std::vector<uint8_t>(f.imageBuffer.get(), f.imageBuffer.get() + f.imageLength), forDrive0.flat);
+}
+
+TEST_F(UpdaterMatching, ACandidateThatFailsItsChecksumIsNeverTheWorkingImage) {
+  h.parameter = ParameterArea({{"Updater=0", "Updater=1"}, {"CheckSum=0", "CheckSum=1"}});
+  build::OfsLayout corrupt;
+  corrupt.headerChecksum = 0x4242;
+  const TestImage good = MakeImage(Drive0Template(), 6, 2);
+  h.ofs3[0] = build::BuildOfs(corrupt, MakeImage(Drive0Template(), 6, 1).flat);
+  h.ofs3[1] = good.container;
+  h.Form().FormCreate();
+  TMainForm& f = h.Form();
+  ASSERT_FALSE(f.startupFailed) << ::testing::PrintToString(h.view.BoxTexts());
+  EXPECT_EQ(std::vector<uint8_t>(f.imageBuffer.get(), f.imageBuffer.get() + f.imageLength), good.flat);
+  EXPECT_EQ(f.bufferImage[0], nullptr);
+}
+
 }  // namespace
 }  // namespace ofs::test

@@ -570,5 +570,15 @@ TEST_F(Update, TheDriveIsHeldForTheWholeSequenceAndABusyDriveIsLeftAlone) {
   EXPECT_FALSE(h.sim->Held(0));
 }
 
+TEST_F(Update, SilentStillAsksBeforeOverwritingNewerFirmware) {
+  Prepare(MakeImage(Drive0Template("0.90")).container);
+  h.Form().Silent1Click();
+  h.view.answers = {false};
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(Questions(), std::vector<std::string>{"1.00 is newer than 0.90 !! Update the drive ?"});
+  EXPECT_FALSE(Flashed(0));
+  ExpectIdleAndUnlocked();
+}
+
 }  // namespace
 }  // namespace ofs::test

@@ -1,13 +1,18 @@
 // The SG_IO back end against a fake system-call layer and a fake sysfs tree.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 
+#include "drive/sgio/SgSystem.h"
 #include "drive/sgio/SgioBackend.h"
 #include "drive/sgio/SysfsScan.h"
 #include "support/RecordingBackend.h"
@@ -434,6 +439,36 @@ TEST_F(SgioHold, NoLockFolderNoFlash) {
   EXPECT_EQ(result.hold, nullptr);
   EXPECT_NE(result.error.find("cannot open its lock file " + lockRoot + "/ofsflash-21:1.lock"), std::string::npos)
       << result.error;
+}
+
+// The Linux layer's own capability check, in a child whose effective set holds all of
+// this process's capabilities but raw I/O, or raw I/O alone; nothing when that set
+// cannot be made here.
+std::optional<bool> RawIoSeenByTheLinuxLayer(bool rawIoAlone) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> data{};
+  if (syscall(SYS_capget, &header, data.data()) != 0) return std::nullopt;
+  const auto word = CAP_TO_INDEX(CAP_SYS_RAWIO);
+  const auto bit = CAP_TO_MASK(CAP_SYS_RAWIO);
+  if (rawIoAlone && (data[word].permitted & bit) == 0) return std::nullopt;
+  const pid_t child = fork();
+  if (child == 0) {
+    for (auto& d : data) d.effective = rawIoAlone ? 0 : d.permitted;
+    data[word].effective = rawIoAlone ? bit : data[word].effective & ~bit;
+    if (syscall(SYS_capset, &header, data.data()) != 0) _exit(2);
+    _exit(MakeLinuxSgSystem()->HasRawIoCapability() ? 1 : 0);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 2)
+    return std::nullopt;
+  return WEXITSTATUS(status) == 1;
+}
+
+TEST(LinuxSgSystem, RawIoIsTheRawIoCapabilityAndNoOther) {
+  EXPECT_EQ(RawIoSeenByTheLinuxLayer(false), false);
+  const auto alone = RawIoSeenByTheLinuxLayer(true);
+  if (!alone) GTEST_SKIP() << "this process does not hold raw I/O";
+  EXPECT_TRUE(*alone);
 }
 
 }  // namespace

@@ -201,7 +201,10 @@ INSTANTIATE_TEST_SUITE_P(
                       PollCase{"Type4Ascq08", 4, MakeSense(2, 0x04, 0x08), std::nullopt, 2},
                       PollCase{"Type4NoMedium", 4, MakeSense(2, 0x3A, 0x00), std::nullopt, 1},
                       PollCase{"Type7NoMedium", 7, MakeSense(2, 0x3A, 0x01), std::nullopt, 1},
-                      PollCase{"Type7OtherKey", 7, MakeSense(3, 0x04, 0x07), "Trigger Fail !\n", 1}),
+                      PollCase{"Type7OtherKey", 7, MakeSense(3, 0x04, 0x07), "Trigger Fail !\n", 1},
+                      // No medium ends the poll only as NOT READY.
+                      PollCase{"Type4NoMediumAscOtherKey", 4, MakeSense(3, 0x3A, 0x00), "Trigger Fail !\n", 1},
+                      PollCase{"Type7NoMediumAscOtherKey", 7, MakeSense(6, 0x3A, 0x00), "Trigger Fail !\n", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ProgressPoll, EndlessProgrammingTimesOut) {

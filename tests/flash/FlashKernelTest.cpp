@@ -127,6 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PollCase{"FailedRequestAskedAgain", {std::nullopt, std::nullopt, Busy(4)}, std::nullopt, 4},
                       PollCase{"OtherSenseIsTriggerFail", {Busy(1), MakeSense(5, 0x24, 0)}, "Trigger Fail !\n", 2},
                       PollCase{"UnitAttentionOtherAsc", {MakeSense(6, 0x28, 0)}, "Trigger Fail !\n", 1},
+                      PollCase{"NoMediumAscOtherKey", {MakeSense(3, 0x3A, 0)}, "Trigger Fail !\n", 1},
                       // Done and unit attention test the whole byte 2, NOT READY only its sense key.
                       PollCase{"FlaggedGoodIsNotDone", {MakeSense(0x20, 0, 0)}, "Trigger Fail !\n", 1},
                       PollCase{"FlaggedUnitAttention", {MakeSense(0x26, 0x29, 0, 1)}, "Trigger Fail !\n", 1},
@@ -263,6 +264,38 @@ TEST_P(KernelRefusal, NothingIsSent) {
 INSTANTIATE_TEST_SUITE_P(Lengths, KernelRefusal,
                          ::testing::Values(65535u, 17u * 65536, 20u * 65536 + 5, 31u * 65536, 32u * 65536 - 1,
                                            33u * 65536, 256u * 65536));
+
+// Each ready wait after programming has its own time-out: a drive that stops
+// answering ready at the k-th wait ends the flash right there, before the next step.
+struct ReadyWaitCase {
+  const char* name;
+  std::size_t readyWaitsBefore;
+  std::size_t inquiries;  // the boot check came before the wait
+  std::size_t vendorQueries;  // capability query, checksum set
+};
+
+class KernelReadyWait : public KernelFlash, public ::testing::WithParamInterface<ReadyWaitCase> {};
+
+TEST_P(KernelReadyWait, TimesOutWhereTheDriveStopsBeingReady) {
+  Image(2);
+  h.drive.capabilities = 1 << 13;
+  h.drive.checksum = 0x5678;
+  h.drive.requestSense = {Busy(2)};
+  h.drive.tur.assign(GetParam().readyWaitsBefore, std::nullopt);
+  h.drive.tur.push_back(MakeSense(2, 0x04, 0x01));
+
+  EXPECT_EQ(Run(), "Wait Drive Ready TimeOut !\n");
+  EXPECT_EQ(h.With(0x12).size(), GetParam().inquiries);
+  EXPECT_EQ(h.With(0x5A).size(), GetParam().vendorQueries);
+  EXPECT_TRUE(h.With(0x5A, 6, 0x02).empty());  // the checksum is never read back
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, KernelReadyWait,
+                         ::testing::Values(ReadyWaitCase{"AfterTheSinglePassFinish", 0, 0, 0},
+                                           ReadyWaitCase{"AfterTheBootCheck", 1, 1, 0},
+                                           ReadyWaitCase{"BeforeTheChecksumIsSet", 2, 1, 1},
+                                           ReadyWaitCase{"AfterTheChecksumIsSet", 3, 1, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ofs::test

@@ -132,5 +132,35 @@ TEST_F(TrayPrompt, ManualModeAsksAgainAfterEject) {
   EXPECT_EQ(Loads(), 1u);  // manual mode never loads again
 }
 
+TEST_F(TrayPrompt, ManualOkWithTheTrayStillOpenAsksAgain) {
+  h.drive.trayOpen = true;
+  h.drive.loadFails = Sense3{0x05, 0x24, 0x00};
+  h.drive.loadFailsOnlyFirst = false;
+  h.view.answers = {true, true};
+  h.view.defaultAnswer = false;
+  h.drive.failWhen = [&](const RecordedCommand& c) -> std::optional<Sense3> {
+    // The user closes the tray only before the second OK.
+    if (c.cdb[0] == 0x4A && h.view.boxes.size() == 2) h.drive.trayOpen = false;
+    return std::nullopt;
+  };
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(Questions(), (std::vector<std::string>{kClose, kClose}));
+  EXPECT_FALSE(h.drive.trayOpen);
+}
+
+TEST_F(TrayPrompt, AutomaticModeLoadsUntilTheTrayIsClosed) {
+  h.drive.trayOpen = true;
+  h.drive.loadFails = Sense3{0x06, 0x1D, 0x00};
+  h.drive.loadCloses = false;
+  h.drive.failWhen = [&](const RecordedCommand& c) -> std::optional<Sense3> {
+    if (c.cdb[0] == 0x1B && c.cdb[4] == 0x03 && h.drive.loads == 2) h.drive.trayOpen = false;  // the third LOAD
+    return std::nullopt;
+  };
+  EXPECT_TRUE(Run());
+  EXPECT_TRUE(h.view.boxes.empty());
+  EXPECT_EQ(Loads(), 3u);
+  EXPECT_FALSE(h.drive.trayOpen);
+}
+
 }  // namespace
 }  // namespace ofs::test

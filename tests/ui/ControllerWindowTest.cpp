@@ -467,6 +467,19 @@ class ControllerWindowTest : public QObject {
     QCOMPARE(login1.requests.size(), 1);
     QVERIFY(!login1.LockOpen());
   }
+
+  // Closing the idle window ends the controller's run: the loaded image is given back.
+  void closingTheIdleWindowReleasesTheLoadedImage() {
+    WindowHarness h;
+    h.Start();
+    DialogAnswerer answers;
+    QVERIFY(h.LoadThroughDialog(answers, "image.ofs", test::MakeImage(test::Drive0Template()).container));
+    QVERIFY(h.form->imageBuffer != nullptr);
+    QVERIFY(h.window.close());
+    QVERIFY(!h.window.isVisible());
+    QVERIFY(h.form->imageBuffer == nullptr);
+    QVERIFY(h.form->scratchBuffer == nullptr);
+  }
 };
 
 QTEST_MAIN(ControllerWindowTest)
