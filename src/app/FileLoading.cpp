@@ -2,7 +2,7 @@
 // becomes the working image; discovery and matching follow.
 #include <cstring>
 
-#include "app/ImageSize.h"
+#include "firmware/ImageSize.h"
 #include "app/Mainflash.h"
 #include "app/ZipArchive.h"
 #include "params/Tool.h"
@@ -11,6 +11,7 @@ namespace ofs {
 namespace {
 
 constexpr char kNotValid[] = "Not Valid OFS !";
+constexpr char kLengthError[] = "GetOFSLength Error!";
 constexpr uint32_t kPhilipsLengthField = 4;
 constexpr uint32_t kPhilipsOverhead = 44;
 
@@ -52,6 +53,11 @@ void TMainForm::LoadFirmwareFile(const std::string& path) {
   s_.view.SetEnabled(Control::BitBtn2, false);
   const uint32_t length = GetFileLength(loadPath);
   if (length == 0) return ShowError("GetFileLength Error!");
+  if (length > kMaxFileBytes) {
+    // Its size alone rules the file out: nothing is read or allocated.
+    ReleaseImage();
+    return ShowError(kLengthError);
+  }
   std::vector<uint8_t> bytes(length, 0);
   if (!ReadFileBinary(loadPath, length, bytes.data())) return ShowError("ReadFileBinary");
   extracted.reset();
@@ -70,13 +76,14 @@ std::optional<std::string> TMainForm::LoadImageBytes(std::vector<uint8_t> bytes)
     // Anything not longer than the name and trailer carries no body.
     const auto total = static_cast<uint32_t>(bytes.size());
     imageLength = total > kPhilipsOverhead ? total - kPhilipsOverhead : 0;
+    if (imageLength > kMaxImageBytes) imageLength = 0;
   } else {
     imageLength = PlausibleImageSize(bytes.data(), bytes.size());
   }
   if (imageLength == 0) {
     // The earlier image goes too: no buffer is left that imageLength does not describe.
     ReleaseImage();
-    return "GetOFSLength Error!";
+    return kLengthError;
   }
 
   ReplaceImage(imageLength);

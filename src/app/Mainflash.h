@@ -4,6 +4,7 @@
 // window, the console view of ofstool and the scripted view of the tests.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,11 @@ class TMainForm {
   void FormClose();
   void SelDeviceChange();
   void check_verifyClick(bool checked);
+
+  // Runs one event handler. An exception that escapes it unlocks the tray if the
+  // handler had locked it, shows the exception's text captioned "Error" and
+  // enables the window again.
+  void RunJob(const std::function<void(TMainForm&)>& job);
 
   // Loading a chosen path: the load button after its dialog.
   void LoadFirmwareFile(const std::string& path);
@@ -140,6 +146,8 @@ class TMainForm {
   void ReenableControls();
   bool ConfirmVersion(EDriveIndex d);
   void RestartInsteadOfFlashing(const std::string& identity);
+  bool VerifiableAfterFlash(EDriveIndex d);
+  void LockTray(EDriveIndex d);
   bool BringTrayToReady(EDriveIndex d, const char* firstLine);
   bool FlashAndVerify(EDriveIndex d);
   void AllowRemoval(EDriveIndex d);
@@ -147,6 +155,9 @@ class TMainForm {
   void FinishUpdate(const std::optional<std::string>& identity);
 
   void ShowError(const std::string& text);
+  void EndJobAfterException(const std::string& what);
+
+  std::optional<EDriveIndex> lockedDrive_;  // from LockTray until AllowRemoval
 
   AppServices s_;
 };

@@ -1,4 +1,7 @@
 // The option toggles, the small menu commands and the window's own events.
+#include <cerrno>
+#include <cstring>
+
 #include "app/DriveLines.h"
 #include "app/Mainflash.h"
 
@@ -31,7 +34,9 @@ void TMainForm::Drive1Click() {
 
 void TMainForm::OutputDefaultParameterFile1Click() {
   const std::string path = s_.view.AskSaveFile(kSaveDialogFilter);
-  if (!path.empty()) WriteDefaultParameterFile(path);
+  // A save that works shows nothing; one that fails must not look the same.
+  if (path.empty() || WriteDefaultParameterFile(path)) return;
+  ShowError("Cannot write " + path + ": " + std::strerror(errno));
 }
 
 // The item is shown when the parameter block asks for it, but it has no command.

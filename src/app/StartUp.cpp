@@ -3,15 +3,14 @@
 #include <cstring>
 
 #include "app/DriveLines.h"
-#include "app/ImageSize.h"
 #include "app/Mainflash.h"
+#include "firmware/EmbeddedImage.h"
 #include "firmware/Ofs.h"
 
 namespace ofs {
 namespace {
 
 constexpr char kUpdaterCorrupt[] = "Updater is corrupt !";
-constexpr uint32_t kPhilipsLengthOverhead = 40;
 
 constexpr const char* kNotice[] = {
     "Important Notice:",
@@ -129,33 +128,23 @@ void TMainForm::ApplyCaption(const SMainParameter& main) {
 std::optional<std::string> TMainForm::LoadEmbeddedImages() {
   const std::span<const uint8_t> cvt = s_.areas.cvt;
   if (IsPhilipsImage(cvt.data(), cvt.size())) {
-    const uint32_t size = PlausibleImageSize(cvt.data(), cvt.size());
-    // A size at or below the length overhead has no body to flash.
-    if (size <= kPhilipsLengthOverhead) return kUpdaterCorrupt;
+    EmbeddedImage image = ReadEmbeddedImage(cvt, true);
+    if (!image.problem.empty()) return kUpdaterCorrupt;
     philipsImage = true;
-    ReplaceImage(size - kPhilipsLengthOverhead);
-    if (!ParseFirmwareImage(cvt.data(), cvt.size(), imageParameter, imageBuffer.get(), imageLength)) {
-      ReleaseImage();
-      return kUpdaterCorrupt;
-    }
+    imageParameter = std::move(image.parameter);
+    imageBuffer = std::move(image.flat);
+    imageLength = image.flatLength;
     return std::nullopt;
   }
 
   for (int i = 0; i < 3; ++i) {
-    const std::span<const uint8_t> area = s_.areas.ofs3[i];
-    bufferImageLength[i] = PlausibleImageSize(area.data(), area.size());
-    if (bufferImageLength[i] == 0) {
-      bufferLoaded[i] = false;
-      continue;
-    }
-    bufferImage[i] = std::make_unique<uint8_t[]>(bufferImageLength[i]);
-    if (ParseFirmwareImage(area.data(), area.size(), bufferParameter[i], bufferImage[i].get(),
-                           bufferImageLength[i])) {
-      ++bufferImageCount;
-    } else {
-      bufferImage[i].reset();
-      bufferLoaded[i] = false;
-    }
+    EmbeddedImage image = ReadEmbeddedImage(s_.areas.ofs3[i], false);
+    bufferLoaded[i] = image.problem.empty();
+    if (!bufferLoaded[i]) continue;
+    bufferParameter[i] = std::move(image.parameter);
+    bufferImage[i] = std::move(image.flat);
+    bufferImageLength[i] = image.flatLength;
+    ++bufferImageCount;
   }
   if (CandidateCount() == 0) return kUpdaterCorrupt;
   if (bufferImageCount == 1) AdoptFirstCandidate();

@@ -1,6 +1,8 @@
 // The Start button: version question, the 95/98/ME restart path, tray, lock,
 // flash, verification, the refreshed drive line and the restart question.
 
+#include <cstdio>
+
 #include "app/DriveLines.h"
 #include "app/Mainflash.h"
 #include "app/VersionNumber.h"
@@ -21,6 +23,30 @@ constexpr char kRebootBeforeUpdate[] =
     "Because of the distinction of Windows 95/98/ME operating system, it is necessary to reboot before "
     "updating. After rebooting, execute again to complete the updating process.\nAre you sure to continue?";
 
+// Lets the drive go on every way out of the sequence.
+struct DriveRelease {
+  TAtapiImp& atapi;
+  ~DriveRelease() { atapi.ReleaseDrive(); }
+};
+
+// Why the path to the drive cannot carry this image's commands, or nothing.
+std::string PathRefusal(const TAtapiImp& atapi, EDriveIndex d, uint8_t flashType, bool philipsImage) {
+  for (uint8_t opcode : FlashOpcodes(flashType, philipsImage)) {
+    if (atapi.CanSend(d, opcode)) continue;
+    char code[4];
+    std::snprintf(code, sizeof code, "%02X", opcode);
+    return "Drive " + std::to_string(d) + " is reached through " + atapi.drives[d].devicePath +
+           ", where the kernel lets only root send the commands that carry this firmware (opcode " + code +
+           "h). Nothing was sent to the drive.\n\n"
+           "Flashing needs the drive's SCSI generic node /dev/sg*, opened read-write. Any of these gives it:\n"
+           "- seat access: the drives of the seat of your desktop session, which the system grants to you;\n"
+           "- group cdrom: sudo usermod -aG cdrom $USER, then log in again;\n"
+           "- the SCSI generic driver, when there is no /dev/sg* node: sudo modprobe sg.\n"
+           "See \"Running without root\" in the README.";
+  }
+  return {};
+}
+
 }  // namespace
 
 void TMainForm::BitBtn2Click() {
@@ -40,6 +66,16 @@ void TMainForm::BitBtn2Click() {
   for (Control c : {Control::BitBtn1, Control::BitBtn2, Control::BitBtn4}) s_.view.SetEnabled(c, false);
 
   const EDriveIndex d = driveList[*entry];
+  if (const std::string refusal = PathRefusal(s_.atapi, d, imageParameter.AtapiFlashType, philipsImage);
+      !refusal.empty()) {
+    ShowError(refusal);
+    return ReenableControls();
+  }
+  if (const std::string busy = s_.atapi.ClaimDrive(d); !busy.empty()) {
+    ShowError(busy);
+    return ReenableControls();
+  }
+  const DriveRelease release{s_.atapi};
   if (!ConfirmVersion(d)) return ReenableControls();
 
   std::optional<std::string> identity;
@@ -47,6 +83,7 @@ void TMainForm::BitBtn2Click() {
     identity = ReadModelName(s_.atapi, d) + ReadFirmwareVersion(s_.atapi, d);
     if (ReadAutoInsertNotification(s_.settings, *identity) == 1) return RestartInsteadOfFlashing(*identity);
   }
+  if (!VerifiableAfterFlash(d)) return ReenableControls();
   if (dryRun) {
     lastUpdate = UpdateOutcome::DryRun;
     return ReenableControls();
@@ -106,7 +143,7 @@ bool TMainForm::BringTrayToReady(EDriveIndex d, const char* firstLine) {
 }
 
 bool TMainForm::FlashAndVerify(EDriveIndex d) {
-  PreventMediumRemoval(s_.atapi, d, 1);
+  LockTray(d);
   s_.view.Pump();
   s_.view.ClearLines();
 
@@ -138,14 +175,29 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
     s_.view.ClearLineSelection();
     if (!BringTrayToReady(d, "Verifying will not be executed until the tray is closed")) return false;
   }
-  PreventMediumRemoval(s_.atapi, d, 1);
+  LockTray(d);
   const bool verified = VerifyFlash(ctx, d);
   AllowRemoval(d);
   return verified;
 }
 
+// Asked before anything is written: a flash that cannot be verified as asked is not started.
+bool TMainForm::VerifiableAfterFlash(EDriveIndex d) {
+  if (philipsImage || !verify) return true;
+  FlashContext ctx = MakeFlashContext();
+  const FlashResult refusal = CheckVerifiable(ctx, d);
+  if (refusal) ShowError(*refusal);
+  return !refusal;
+}
+
+void TMainForm::LockTray(EDriveIndex d) {
+  lockedDrive_ = d;
+  PreventMediumRemoval(s_.atapi, d, 1);
+}
+
 // A drive that refuses the unlock once must not stay locked: ask again.
 void TMainForm::AllowRemoval(EDriveIndex d) {
+  lockedDrive_.reset();
   for (int attempt = 0; attempt < kUnlockAttempts; ++attempt) {
     if (PreventMediumRemoval(s_.atapi, d, 0)) return;
   }

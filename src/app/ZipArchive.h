@@ -4,12 +4,10 @@
 #include <optional>
 #include <string>
 
+#include "firmware/ImageSize.h"
 #include "app/TemporaryFile.h"
 
 namespace ofs {
-
-// No firmware container comes near this; a crafted archive must not fill the disk.
-inline constexpr uint64_t kMaxZipMemberBytes = 64ull * 1024 * 1024;
 
 class ZipArchive {
  public:
@@ -21,8 +19,9 @@ class ZipArchive {
   // 0 also when the file is not a zip archive.
   uint64_t MemberCount() const;
   // Writes every member in index order into `file`, each replacing the one before,
-  // so the last member is what remains. False on a damaged, encrypted or oversized member.
-  bool ExtractEachInto(TemporaryFile& file, uint64_t maxMemberBytes = kMaxZipMemberBytes);
+  // so the last member is what remains. False on a damaged, encrypted or oversized member:
+  // a member larger than any firmware file must not fill the disk.
+  bool ExtractEachInto(TemporaryFile& file, uint64_t maxMemberBytes = kMaxFileBytes);
 
  private:
   bool ExtractCurrentInto(TemporaryFile& file, uint64_t maxMemberBytes);

@@ -1,6 +1,7 @@
 #include "drive/AtapiImp.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "drive/CommandTrace.h"
 
@@ -12,7 +13,7 @@ TAtapiImp::TAtapiImp(std::unique_ptr<TransportBackend> backend, Clock& clock, bo
   // Drives past the table are left out rather than written past its end.
   for (const BackendDrive& found : backend_->Enumerate()) {
     if (driveCount == kMaxDrives) break;
-    drives[driveCount] = {found.devicePath, found.identification, found.revision, found.flashCommandsAllowed};
+    drives[driveCount] = {found.devicePath, found.identification, found.revision, found.filter};
     ++driveCount;
   }
   // Selecting a drive that does not exist would leave the back end pointing nowhere.
@@ -30,10 +31,48 @@ void TAtapiImp::SelectDrive(int index) {
 
 TransportStatus TAtapiImp::ExecuteCommand(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction) {
   sense_.fill(0);
-  const TransportStatus status = backend_->Execute(cdb, buffer, length, direction, sense_);
-  if (trace_) trace_->Record(currentDrive, cdb, buffer, length, direction, status, sense_);
-  return status;
+  lastStatus_ = backend_->Execute(cdb, buffer, length, direction, sense_);
+  lastErrno_ = lastStatus_ == kStatusGood ? 0 : backend_->LastSystemError();
+  if (trace_) trace_->Record(currentDrive, cdb, buffer, length, direction, lastStatus_, sense_, lastErrno_);
+  // A WRITE BUFFER that saves or programs what was sent (mode 7) writes without data.
+  constexpr uint8_t kWriteBuffer = 0x3B, kModeSave = 0x07;
+  const bool writes = (direction == kDirOut && length > 0) || (cdb[0] == kWriteBuffer && (cdb[1] & 0x1F) == kModeSave);
+  if (writes && !LastCommandRefused()) ++writesReached;
+  return lastStatus_;
 }
+
+bool TAtapiImp::LastCommandRefused() const {
+  if (lastStatus_ == kStatusCheckCondition) return (sense_[2] & 0x0F) == 0x05;
+  if (lastStatus_ != kStatusTransportError) return false;
+  // A time-out or a reset may have come after the data went out; these errors come before.
+  switch (lastErrno_) {
+    case EPERM:
+    case EACCES:
+    case ENODEV:
+    case EINVAL:
+    case EIO:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TAtapiImp::CanSend(int index, uint8_t opcode) const {
+  return index >= 0 && index < driveCount && FilterPasses(drives[index].filter, opcode);
+}
+
+std::string TAtapiImp::ClaimDrive(int index) {
+  ReleaseDrive();
+  if (index < 0 || index >= driveCount) return "There is no drive " + std::to_string(index) + ".";
+  CommandTrace* trace = trace_.get();
+  HoldResult result = backend_->Hold(index, [trace](const std::string& note) {
+    if (trace) trace->Note(note);
+  });
+  hold_ = std::move(result.hold);
+  return hold_ ? std::string() : result.error;
+}
+
+void TAtapiImp::ReleaseDrive() { hold_.reset(); }
 
 uint8_t TAtapiImp::GetSenseData(uint8_t* out18) const {
   std::copy(sense_.begin(), sense_.end(), out18);

@@ -15,7 +15,7 @@ struct AtapiDriveEntry {
   std::string devicePath;
   std::string identification;  // vendor + product, 24 characters
   std::string revision;        // 4 characters
-  bool flashCommandsAllowed = true;
+  CommandFilter filter = CommandFilter::None;
 };
 
 class TAtapiImp {
@@ -34,6 +34,26 @@ class TAtapiImp {
   TransportStatus ExecuteCommand(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction);
   // Copies the sense of the last command and returns its byte 2, unmasked.
   uint8_t GetSenseData(uint8_t* out18) const;
+  // The last command certainly did not reach the drive's flash: the drive
+  // answered ILLEGAL REQUEST, or the kernel refused it (EPERM, EACCES, ENODEV,
+  // EINVAL, EIO).
+  bool LastCommandRefused() const;
+  // Whether the path to drive `index` lets this process send `opcode`.
+  bool CanSend(int index, uint8_t opcode) const;
+
+  // Takes drive `index` for this process alone until ReleaseDrive (one hold at
+  // a time). Empty on success, else why not, naming the drive.
+  std::string ClaimDrive(int index);
+  void ReleaseDrive();
+
+  // Commands that may have changed a drive's flash and were not refused: data
+  // going out, or WRITE BUFFER saving what was sent. Zero means every drive's
+  // flash is as it was.
+  int writesReached = 0;
+
+  // How the program ends when the user leaves a ready wait with Esc.
+  int userAbortExitCode = 0;
+  std::string userAbortNotice;  // written to stderr first when not empty
 
   int currentDrive = 0;
   bool useSpti = true;
@@ -47,6 +67,9 @@ class TAtapiImp {
   Clock& clock_;
   std::unique_ptr<CommandTrace> trace_;
   SenseData sense_{};
+  TransportStatus lastStatus_ = kStatusGood;
+  int lastErrno_ = 0;
+  std::unique_ptr<DriveHold> hold_;  // last: released before the trace it writes its last note to
 };
 
 }  // namespace ofs

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <cstring>
+
 namespace ofs {
 namespace {
 
@@ -22,7 +24,7 @@ const char* DirectionName(uint8_t direction) {
 }  // namespace
 
 std::string FormatTraceLine(int drive, const uint8_t* cdb, const uint8_t* buffer, uint32_t length,
-                            uint8_t direction, TransportStatus status, const SenseData& sense) {
+                            uint8_t direction, TransportStatus status, const SenseData& sense, int systemError) {
   std::string line = std::to_string(drive) + ' ';
   AppendHex(line, cdb, 12);
   line += ' ';
@@ -42,6 +44,11 @@ std::string FormatTraceLine(int drive, const uint8_t* cdb, const uint8_t* buffer
   } else {
     line += '-';
   }
+  if (systemError != 0) {
+    const char* name = strerrorname_np(systemError);
+    line += " errno=";
+    line += name != nullptr ? name : std::to_string(systemError);
+  }
   return line;
 }
 
@@ -55,9 +62,15 @@ std::unique_ptr<CommandTrace> CommandTrace::Open(const std::string& path) {
 }
 
 void CommandTrace::Record(int drive, const uint8_t* cdb, const uint8_t* buffer, uint32_t length, uint8_t direction,
-                          TransportStatus status, const SenseData& sense) {
-  const std::string line = FormatTraceLine(drive, cdb, buffer, length, direction, status, sense) + '\n';
-  std::fwrite(line.data(), 1, line.size(), file_.get());
+                          TransportStatus status, const SenseData& sense, int systemError) {
+  Write(FormatTraceLine(drive, cdb, buffer, length, direction, status, sense, systemError));
+}
+
+void CommandTrace::Note(const std::string& text) { Write("# " + text); }
+
+void CommandTrace::Write(const std::string& line) {
+  const std::string withEnd = line + '\n';
+  std::fwrite(withEnd.data(), 1, withEnd.size(), file_.get());
   std::fflush(file_.get());
 }
 

@@ -10,10 +10,11 @@
 
 namespace ofs {
 
-// "<drive> <cdb hex> <none|in|out> <length> <status> <crc32|-> <sense hex|->".
+// "<drive> <cdb hex> <none|in|out> <length> <status> <crc32|-> <sense hex|->",
+// then " errno=NAME" when the system call failed (systemError != 0).
 // buffer holds the data sent (out) or received (in); it may be null without data.
 std::string FormatTraceLine(int drive, const uint8_t* cdb, const uint8_t* buffer, uint32_t length,
-                            uint8_t direction, TransportStatus status, const SenseData& sense);
+                            uint8_t direction, TransportStatus status, const SenseData& sense, int systemError = 0);
 
 class CommandTrace {
  public:
@@ -22,12 +23,16 @@ class CommandTrace {
   explicit CommandTrace(const std::string& path);
 
   void Record(int drive, const uint8_t* cdb, const uint8_t* buffer, uint32_t length, uint8_t direction,
-              TransportStatus status, const SenseData& sense);
+              TransportStatus status, const SenseData& sense, int systemError = 0);
+  // "# text": what the program did around the commands (locks, kernel settings).
+  void Note(const std::string& text);
 
  private:
   struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
+  void Write(const std::string& line);
+
   std::unique_ptr<std::FILE, FileCloser> file_;
 };
 

@@ -3,8 +3,12 @@
 // the execution of one 12-byte CDB on the selected one.
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "drive/CommandFilter.h"
 
 namespace ofs {
 
@@ -25,9 +29,21 @@ struct BackendDrive {
   std::string devicePath;      // e.g. /dev/sg1
   std::string identification;  // vendor (8) + product (16) from INQUIRY
   std::string revision;        // product revision (4)
-  // False when the path reached cannot carry flash commands for this user
-  // (e.g. only /dev/sr* without CAP_SYS_RAWIO).
-  bool flashCommandsAllowed = true;
+  CommandFilter filter = CommandFilter::None;
+};
+
+// Keeps other programs and flashers away from one drive while it lives.
+class DriveHold {
+ public:
+  virtual ~DriveHold() = default;
+};
+
+// A note for the command trace (what the hold did to the system and why).
+using TraceNote = std::function<void(const std::string&)>;
+
+struct HoldResult {
+  std::unique_ptr<DriveHold> hold;  // null when the drive cannot be had
+  std::string error;                // why, naming the drive
 };
 
 class TransportBackend {
@@ -40,6 +56,10 @@ class TransportBackend {
   // Runs one command on the selected drive; sense is filled (zeros when none).
   virtual TransportStatus Execute(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
                                   SenseData& sense) = 0;
+  // The system's error number of the last Execute that failed in the system call, else 0.
+  virtual int LastSystemError() const { return 0; }
+  // Takes drive `index` for this process alone; `note` outlives the hold.
+  virtual HoldResult Hold(int /*index*/, const TraceNote& /*note*/) { return {std::make_unique<DriveHold>(), {}}; }
 };
 
 }  // namespace ofs

@@ -110,14 +110,18 @@ bool WaitDriveReady(TAtapiImp& atapi, DriveIndex index, int timeoutSeconds) {
   Clock& clock = atapi.clock();
   const Clock::Milliseconds start = clock.Now();
   const Clock::Milliseconds limit = std::chrono::seconds(timeoutSeconds);
+  ConsoleKeyMode keys(STDIN_FILENO);  // one Esc is enough, no Enter needed
   for (;;) {
     if (TestUnitReady(atapi, index)) return true;
     if (ConsoleEscapePressed()) {
       PreventMediumRemoval(atapi, index, 0);
+      keys.Restore();
+      atapi.ReleaseDrive();
+      if (!atapi.userAbortNotice.empty()) std::fprintf(stderr, "%s\n", atapi.userAbortNotice.c_str());
       // The wait may run on a worker thread while the window thread goes on:
       // flush what was written, but tear down no statics under its feet.
       std::fflush(nullptr);
-      std::_Exit(0);
+      std::_Exit(atapi.userAbortExitCode);
     }
     if (clock.Now() - start > limit) {
       PreventMediumRemoval(atapi, index, 0);

@@ -61,7 +61,9 @@ FlashResult FlashBlockSums(FlashContext& ctx, DriveIndex drive) {
                   static_cast<unsigned>(ctx.view.Progress() - 1));
     ctx.view.PostStatusLine(line.data());
     CopyImageSlice(ctx, uint64_t{i} * kBlockSize, block.data(), kBlockSize);
-    SendBlockSumCommand(ctx, drive, block.data(), imageSum, i + 1, blocks);
+    // The drive's answer is not waited for, but a block it refused is not in it.
+    if (!SendBlockSumCommand(ctx, drive, block.data(), imageSum, i + 1, blocks) && ctx.atapi.LastCommandRefused())
+      return kWriteBufferFail;
   }
   if (auto failure = WaitReadyAfterFlash(ctx, drive)) return failure;
   ctx.view.Pump();
@@ -76,8 +78,10 @@ FlashResult FlashTwoBanks(FlashContext& ctx, DriveIndex drive) {
     for (uint32_t k = 0; k < 4; ++k) {
       const uint32_t offset = k * kBlockSize;
       CopyImageSlice(ctx, uint64_t{bank} * kBankSize + offset, block.data(), kBlockSize);
-      WriteFlashBuffer(ctx.atapi, drive, block.data(), static_cast<uint16_t>(kBlockSize), bank,
-                       static_cast<uint16_t>(offset));
+      if (!WriteFlashBuffer(ctx.atapi, drive, block.data(), static_cast<uint16_t>(kBlockSize), bank,
+                            static_cast<uint16_t>(offset)) &&
+          ctx.atapi.LastCommandRefused())
+        return kWriteBufferFail;
       ctx.view.Pump();
       ctx.view.SetProgress(ctx.view.Progress() + kProgressMax / 8);
     }
@@ -98,8 +102,9 @@ FlashResult FlashPhilipsImage(FlashContext& ctx, DriveIndex drive, uint32_t bloc
     CopyImageSlice(ctx, uint64_t{i} * kBlockSize, block.data(), kBlockSize);
     const bool sent = SendFirmwareBlock(ctx.atapi, drive, block.data(), static_cast<uint8_t>(i),
                                         static_cast<uint8_t>(blockCount), headerCheckSum, trailerWord);
-    // The drive may already reboot into the new firmware while taking the last block.
-    if (!sent && i + 1 != blockCount) {
+    // The drive may already reboot into the new firmware while taking the last
+    // block, but not when it refused the block.
+    if (!sent && (i + 1 != blockCount || ctx.atapi.LastCommandRefused())) {
       ctx.atapi.GetSenseData(ctx.senseData.data());
       std::array<char, 256> text{};
       std::snprintf(text.data(), text.size(), "Firmware update failure (%02X:%02X:%02X)", ctx.senseData[2],
@@ -127,6 +132,25 @@ FlashResult FlashByType(FlashContext& ctx, DriveIndex drive) {
       return FlashHalfBankWrite(ctx, drive);
     default:
       return FlashTwoBanks(ctx, drive);
+  }
+}
+
+std::vector<uint8_t> FlashOpcodes(uint8_t atapiFlashType, bool philipsImage) {
+  constexpr uint8_t kVendor = 0x5A, kWriteBuffer = 0x3B, kBlockSum = 0xFD, kFirmwareBlock = 0xFA;
+  if (philipsImage) return {kFirmwareBlock};
+  switch (atapiFlashType) {
+    case 1:
+    case 3:
+    case 4:
+    case 5:
+    case 7:
+      return {kVendor};
+    case 2:
+      return {kBlockSum};
+    case 6:
+      return {kWriteBuffer, kVendor};
+    default:
+      return {kWriteBuffer};
   }
 }
 

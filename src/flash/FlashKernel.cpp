@@ -173,9 +173,11 @@ FlashResult KernelFlash::ChecksumHandShake() {
 
 FlashResult FlashKernelWithRetries(FlashContext& ctx, DriveIndex drive) {
   const uint32_t banks = ctx.imageLength / kBankSize;
-  // Pass 1 of a large image sends banks 16 to 31: they must all be there. An
-  // image without one whole bank has nothing to program and no progress scale.
-  if (banks == 0 || (banks > kHalfBanks && banks < 2 * kHalfBanks)) return kWriteBufferFail;
+  // Pass 1 of a large image sends banks 16 to 31: they must all be there, and
+  // nothing beyond them can be sent. Its poll waits for the drive's one-byte
+  // bank to reach the bank count, which it never does past 32. An image without
+  // one whole bank has nothing to program and no progress scale.
+  if (banks == 0 || (banks > kHalfBanks && banks != 2 * kHalfBanks)) return kWriteBufferFail;
   return KernelFlash(ctx, drive).Run();
 }
 

@@ -7,6 +7,8 @@ namespace {
 
 constexpr Clock::Milliseconds kTrayPause{5000};
 constexpr char kCheckCaption[] = "Check";
+// A tray that stays open after this many LOADs needs the user's hand (or Cancel).
+constexpr int kAutomaticRounds = 5;
 
 }  // namespace
 
@@ -18,9 +20,11 @@ bool EnsureTrayEmptyAndClosed(FlashContext& ctx, DriveIndex drive) {
     automatic = ctx.senseData[2] == 0x06 && SenseAsc(ctx.senseData) == 0x1D;
   }
   for (;;) {
+    int rounds = 0;
     while (IsTrayOpen(ctx.atapi, drive)) {
-      if (automatic) {
+      if (automatic && rounds < kAutomaticRounds) {
         LoadTray(ctx.atapi, drive);
+        ++rounds;
       } else if (!ctx.view.AskOkCancel("Please close the tray and click OK to continue !", kCheckCaption)) {
         return false;
       }

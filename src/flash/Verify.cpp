@@ -11,6 +11,9 @@ namespace ofs {
 namespace {
 
 constexpr uint32_t kCompareStep = 256;
+constexpr uint32_t kChecksumCapability = 11;
+// ReadRomData names the bank with one byte.
+constexpr uint64_t kReadBackReach = 256 * uint64_t{kBankSize};
 constexpr char kVerifyError[] = "Flash Verify Error!";
 constexpr char kErrorCaption[] = "Error";
 
@@ -99,14 +102,25 @@ bool VerifyByReadBack(FlashContext& ctx, DriveIndex drive) {
 
 bool VerifyFlash(FlashContext& ctx, DriveIndex drive) {
   std::array<uint8_t, 256> capability{};
-  if (QueryDriveCapability(ctx.atapi, drive, capability.data(), 11)) return VerifyByChecksum(ctx, drive);
+  if (QueryDriveCapability(ctx.atapi, drive, capability.data(), kChecksumCapability))
+    return VerifyByChecksum(ctx, drive);
   return VerifyByReadBack(ctx, drive);
+}
+
+FlashResult CheckVerifiable(FlashContext& ctx, DriveIndex drive) {
+  if (ReadBackLength(ctx) <= kReadBackReach) return std::nullopt;
+  std::array<uint8_t, 256> capability{};
+  if (QueryDriveCapability(ctx.atapi, drive, capability.data(), kChecksumCapability)) return std::nullopt;
+  return "This image is larger than 16 MiB and the drive cannot report its checksum, so the flash could not "
+         "be verified. Nothing was written; flash it without verification.";
 }
 
 bool ReadBackImage(FlashContext& ctx, DriveIndex drive, uint8_t* destination) {
   const uint32_t total = ReadBackLength(ctx);
   const uint32_t piece = total / kBankSize < 32 ? 256 : 4096;
   const auto banks = static_cast<uint32_t>(CeilDiv(total, kBankSize));
+  // Past bank 255 the read would wrap and compare the wrong flash.
+  if (total > kReadBackReach) return false;
   std::vector<uint8_t> reply(piece);
   for (uint32_t bank = 0; bank < banks; ++bank) {
     const uint32_t bankLength = std::min(total - bank * kBankSize, kBankSize);

@@ -59,6 +59,7 @@ const std::vector<std::string>& defaultParameterText();
 void ReadParameterBlock(std::span<const uint8_t> textArea, SParameter& out);
 
 // The menu command ignores the result; ofstool reports it.
+// False with errno set when the file could not be written.
 bool WriteDefaultParameterFile(const std::string& path);
 
 }  // namespace ofs

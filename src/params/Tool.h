@@ -28,7 +28,7 @@ std::string JoinLines(const Lines& lines);
 
 bool WriteLinesToFile(const std::string& path, const Lines& lines);
 // Removes an existing file first; true only when every byte was written and
-// the file closed. A failed write leaves no partial file behind.
+// the file closed. A failed write leaves no partial file behind, and errno says why.
 bool WriteFileBinary(const std::string& path, const uint8_t* bytes, std::size_t length);
 // 0 when the file cannot be opened (or is too large for the result).
 uint32_t GetFileLength(const std::string& path);

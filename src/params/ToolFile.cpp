@@ -89,7 +89,9 @@ bool WriteFileBinary(const std::string& path, const uint8_t* bytes, std::size_t 
   const bool written = WriteAll(fd.get(), bytes, length) && ::fsync(fd.get()) == 0;
   const bool closed = fd.Close();
   if (written && closed && std::rename(tempPath.c_str(), path.c_str()) == 0) return true;
+  const int reason = errno;  // the caller tells the user why, not what the clean-up did
   ::unlink(tempPath.c_str());
+  errno = reason;
   return false;
 }
 

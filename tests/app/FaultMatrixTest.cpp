@@ -181,8 +181,9 @@ TEST_P(FaultMatrix, EveryCommandFailingOnceEndsCleanly) {
           EXPECT_TRUE(run.flashHoldsImage);
         }
       } else {
-        // Only the kernel procedure (type 6) tries again after a refused write.
-        if (kind.atapiType != 6) {
+        // Only the kernel procedure (type 6) tries again after a refused write. A lost
+        // reply the procedure does not look at may show only in the drive's next answer.
+        if (kind.atapiType != 6 && !(transport && ResultIgnored(kind.atapiType, command, use == count))) {
           EXPECT_FALSE(WritesAfter(run.sent, command, use));
         }
         ASSERT_FALSE(run.boxes.empty());

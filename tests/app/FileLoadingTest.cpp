@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "app/AppHarness.h"
+#include "firmware/ImageSize.h"
 #include "app/ZipArchive.h"
 #include "params/Tool.h"
 
@@ -97,6 +99,29 @@ TEST_F(FileLoading, HeaderClaimingMoreThan64MiBIsALengthErrorAndLeavesNoImage) {
   EXPECT_EQ(h.Form().imageLength, 0u);
   EXPECT_EQ(Load(h.WriteFile("limit.ofs", Ofs3Header(0x400))), Texts{"Not Valid OFS !"});
   EXPECT_FALSE(h.view.IsEnabled(Control::BitBtn2));
+}
+
+// Sparse files: their size costs no disk and no time unless they are read.
+std::string Resized(const std::string& path, uintmax_t size) {
+  std::filesystem::resize_file(path, size);
+  return path;
+}
+
+TEST_F(FileLoading, FileLargerThanAnyImageIsRefusedByItsSizeAlone) {
+  EXPECT_EQ(Load(Drive0File()), Texts{});
+  // A valid header for 1 MiB: only the file's size rules it out.
+  EXPECT_EQ(Load(Resized(h.WriteFile("padded.ofs", Ofs3Header(16)), kMaxFileBytes + 1)), Texts{"GetOFSLength Error!"});
+  EXPECT_EQ(h.Form().imageBuffer, nullptr);
+  EXPECT_NE(Load(Resized(h.WriteFile("full.ofs", Ofs3Header(16)), kMaxFileBytes)), Texts{"GetOFSLength Error!"});
+}
+
+TEST_F(FileLoading, PhilipsFileWithoutBodyOrAboveTheImageLimitIsALengthError) {
+  const std::vector<uint8_t> name{'P', 'h', 'i', 'l', 'i', 'p', 's'};
+  const std::string empty = Resized(h.WriteFile("empty.bin", name), 40);
+  EXPECT_EQ(Load(h.WriteZip("empty.zip", {empty})), Texts{"GetOFSLength Error!"});
+  const std::string huge = Resized(h.WriteFile("huge.bin", name), kMaxImageBytes + 41);
+  EXPECT_EQ(Load(h.WriteZip("huge.zip", {huge})), Texts{"GetOFSLength Error!"});
+  EXPECT_EQ(h.Form().imageBuffer, nullptr);
 }
 
 TEST_F(FileLoading, ImageThatFailsToParseEndsTheLoadWithoutDiscovery) {

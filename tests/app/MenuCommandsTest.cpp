@@ -61,6 +61,14 @@ TEST_F(MenuCommands, OutputDefaultParameterFileWritesTheBuiltInTextWithCrLf) {
   EXPECT_TRUE(h.view.boxes.empty());
 }
 
+TEST_F(MenuCommands, OutputDefaultParameterFileThatFailsSaysWhereAndWhy) {
+  const std::string path = h.dir + "/missing/default.ini";
+  h.view.saveFiles.push_back(path);
+  h.Form().OutputDefaultParameterFile1Click();
+  EXPECT_EQ(Plain(), std::vector<std::string>{"Error|Cannot write " + path + ": No such file or directory"});
+  EXPECT_EQ(GetFileLength(path), 0u);
+}
+
 TEST_F(MenuCommands, DriveChoiceChangesTheStatusBarOnly) {
   h.Form().LoadFirmwareFile(h.WriteFile("drive0.ofs", MakeImage(Drive0Template()).container));
   const std::string edit1 = h.view.edit1, edit2 = h.view.edit2;

@@ -119,6 +119,20 @@ TEST_F(Update, ReadBackPassesWithImageBytesInsideReservedBlocks) {
   EXPECT_TRUE(Flashed(1));
 }
 
+TEST_F(Update, ReadBackPastSixteenMiBIsRefusedBeforeAnythingIsWritten) {
+  build::OfsLayout layout;
+  layout.atapiFlashType = 1;
+  Prepare(build::BuildOfs(layout, build::MakeFlatImage(256 * 65536 + 65536, 9, {Drive1Template("2.12")})), 1);
+  h.Form().check_verifyClick(true);
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  ASSERT_EQ(h.view.boxes.size(), 1u);
+  EXPECT_EQ(h.view.boxes[0].caption, "Error");
+  EXPECT_NE(h.view.boxes[0].text.find("16 MiB"), std::string::npos);
+  EXPECT_EQ(h.Drive(1).CommandCount(SimCommand::WriteBuffer) + h.Drive(1).CommandCount(SimCommand::FlashData), 0);
+  ExpectIdleAndUnlocked();
+}
+
 TEST_F(Update, StartedAgainAtOnceWithTheSameImage) {
   Prepare(MakeImage(Drive0Template("1.02")).container);
   h.Form().BitBtn2Click();
@@ -228,6 +242,20 @@ TEST_F(Update, FlashFailureShowsItsTextUnlocksAndReenables) {
   EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
   EXPECT_FALSE(Contains(h.view.allLines, "Flashing finished !"));
   EXPECT_TRUE(Questions().empty());
+  ExpectIdleAndUnlocked();
+}
+
+TEST_F(Update, ExceptionInsideTheSequenceUnlocksShowsItsTextAndReenables) {
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.view.onLine = [](const std::string& line) {
+    if (line == "Updating") throw std::bad_alloc();  // the tray is locked by then
+  };
+  h.Form().RunJob([](TMainForm& f) { f.BitBtn2Click(); });
+  ASSERT_EQ(h.view.boxes.size(), 1u);
+  EXPECT_EQ(h.view.boxes[0].caption, "Error");
+  EXPECT_EQ(h.view.boxes[0].text, std::bad_alloc().what());
+  EXPECT_EQ(h.Drive(0).CommandCount(SimCommand::PreventAllow), 2);
+  EXPECT_FALSE(Flashed(0));
   ExpectIdleAndUnlocked();
 }
 
@@ -489,6 +517,57 @@ TEST_F(Win9xUpdate, NotificationOffFlashesAndSwitchesItBackOnForTheSameDevice) {
   // The drive now reports 1.02; the key found is still the one of revision 1.00.
   EXPECT_EQ(h.settings.Value(kDrive0Key, "AutoInsertNotification"), std::vector<uint8_t>{1});
   EXPECT_TRUE(Flashed(0));
+}
+
+// A path that filters the image's commands (a block node without CAP_SYS_RAWIO)
+// refuses the flash before anything is sent, and says which node is needed.
+TEST_F(Update, APathThatCannotCarryTheFlashIsRefusedBeforeAnyCommand) {
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.atapi->drives[0].filter = CommandFilter::KernelSafeList;
+  const std::size_t sentBefore = h.Drive(0).CommandLog().size();
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Drive(0).CommandLog().size(), sentBefore);
+  ASSERT_EQ(h.view.boxes.size(), 1u);
+  EXPECT_EQ(h.view.boxes[0].caption, "Error");
+  for (const char* part : {"reached through sim:0", "(opcode 3Bh)", "Nothing was sent to the drive.", "/dev/sg*",
+                           "usermod -aG cdrom", "modprobe sg", "Running without root"}) {
+    EXPECT_NE(h.view.boxes[0].text.find(part), std::string::npos) << part;
+  }
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  EXPECT_FALSE(h.sim->Held(0));
+  ExpectIdleAndUnlocked();
+}
+
+TEST_F(Update, VendorCommandsPassTheKernelsFilter) {
+  const TestImage image = MakeImage(Drive0Template("1.02"), 7);
+  Prepare(image.container);
+  h.atapi->drives[0].filter = CommandFilter::KernelSafeList;
+  h.view.defaultAnswer = true;
+  h.Form().BitBtn2Click();
+  EXPECT_GT(h.Drive(0).CommandCount(SimCommand::FlashData), 0) << ::testing::PrintToString(h.view.BoxTexts());
+}
+
+// One drive, one flasher: the sequence holds the drive from its first question to
+// its last, and a drive someone else holds is left alone.
+TEST_F(Update, TheDriveIsHeldForTheWholeSequenceAndABusyDriveIsLeftAlone) {
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  HoldResult other = h.sim->Hold(0, [](const std::string&) {});
+  ASSERT_NE(other.hold, nullptr);
+  const std::size_t sentBefore = h.Drive(0).CommandLog().size();
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Drive(0).CommandLog().size(), sentBefore);
+  ASSERT_EQ(h.view.BoxTexts(),
+            std::vector<std::string>{"Drive 0 (sim:0) is being flashed by another program. Nothing was sent to it."});
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  ExpectIdleAndUnlocked();
+
+  other.hold.reset();
+  std::vector<bool> heldAtQuestions;
+  h.view.onQuestion = [&](const std::string&) { heldAtQuestions.push_back(h.sim->Held(0)); };
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed) << ::testing::PrintToString(h.view.BoxTexts());
+  EXPECT_EQ(heldAtQuestions, std::vector<bool>{true});  // the restart question
+  EXPECT_FALSE(h.sim->Held(0));
 }
 
 TEST_F(Update, SilentStillAsksBeforeOverwritingNewerFirmware) {

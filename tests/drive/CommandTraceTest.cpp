@@ -34,6 +34,9 @@ TEST(TraceLine, DataCrcAndSense) {
   EXPECT_EQ(FormatTraceLine(12, kInquiry, data, 9, kDirOut, 0, SenseData{}),
             "12 12000000ff00000000000000 out 9 0 cbf43926 000000000000000000000000000000000000");
   EXPECT_EQ(FormatTraceLine(1, kInquiry, data, 0, kDirIn, 1, sense), "1 12000000ff00000000000000 in 0 1 - -");
+  // A refused system call names its error in an eighth field.
+  EXPECT_EQ(FormatTraceLine(0, kInquiry, nullptr, 0, kDirNone, 0, SenseData{}, EPERM),
+            "0 12000000ff00000000000000 none 0 0 - 000000000000000000000000000000000000 errno=EPERM");
 }
 
 class TraceFile : public ::testing::Test {

@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -70,6 +71,8 @@ TEST(ConsoleEscape, PipesAndClosedDescriptorsAreNoConsole) {
   EXPECT_FALSE(EscapeKeyWaiting(ends[0]));
 }
 
+// Esc ends the program in the middle of a wait: the tray is unlocked, the drive
+// let go, the notice shown and the front end's exit code used.
 TEST(ConsoleEscapeDeathTest, EscDuringTheReadyWaitAllowsRemovalAndExits) {
   const std::string trace =
       (std::filesystem::temp_directory_path() / ("ofs-esc-" + std::to_string(getpid()))).string();
@@ -84,15 +87,49 @@ TEST(ConsoleEscapeDeathTest, EscDuringTheReadyWaitAllowsRemovalAndExits) {
         std::atexit([] { std::_Exit(5); });
         DriveRig rig(1, CommandTrace::Open(trace));
         rig.AnswerCheckCondition(0x02, 0x04, 0x00);
+        rig.atapi->userAbortExitCode = 4;
+        rig.atapi->userAbortNotice = "aborted; the drive may still be programming";
+        rig.atapi->ClaimDrive(0);
         WaitDriveReady(*rig.atapi, 0, 120);
         std::_Exit(3);
       },
-      ::testing::ExitedWithCode(0), "");
+      ::testing::ExitedWithCode(4), "^aborted; the drive may still be programming\n$");
   std::ifstream in(trace);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, 27));
   std::filesystem::remove(trace);
-  EXPECT_EQ(lines, (std::vector<std::string>{"0 000000000000000000000000 ", "0 1e0000000000000000000000 "}));
+  EXPECT_EQ(lines, (std::vector<std::string>{"# held drive 0", "0 000000000000000000000000 ",
+                                             "0 1e0000000000000000000000 ", "# released drive 0"}));
+}
+
+// During the wait a single key reaches the program without Enter and without
+// echo; the terminal gets its mode back afterwards, and on SIGTERM too.
+TEST(ConsoleKeyModeDeathTest, KeysWithoutEnterWhileWaitingAndTheModeComesBack) {
+  Terminal terminal;
+  if (!terminal.Ready()) GTEST_SKIP() << "no pseudo terminals here";
+  termios cooked{};
+  ASSERT_EQ(tcgetattr(terminal.reader(), &cooked), 0);
+  cooked.c_lflag |= ICANON | ECHO;
+  ASSERT_EQ(tcsetattr(terminal.reader(), TCSANOW, &cooked), 0);
+  auto mode = [&] {
+    termios now{};
+    tcgetattr(terminal.reader(), &now);
+    return now.c_lflag & (ICANON | ECHO);
+  };
+  {
+    ConsoleKeyMode keys(terminal.reader());
+    EXPECT_EQ(mode(), 0u);
+  }
+  EXPECT_EQ(mode(), static_cast<tcflag_t>(ICANON | ECHO));
+  EXPECT_EXIT(
+      {
+        ConsoleKeyMode keys(terminal.reader());
+        if (mode() != 0) std::_Exit(1);
+        raise(SIGTERM);
+        std::_Exit(2);
+      },
+      ::testing::KilledBySignal(SIGTERM), "");
+  EXPECT_EQ(mode(), static_cast<tcflag_t>(ICANON | ECHO));
 }
 
 }  // namespace

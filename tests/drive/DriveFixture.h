@@ -15,7 +15,7 @@ namespace ofs::test {
 
 inline std::vector<BackendDrive> SomeDrives(int count) {
   std::vector<BackendDrive> drives;
-  for (int i = 0; i < count; ++i) drives.push_back({"/dev/sg" + std::to_string(i), "VENDOR  PRODUCT", "1.00", true});
+  for (int i = 0; i < count; ++i) drives.push_back({"/dev/sg" + std::to_string(i), "VENDOR  PRODUCT", "1.00"});
   return drives;
 }
 

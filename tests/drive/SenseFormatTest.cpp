@@ -1,4 +1,5 @@
-// Descriptor-format sense reaches the layers above in the fixed format they read.
+// Descriptor-format sense reaches the layers above in the fixed format they read;
+// formats nobody knows reach them untouched.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -51,9 +52,18 @@ TEST(SenseFormat, TruncatedDescriptorsAreNotReadPastTheEnd) {
   EXPECT_EQ(Fixed({0x72, 0x05}), (SenseData{0x70, 0, 0x05, 0, 0, 0, 0, 10}));
 }
 
-TEST(SenseFormat, EmptyOrUnknownGivesZeros) {
+TEST(SenseFormat, EmptyGivesZerosAndUnknownFormatsPassRaw) {
   EXPECT_EQ(ToFixedSense(nullptr, 0), SenseData{});
-  EXPECT_EQ(Fixed({0x7F, 0x05, 0x24}), SenseData{});
+  // A drive in its boot code with an odd first byte keeps key, progress bank and ASC/ASCQ.
+  std::vector<uint8_t> boot(20, 0);
+  boot[0] = 0x00;
+  boot[2] = 0x02;
+  boot[4] = 0x11;
+  boot[12] = 0x04;
+  boot[13] = 0x08;
+  const SenseData raw = Fixed(boot);
+  EXPECT_EQ(std::vector<uint8_t>(raw.begin(), raw.end()), std::vector<uint8_t>(boot.begin(), boot.begin() + 18));
+  EXPECT_EQ(Fixed({0x7F, 0x05, 0x24}), (SenseData{0x7F, 0x05, 0x24}));
 }
 
 }  // namespace

@@ -28,30 +28,67 @@ struct SgCall {
   std::array<uint8_t, 12> cdb{};
 };
 
+// SG_IO on block nodes and the sg driver's write()/poll()/read() both run
+// through `answer`: a write is answered at once and its reply read back later.
 class FakeSgSystem : public SgSystem {
  public:
   using Answer = std::function<int(int fd, sg_io_hdr_t&)>;
 
   int Open(const std::string& path, int flags) override {
     opens.push_back({path, flags});
+    if (const auto error = openErrors.find(path); error != openErrors.end()) {
+      errno = error->second;
+      return -1;
+    }
     const auto it = nodes.find(path);
+    if (it == nodes.end()) errno = ENOENT;
     return it == nodes.end() ? -1 : it->second;
   }
   void Close(int fd) override { closed->push_back(fd); }
-  int SgIo(int fd, sg_io_hdr_t& request) override {
-    SgCall call{fd, request, {}};
-    std::copy(request.cmdp, request.cmdp + 12, call.cdb.begin());
-    calls.push_back(call);
-    return answer ? answer(fd, request) : 0;
+  int SgIo(int fd, sg_io_hdr_t& request) override { return Run(fd, request); }
+  ssize_t Write(int fd, const sg_io_hdr_t& request) override {
+    pending = request;
+    return Run(fd, pending) < 0 ? -1 : static_cast<ssize_t>(sizeof request);
+  }
+  int Poll(int, int) override { return Interrupted(pollInterruptions) ? -1 : 1; }
+  ssize_t Read(int, sg_io_hdr_t& reply) override {
+    if (Interrupted(readInterruptions)) return -1;
+    if (readError != 0) {
+      errno = readError;
+      return -1;
+    }
+    reply = pending;
+    return sizeof reply;
   }
   bool HasRawIoCapability() override { return rawIo; }
 
   std::map<std::string, int> nodes;  // path -> descriptor the open returns
+  std::map<std::string, int> openErrors;  // path -> errno of its open
   Answer answer;
+  int failErrno = EIO;  // errno when answer returns -1
+  int pollInterruptions = 0, readInterruptions = 0;  // EINTR before the reply
+  int readError = 0;
   bool rawIo = false;
   std::vector<std::pair<std::string, int>> opens;
   std::shared_ptr<std::vector<int>> closed = std::make_shared<std::vector<int>>();  // outlives the fake
-  std::vector<SgCall> calls;
+  std::vector<SgCall> calls;  // each command submitted to a drive
+
+ private:
+  int Run(int fd, sg_io_hdr_t& request) {
+    SgCall call{fd, request, {}};
+    std::copy(request.cmdp, request.cmdp + 12, call.cdb.begin());
+    calls.push_back(call);
+    const int result = answer ? answer(fd, request) : 0;
+    if (result < 0) errno = failErrno;
+    return result;
+  }
+  static bool Interrupted(int& left) {
+    if (left == 0) return false;
+    --left;
+    errno = EINTR;
+    return true;
+  }
+  sg_io_hdr_t pending{};
 };
 
 // A sysfs tree in a private temporary folder.
@@ -134,11 +171,11 @@ TEST_F(Sgio, EnumeratesOpenableDrivesPreferringTheSgNode) {
   const std::vector<BackendDrive> drives = backend->Enumerate();
   ASSERT_EQ(drives.size(), 3u);
   EXPECT_EQ(drives[0].devicePath, "/devroot/sg0");
-  EXPECT_TRUE(drives[0].flashCommandsAllowed);
+  EXPECT_EQ(drives[0].filter, CommandFilter::None);
   EXPECT_EQ(drives[0].identification, "VENDOR10PRODUCT");
   EXPECT_EQ(drives[0].revision, "1.00");
   EXPECT_EQ(drives[1].devicePath, "/devroot/sr1");
-  EXPECT_FALSE(drives[1].flashCommandsAllowed);
+  EXPECT_EQ(drives[1].filter, CommandFilter::KernelSafeList);
   EXPECT_EQ(drives[2].devicePath, "/devroot/sr2");
   EXPECT_EQ(drives[2].revision, "1.02");
   for (const auto& [path, flags] : system->opens) EXPECT_EQ(flags, O_RDWR | O_NONBLOCK) << path;
@@ -157,7 +194,7 @@ TEST_F(Sgio, RawIoMakesAnSrNodeFlashable) {
   system->rawIo = true;
   const std::vector<BackendDrive> drives = backend->Enumerate();
   ASSERT_EQ(drives.size(), 1u);
-  EXPECT_TRUE(drives[0].flashCommandsAllowed);
+  EXPECT_EQ(drives[0].filter, CommandFilter::None);
 }
 
 TEST_F(Sgio, BuildsOneRequestPerCommand) {
@@ -271,6 +308,137 @@ TEST_F(Sgio, ClosesItsNodesWhenDestroyed) {
   EXPECT_TRUE(closed->empty());
   backend.reset();
   EXPECT_EQ(*closed, std::vector<int>{7});
+}
+
+// A signal during the wait for a reply (or a stop and continue) resumes the
+// wait: the drive sees the command once.
+TEST_F(Sgio, AnInterruptedWaitSendsTheCommandOnce) {
+  OneDrive();
+  system->pollInterruptions = 2;
+  system->readInterruptions = 1;
+  system->answer = [](int, sg_io_hdr_t& request) {
+    static_cast<uint8_t*>(request.dxferp)[0] = 0x42;
+    return 0;
+  };
+  const uint8_t cdb[12] = {0x3B, 0x07};
+  uint8_t reply[4] = {};
+  SenseData sense{};
+  EXPECT_EQ(backend->Execute(cdb, reply, 4, kDirIn, sense), kStatusGood);
+  EXPECT_EQ(system->calls.size(), 1u);
+  EXPECT_EQ(reply[0], 0x42);
+  EXPECT_EQ(system->pollInterruptions + system->readInterruptions, 0);
+}
+
+// A reply that cannot be collected could land later in memory used for other
+// things: the node is closed, and the drive is gone for this run.
+TEST_F(Sgio, AReplyThatCannotBeCollectedClosesTheNode) {
+  OneDrive();
+  system->readError = ENODEV;
+  const uint8_t cdb[12] = {};
+  SenseData sense{};
+  EXPECT_EQ(backend->Execute(cdb, nullptr, 0, kDirNone, sense), kStatusTransportError);
+  EXPECT_EQ(backend->LastSystemError(), ENODEV);
+  EXPECT_EQ(*system->closed, std::vector<int>{7});
+  system->readError = 0;
+  EXPECT_EQ(backend->Execute(cdb, nullptr, 0, kDirNone, sense), kStatusTransportError);
+  EXPECT_EQ(system->calls.size(), 1u);
+  backend.reset();
+  EXPECT_EQ(*system->closed, std::vector<int>{7});  // not closed twice
+}
+
+// Block nodes keep SG_IO, once per command: a refusal is not retried and says why.
+TEST_F(Sgio, BlockNodesUseSgIoOnceAndReportTheSystemError) {
+  sysfs.Add("0:0:0:0", 5, "", "sr0");
+  system->nodes = {{"/devroot/sr0", 5}};
+  ASSERT_EQ(backend->Enumerate().size(), 1u);
+  backend->Select(0);
+  system->calls.clear();
+  system->answer = [](int, sg_io_hdr_t&) { return -1; };
+  system->failErrno = EPERM;
+  const uint8_t cdb[12] = {0x3B};
+  SenseData sense{};
+  EXPECT_EQ(backend->Execute(cdb, nullptr, 0, kDirNone, sense), kStatusTransportError);
+  EXPECT_EQ(backend->LastSystemError(), EPERM);
+  EXPECT_EQ(system->calls.size(), 1u);
+  system->answer = nullptr;
+  EXPECT_EQ(backend->Execute(cdb, nullptr, 0, kDirNone, sense), kStatusGood);
+  EXPECT_EQ(backend->LastSystemError(), 0);
+}
+
+// The hold of one drive: its lock file, its block node opened with O_EXCL and
+// its media polling off, all given back on release.
+class SgioHold : public Sgio {
+ protected:
+  SgioHold() {
+    const fs::path root = sysfs.root();
+    lockRoot = root / "lock";
+    fs::create_directories(lockRoot);
+    fs::create_directories(root / "class/scsi_generic/sg1");
+    std::ofstream(root / "class/scsi_generic/sg1/dev") << "21:1\n";
+    fs::create_directories(root / "block/sr0");
+    std::ofstream(pollFile = root / "block/sr0/events_poll_msecs") << "2000\n";
+    auto fake = std::make_unique<FakeSgSystem>();
+    system = fake.get();
+    backend = std::make_unique<SgioBackend>(std::move(fake), SgioPaths{sysfs.root(), "/devroot", lockRoot, "/proc"});
+    OneDrive();
+    system->nodes["/devroot/sr0"] = 9;
+  }
+  std::string Poll() const {
+    std::ifstream in(pollFile);
+    std::string value;
+    in >> value;
+    return value;
+  }
+  HoldResult Take() {
+    return backend->Hold(0, [this](const std::string& note) { notes.push_back(note); });
+  }
+
+  std::string lockRoot;
+  fs::path pollFile;
+  std::vector<std::string> notes;
+};
+
+TEST_F(SgioHold, HoldsTheDriveAndGivesEverythingBack) {
+  HoldResult first = Take();
+  ASSERT_NE(first.hold, nullptr) << first.error;
+  EXPECT_TRUE(fs::exists(lockRoot + "/ofsflash-21:1.lock"));
+  EXPECT_EQ(system->opens.back(), (std::pair<std::string, int>{"/devroot/sr0", O_RDONLY | O_NONBLOCK | O_EXCL}));
+  EXPECT_EQ(Poll(), "0");
+  // A second flasher, in this process or any other: refused, naming the holder.
+  HoldResult second = Take();
+  EXPECT_EQ(second.hold, nullptr);
+  EXPECT_NE(second.error.find("Drive 0 (/devroot/sg1) is being flashed by another program ("), std::string::npos)
+      << second.error;
+  EXPECT_NE(second.error.find("pid " + std::to_string(getpid()) + ")"), std::string::npos) << second.error;
+  EXPECT_EQ(Poll(), "0");
+  first.hold.reset();
+  EXPECT_EQ(Poll(), "2000");
+  EXPECT_EQ(*system->closed, std::vector<int>{9});
+  EXPECT_NE(Take().hold, nullptr);
+  EXPECT_EQ(notes.front(), "locked " + lockRoot + "/ofsflash-21:1.lock");
+  EXPECT_NE(std::find(notes.begin(), notes.end(), "media polling of sr0 off (was 2000 ms)"), notes.end());
+  EXPECT_NE(std::find(notes.begin(), notes.end(), "media polling restored to 2000 ms"), notes.end());
+}
+
+TEST_F(SgioHold, ABusyBlockNodeRefusesAndLetsTheLockGo) {
+  system->openErrors["/devroot/sr0"] = EBUSY;
+  HoldResult busy = Take();
+  EXPECT_EQ(busy.hold, nullptr);
+  EXPECT_NE(busy.error.find("another program holds /devroot/sr0"), std::string::npos) << busy.error;
+  EXPECT_EQ(Poll(), "2000");
+  // Without access to the block node the lock file alone keeps flashers apart.
+  system->openErrors["/devroot/sr0"] = EACCES;
+  HoldResult held = Take();
+  ASSERT_NE(held.hold, nullptr) << held.error;
+  EXPECT_EQ(Take().hold, nullptr);
+}
+
+TEST_F(SgioHold, NoLockFolderNoFlash) {
+  fs::remove_all(lockRoot);
+  HoldResult result = Take();
+  EXPECT_EQ(result.hold, nullptr);
+  EXPECT_NE(result.error.find("cannot open its lock file " + lockRoot + "/ofsflash-21:1.lock"), std::string::npos)
+      << result.error;
 }
 
 // The Linux layer's own capability check, in a child whose effective set holds all of

@@ -209,5 +209,14 @@ TEST(Templates, ModelKeepsTrailingSpaces) {
   EXPECT_EQ(GetImageModelName(image.data(), image.size()), "ORVA    KZR-3350QAT     ");
 }
 
+TEST(Templates, AnInquiryHeadWithoutItsZeroIsNoTemplate) {
+  std::vector<uint8_t> image = MakeFlatImage(0x800, 3, {At(0x300, "2.00")});
+  image[0x10] = 0x05;
+  image[0x11] = 0x80;
+  image[0x12] = 0x01;
+  EXPECT_EQ(GetImageModelName(image.data(), image.size()), kModel);
+  EXPECT_EQ(GetImageFirmwareVersion(image.data(), image.size(), 6), "2.00");
+}
+
 }  // namespace
 }  // namespace ofs

@@ -43,18 +43,40 @@ TEST(FlashBlockSums, NumbersBlocksAndNamesBanks) {
   EXPECT_EQ(h.OpcodeTrail().back(), "00");
 }
 
-TEST(FlashBlockSums, FailedBlocksAreLeftToTheReadyWait) {
+// A block the drive refused is not in it; any other failure is left to the ready wait.
+TEST(FlashBlockSums, RefusedBlockEndsTheFlashOtherFailuresAreLeftToTheReadyWait) {
+  for (const uint8_t key : {uint8_t{5}, uint8_t{6}}) {
+    FlashHarness h;
+    h.image = PatternImage(2 * 16384);
+    h.drive.failWhen = [key](const RecordedCommand& c) -> std::optional<Sense3> {
+      if (c.cdb[0] == 0xFD) return Sense3{key, 0x24, 0};
+      return std::nullopt;
+    };
+    h.drive.tur = {MakeSense(2, 0x04, 0x01)};
+    auto ctx = h.Context();
+    const bool refused = key == 5;
+    EXPECT_EQ(FlashBlockSums(ctx, 0), refused ? "Write Buffer Fail !" : "Wait Drive Ready TimeOut !\n");
+    EXPECT_EQ(h.With(0xFD).size(), refused ? 1u : 2u);
+    EXPECT_EQ(h.With(0x00).empty(), refused);
+  }
+}
+
+TEST(FlashTwoBanks, RefusedBufferWriteEndsTheFlashARefusedSaveDoesNot) {
   FlashHarness h;
-  h.image = PatternImage(2 * 16384);
+  h.image = PatternImage(2 * 65536);
   h.drive.failWhen = [](const RecordedCommand& c) -> std::optional<Sense3> {
-    if (c.cdb[0] == 0xFD) return Sense3{5, 0x24, 0};
+    if (c.cdb[0] == 0x3B && c.cdb[1] == 0x07) return Sense3{5, 0x20, 0};
     return std::nullopt;
   };
-  h.drive.tur = {MakeSense(2, 0x04, 0x01)};
   auto ctx = h.Context();
-
-  EXPECT_EQ(FlashBlockSums(ctx, 0), "Wait Drive Ready TimeOut !\n");
-  EXPECT_EQ(h.With(0xFD).size(), 2u);
+  EXPECT_EQ(FlashTwoBanks(ctx, 0), std::nullopt);  // the drive may drop a save's status as it starts programming
+  h.drive.failWhen = [](const RecordedCommand& c) -> std::optional<Sense3> {
+    if (c.cdb[0] == 0x3B && c.cdb[1] == 0x06 && c.cdb[4] == 0x40) return Sense3{5, 0x20, 0};
+    return std::nullopt;
+  };
+  h.backend->commands.clear();
+  EXPECT_EQ(FlashTwoBanks(ctx, 0), "Write Buffer Fail !");
+  EXPECT_EQ(h.backend->commands.size(), 2u);
 }
 
 TEST(FlashTwoBanks, SendsHighBankFirstAndZerosPastAShortImage) {
@@ -109,8 +131,11 @@ TEST_F(PhilipsImage, SendsEveryBlockAndWaitsTwentySeconds) {
   EXPECT_TRUE(h.view.allLines.empty());
 }
 
-TEST_F(PhilipsImage, LastBlockFailureIsIgnored) {
-  EXPECT_EQ(Run(Sense3{5, 0x24, 0}, 4), std::nullopt);
+// The drive may reboot into the new firmware while it takes the last block, but
+// a last block it refused is not in it.
+TEST_F(PhilipsImage, LastBlockFailureIsIgnoredUnlessRefused) {
+  EXPECT_EQ(Run(Sense3{6, 0x29, 0}, 4), std::nullopt);
+  EXPECT_EQ(Run(Sense3{5, 0x24, 0}, 4), "Firmware update failure (05:24:00)");
 }
 
 TEST_F(PhilipsImage, EarlierBlockFailureNamesTheSense) {

@@ -262,7 +262,8 @@ TEST_P(KernelRefusal, NothingIsSent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, KernelRefusal,
-                         ::testing::Values(65535u, 17u * 65536, 20u * 65536 + 5, 31u * 65536, 32u * 65536 - 1));
+                         ::testing::Values(65535u, 17u * 65536, 20u * 65536 + 5, 31u * 65536, 32u * 65536 - 1,
+                                           33u * 65536, 256u * 65536));
 
 // Each ready wait after programming has its own time-out: a drive that stops
 // answering ready at the k-th wait ends the flash right there, before the next step.

@@ -18,7 +18,7 @@ bool IsVendor(const RecordedCommand& c, uint8_t function) {
 
 std::unique_ptr<TransportBackend> MakeBackend(RecordingBackend*& out) {
   auto backend = std::make_unique<RecordingBackend>(
-      std::vector<BackendDrive>{{"/dev/sg9", "ORVA    TESTDRIVE       ", "1.00", true}});
+      std::vector<BackendDrive>{{"/dev/sg9", "ORVA    TESTDRIVE       ", "1.00"}});
   out = backend.get();
   return backend;
 }

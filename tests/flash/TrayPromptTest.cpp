@@ -49,6 +49,20 @@ TEST_F(TrayPrompt, UnitAttentionOnLoadKeepsAutomaticMode) {
   EXPECT_EQ(h.senseData[12], 0x1D);
 }
 
+TEST_F(TrayPrompt, TrayThatStaysOpenFallsBackToTheQuestion) {
+  h.drive.trayOpen = true;
+  h.drive.loadCloses = false;
+  h.drive.failWhen = [&](const RecordedCommand&) -> std::optional<Sense3> {
+    if (h.drive.loads >= 20) h.drive.loadCloses = true;  // keeps an endless loop from hanging the suite
+    return std::nullopt;
+  };
+  h.view.answers = {true, false};
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(Questions(), (std::vector<std::string>{kClose, kClose}));
+  EXPECT_EQ(Loads(), 6u);  // the first one and five automatic rounds
+  EXPECT_EQ(h.clock.Now(), std::chrono::milliseconds(6 * 5000));
+}
+
 TEST_F(TrayPrompt, OtherLoadFailureAsksToCloseTheTray) {
   h.drive.trayOpen = true;
   h.drive.loadFails = Sense3{0x05, 0x24, 0x00};

@@ -165,5 +165,29 @@ TEST_F(Verify, ReadBackFillsWholePiecesWithinTheDestination) {
   EXPECT_EQ(h.view.progress, 4096);
 }
 
+TEST_F(Verify, ReadBackPastBank255IsRefusedBeforeFlashingUnlessTheDriveHasItsChecksum) {
+  const auto check = [&] {
+    auto ctx = h.Context();
+    return CheckVerifiable(ctx, 0);
+  };
+  h.image = PatternImage(256 * 65536);
+  EXPECT_EQ(check(), std::nullopt);
+  EXPECT_TRUE(h.backend->commands.empty());  // within reach: the drive is not even asked
+
+  h.image.push_back(1);
+  const FlashResult refusal = check();
+  ASSERT_TRUE(refusal);
+  EXPECT_NE(refusal->find("16 MiB"), std::string::npos);
+  h.drive.capabilities = kChecksumCapability;
+  EXPECT_EQ(check(), std::nullopt);
+}
+
+TEST_F(Verify, ReadBackNeverWrapsPastBank255) {
+  h.image = PatternImage(256 * 65536 + 1);
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(Errors(), std::vector<std::string>{"ReadROM Error!"});
+  EXPECT_TRUE(Reads().empty());
+}
+
 }  // namespace
 }  // namespace ofs::test

@@ -27,6 +27,47 @@ run_as() {
   echo "[$who] exit $(cat "$out.rc") at $(cut -d' ' -f1 /proc/uptime) s"
 }
 rc_of() { cat "$1.rc"; }
+# Whatever else happened, the run did not claim success.
+no_success() {
+  [ "$(rc_of "$1")" -ne 0 ] && ! grep -q "All Completed!" "$1" && ! grep -q "Flashing finished !" "$1"
+}
+# count_sent TRACE OPCODE: how many commands with that opcode went to drive 1.
+count_sent() { grep -c "^1 $2" "$1"; }
+# The flash was refused before its first command: the text names the node it needs.
+refused_before_sending() {
+  [ "$(rc_of "$1")" -eq 1 ] && grep -q "Nothing was sent to the drive" "$1" && grep -q "modprobe sg" "$1" &&
+    [ "$(count_sent "$1.trace" 3b)" -eq 0 ] && [ "$(count_sent "$1.trace" fd)" -eq 0 ] &&
+    [ "$(count_sent "$1.trace" 1e)" -eq 0 ]
+}
+# wait_until SECONDS COMMAND...: polls every 0.1 s.
+wait_until() {
+  n=$(($1 * 10))
+  shift
+  while [ $n -gt 0 ]; do
+    "$@" && return 0
+    sleep 0.1
+    n=$((n - 1))
+  done
+  return 1
+}
+# start_waiting USER NAME IMAGE FD: a flash that stops at the newer-firmware question,
+# holding drive 1, until "y" is written to descriptor FD (a fifo that is its input).
+start_waiting() {
+  who="$1" name="$2" image="$3"
+  rm -f "/tmp/$name.fifo" "/tmp/$name.rc"
+  mkfifo "/tmp/$name.fifo"
+  chmod 666 "/tmp/$name.fifo"
+  eval "exec $4<>/tmp/$name.fifo"
+  cmd="OFSFLASH_TRACE=/tmp/$name.trace /ofs/ofstool flash --drive 1 $image"
+  if [ "$who" = root ]; then
+    (sh -c "$cmd" <"/tmp/$name.fifo" >"/tmp/$name" 2>&1; echo $? >"/tmp/$name.rc") &
+  else
+    (su -s /bin/sh ofsuser -c "$cmd" <"/tmp/$name.fifo" >"/tmp/$name" 2>&1; echo $? >"/tmp/$name.rc") &
+  fi
+}
+asking() { grep -q "is newer than" "/tmp/$1"; }
+ended() { [ -f "/tmp/$1.rc" ]; }
+asking_or_ended() { asking "$1" || ended "$1"; }
 
 # Every drive line names a node under this prefix and the emulated drive's INQUIRY identity.
 drives_listed_through() {
@@ -81,6 +122,61 @@ for run in root:1:5a ofsuser:6:3b; do
   check "$who: type $type left the tray unlocked" tray_left_unlocked $out.trace
 done
 
+# Types 8 and 2 carry their data in WRITE BUFFER and in 0xFD blocks, which the drive
+# refuses: the flash stops at the first refused block and claims no success.
+for run in root:8:3b ofsuser:8:3b root:2:fd ofsuser:2:fd; do
+  who="${run%%:*}" type="$(echo "$run" | cut -d: -f2)" opcode="${run##*:}"
+  out=flash-sg-$who-$type
+  run_as $who $out "OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --drive 1 /ofs/qemu-type$type.ofs"
+  check "$who: type $type refused by the drive" flash_refused $out "$FAIL_TEXT"
+  check "$who: type $type claims no success" no_success $out
+  check "$who: type $type stops at the first refused block" test "$(count_sent $out.trace $opcode)" -eq 1
+  check "$who: type $type left the tray unlocked" tray_left_unlocked $out.trace
+done
+
+# While root's flash holds drive 1: media polling is off, an O_EXCL open (udev's CD
+# probe, a burner, a mount) gets EBUSY; afterwards polling is back.
+echo 2000 >/sys/block/sr1/events_poll_msecs
+start_waiting root hold-root /ofs/qemu-older.ofs 8
+check "root holding: waits at the question" wait_until 20 asking hold-root
+check "root holding: media polling is off" test "$(cat /sys/block/sr1/events_poll_msecs)" = 0
+check "root holding: O_EXCL open of /dev/sr1 gets EBUSY" test "$(/ofs/exclusive-open /dev/sr1)" = EBUSY
+echo y >&8
+check "root holding: the flash ends" wait_until 30 ended hold-root
+out=hold-root
+check "root holding: the flash went on to the drive" test "$(count_sent /tmp/hold-root.trace 3b)" -ge 1
+cp /tmp/hold-root.rc hold-root.rc
+check "root holding: no success" no_success hold-root
+check "root holding: media polling restored" test "$(cat /sys/block/sr1/events_poll_msecs)" = 2000
+check "root holding: the trace notes polling off and back" sh -c \
+  "grep -q '^# media polling of sr1 off (was 2000 ms)' /tmp/hold-root.trace &&
+   grep -q '^# media polling restored to 2000 ms' /tmp/hold-root.trace"
+check "root holding: tray unlocked" tray_left_unlocked /tmp/hold-root.trace
+check "O_EXCL open of /dev/sr1 works again" test "$(/ofs/exclusive-open /dev/sr1)" = ok
+
+# Two flashers of one drive started together, root and the user: exactly one gets
+# the drive (and waits at its question); the other ends at once, naming the holder.
+start_waiting root race-root /ofs/qemu-older.ofs 8
+start_waiting ofsuser race-user /ofs/qemu-older.ofs 9
+wait_until 20 asking_or_ended race-root
+wait_until 20 asking_or_ended race-user
+winners=0
+for name in race-root race-user; do asking $name && winners=$((winners + 1)); done
+check "two flashers: exactly one holds the drive" test $winners -eq 1
+check "two flashers: the other ended naming the holder" sh -c \
+  "cat /tmp/race-root /tmp/race-user | grep -q 'is being flashed by another program (ofstool, pid '"
+echo y >&8
+echo y >&9
+wait_until 30 ended race-root
+wait_until 30 ended race-user
+sent=0
+for name in race-root race-user; do
+  sed "s/^/[$name] /" /tmp/$name
+  [ "$(count_sent /tmp/$name.trace 3b)" -ge 1 ] && sent=$((sent + 1))
+done
+check "two flashers: exactly one sent firmware" test $sent -eq 1
+exec 8>&- 9>&-
+
 # Without the generic driver only /dev/sr* is left, where the kernel lets only
 # CAP_SYS_RAWIO send commands it does not know as safe.
 rmmod sg
@@ -91,13 +187,25 @@ check "root: drives flashable through /dev/sr" all_flashable drives-sr-root
 run_as ofsuser drives-sr-user /ofs/ofstool drives
 check "ofsuser: drives listed through /dev/sr" drives_listed_through drives-sr-user /dev/sr
 check "ofsuser: drives not flashable through /dev/sr" none_flashable drives-sr-user
-# The kernel's filter passes the 5A commands of type 1 (the drive refuses them) and
-# refuses WRITE BUFFER of type 6 itself (EPERM: transport status 0).
-for run in 1:5a:2 6:3b:0; do
-  type="${run%%:*}" opcode="$(echo "$run" | cut -d: -f2)" status="${run##*:}"
+# The kernel's filter passes the 5A commands of type 1 (the drive refuses them);
+# WRITE BUFFER (types 6, 8) and 0xFD blocks (type 2) would be refused by the kernel
+# (EPERM), so those flashes are refused before their first command.
+out=flash-sr-user-1
+run_as ofsuser $out "OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --drive 1 /ofs/qemu-type1.ofs"
+check "ofsuser on sr: type 1 ends with the failure text" flash_refused $out "$FAIL_TEXT"
+check "ofsuser on sr: type 1 left the tray unlocked" tray_left_unlocked $out.trace
+check "ofsuser on sr: type 1 firmware data got status 2" sent_to_drive1 $out.trace 5a 2
+check "ofsuser on sr: media polling is not the user's to change, and the trace says so" \
+  grep -q '^# media polling of sr1 stays at 2000 ms' $out.trace
+for type in 6 8 2; do
   out=flash-sr-user-$type
   run_as ofsuser $out "OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --drive 1 /ofs/qemu-type$type.ofs"
-  check "ofsuser on sr: type $type ends with the failure text" flash_refused $out "$FAIL_TEXT"
-  check "ofsuser on sr: type $type left the tray unlocked" tray_left_unlocked $out.trace
-  check "ofsuser on sr: type $type firmware data got status $status" sent_to_drive1 $out.trace $opcode $status
+  check "ofsuser on sr: type $type refused before its first command" refused_before_sending $out
+  check "ofsuser on sr: type $type claims no success" no_success $out
 done
+# Root holds CAP_SYS_RAWIO: its WRITE BUFFER reaches the drive, which refuses it.
+out=flash-sr-root-8
+run_as root $out "OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --drive 1 /ofs/qemu-type8.ofs"
+check "root on sr: type 8 reaches the drive and is refused" sent_to_drive1 $out.trace 3b 2 f0000500
+check "root on sr: type 8 claims no success" no_success $out
+check "root on sr: type 8 left the tray unlocked" tray_left_unlocked $out.trace

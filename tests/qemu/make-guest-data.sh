@@ -11,3 +11,9 @@ identity() {
 }
 identity -o "$dir/qemu-type1.ofs" --format ofs3 --slot 0x10000 --bank-sizes 0x8000,0x4000 --atapi-type 1
 identity -o "$dir/qemu-type6.ofs" --format ofs3 --slot 0x10000 --banks 2 --atapi-type 6 --kernel 0:0x8000
+identity -o "$dir/qemu-type2.ofs" --format ofs3 --slot 0x10000 --banks 2 --atapi-type 2
+identity -o "$dir/qemu-type8.ofs" --format ofs3 --slot 0x10000 --banks 2 --atapi-type 8
+# Older than the drive's revision: the newer-firmware question keeps the first
+# flasher waiting (holding the drive) until it is answered.
+"$mkofs" -o "$dir/qemu-older.ofs" --template 0x100 --vendor QEMU --product "QEMU DVD-ROM" --revision 1.00 \
+  --format ofs3 --slot 0x10000 --banks 2 --atapi-type 8

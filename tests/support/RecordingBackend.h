@@ -15,6 +15,7 @@ struct RecordedCommand {
   uint8_t direction = 0;
   uint32_t length = 0;
   std::vector<uint8_t> dataOut;  // bytes sent to the drive
+  bool held = false;             // sent while the drive was held
 };
 
 class RecordingBackend : public TransportBackend {
@@ -30,8 +31,15 @@ class RecordingBackend : public TransportBackend {
   }
   TransportStatus Execute(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
                           SenseData& sense) override;
+  int LastSystemError() const override { return systemError; }
+  // Refused with holdError when set; otherwise held until the hold is destroyed.
+  HoldResult Hold(int index, const TraceNote& note) override;
 
   Handler handler;
+  int systemError = 0;  // what LastSystemError reports; handlers may set it
+  std::string holdError;
+  std::shared_ptr<int> holdsAlive = std::make_shared<int>(0);
+  int holdsTaken = 0;
   std::vector<RecordedCommand> commands;
   int selected = 0;
   int selects = 0;

@@ -30,6 +30,7 @@ std::string ScriptedView::DriveText(int item) {
 }
 
 void ScriptedView::AddLine(const std::string& line) {
+  if (onLine) onLine(line);
   lines.push_back(line);
   allLines.push_back(line);
   events.push_back("line:" + line);
@@ -67,6 +68,7 @@ void ScriptedView::ShowPlainMessage(const std::string& text) {
 }
 
 bool ScriptedView::AskOkCancel(const std::string& text, const std::string& boxCaption) {
+  if (onQuestion) onQuestion(text);
   bool answer = defaultAnswer;
   if (!answers.empty()) {
     answer = answers.front();

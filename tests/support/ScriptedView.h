@@ -1,6 +1,7 @@
 #pragma once
 // A MainView that records every call and answers questions and dialogs from a script.
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,8 +22,10 @@ class ScriptedView : public MainView {
   // Script: answers for AskOkCancel in order; when exhausted, defaultAnswer.
   std::deque<bool> answers;
   bool defaultAnswer = false;
+  std::function<void(const std::string&)> onQuestion;  // called with each question's text as it is asked
   std::deque<std::string> openFiles;  // AskOpenFile answers ("" = cancel)
   std::deque<std::string> saveFiles;
+  std::function<void(const std::string&)> onLine;  // runs as each line is added: a seam to throw from
 
   // Recorded state.
   std::vector<std::string> drives;

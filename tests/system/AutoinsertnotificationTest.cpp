@@ -75,6 +75,12 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"NoSubkeys", [](auto& s) { s.CreateKey(kHardwareKey); }, kIdentity, 2},
         ReadCase{"ValueMissing", [](auto& s) { AddDevice(s, kHardwareKey, "D0", "1.00", std::nullopt); },
                  kIdentity, 2},
+        ReadCase{"EmptyValueReadsOff",
+                 [](auto& s) {
+                   AddDevice(s, kHardwareKey, "D0", "1.00", std::nullopt);
+                   s.SetValue(kHardwareKey + "\\D0", "AutoInsertNotification", {});
+                 },
+                 kIdentity, 0},
         ReadCase{"FirstOfTwoWithTheSameRevision",
                  [](auto& s) {
                    AddDevice(s, kHardwareKey, "D0", "1.00", 0);

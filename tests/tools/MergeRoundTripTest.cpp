@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "tools/ToolRunner.h"
@@ -76,12 +79,28 @@ TEST_F(MergeRoundTrip, RefusesPayloadsThatDoNotBelong) {
   BuildContainer("fw.ofs");
   WriteBytes(Path("big.ini"), std::vector<uint8_t>(0x100001, 'A'));
   WriteBytes(Path("junk"), std::vector<uint8_t>(64, 0x33));
+  // What start-up would call corrupt: one bank in a slot above the 64 MiB limit, and a
+  // Philips image without a body.
+  std::vector<uint8_t> hugeSlot(56 + 4 + 16, 0);
+  const std::string magic = "ORVA FILE SYSTEM";
+  std::copy(magic.begin(), magic.end(), hugeSlot.begin());
+  hugeSlot[24] = '3';
+  hugeSlot[36] = 1;     // one bank
+  hugeSlot[43] = 0x05;  // of a 0x5000000-byte slot
+  hugeSlot[56] = 16;    // holding 16 bytes
+  WriteBytes(Path("huge-slot.ofs"), hugeSlot);
+  std::vector<uint8_t> bodyless(40, 0);
+  const std::string philips = "Philips";
+  std::copy(philips.begin(), philips.end(), bodyless.begin());
+  WriteBytes(Path("bodyless.bin"), bodyless);
   const struct {
     const char* option;
     const char* file;
     const char* reason;
   } cases[] = {{"--params", "big.ini", "exceed the capacity"},
                {"--ofs1", "junk", "image size is 0"},
+               {"--ofs2", "huge-slot.ofs", "the image size 0x5000000 exceeds the limit of 64 MiB"},
+               {"--cvt", "bodyless.bin", "the Philips image has no body"},
                {"--cvt", "fw.ofs", "not a Philips image"},
                {"--ofs4", "fw.ofs", "unknown option"}};
   for (const auto& c : cases) {
@@ -91,6 +110,29 @@ TEST_F(MergeRoundTrip, RefusesPayloadsThatDoNotBelong) {
     EXPECT_NE(merged.err.find(c.reason), std::string::npos) << merged.err;
     EXPECT_FALSE(std::filesystem::exists(Path("out"))) << c.option;
   }
+}
+
+TEST_F(MergeRoundTrip, EmbeddedReportsWhatStartUpWouldCallCorrupt) {
+  std::vector<uint8_t> image(40 + 64, 0x5A);
+  const std::string name = "Philips embedded check";
+  std::copy(name.begin(), name.end(), image.begin());
+  std::fill(image.begin() + static_cast<std::ptrdiff_t>(name.size()), image.begin() + 36, 0);
+  WriteBytes(Path("philips.bin"), image);
+  ASSERT_EQ(Run(Tool("ofsmerge") + " " + Tool("ofstool") + " " + Path("good") + " --cvt " + Path("philips.bin"))
+                .exitCode,
+            0);
+  // ofsmerge refuses a Philips image without a body, so the length in front is cut by hand.
+  std::ifstream in(Path("good"), std::ios::binary);
+  std::vector<uint8_t> program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto at = std::search(program.begin(), program.end(), name.begin(), name.end());
+  ASSERT_NE(at, program.end());
+  *(at - 1) = 40;
+  WriteBytes(Path("bodyless"), program);
+  ASSERT_EQ(::chmod(Path("bodyless").c_str(), 0700), 0);
+
+  const RunResult embedded = Run(Path("bodyless") + " embedded");
+  EXPECT_NE(embedded.out.find("image size 0x28, not usable: the Philips image has no body"), std::string::npos)
+      << embedded.out;
 }
 
 TEST_F(MergeRoundTrip, RefusesAFileWithoutTheAreas) {

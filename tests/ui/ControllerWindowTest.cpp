@@ -122,10 +122,25 @@ class FakeLogin1 : public QObject {
   }
 };
 
+// Virtual time with a hook on every sleep: a seam to throw from inside a job.
+class SeamClock : public Clock {
+ public:
+  std::function<void()> onSleep;
+  Milliseconds Now() override { return time_.Now(); }
+  void Sleep(Milliseconds duration) override {
+    if (onSleep) onSleep();
+    time_.Sleep(duration);
+  }
+
+ private:
+  VirtualClock time_;
+};
+
 // The controller as main() builds it, but on a simulated profile and the test's clock.
 struct WindowHarness {
   explicit WindowHarness(SimProfile profile = BuiltInDemoProfile(true)) : files(profile) {
     auto backend = std::make_unique<SimBackend>(profile, clock);
+    sim = backend.get();
     atapi = std::make_unique<TAtapiImp>(std::move(backend), clock, true);
     parameter.push_back(0);  // the built-in text
   }
@@ -162,7 +177,8 @@ struct WindowHarness {
   }
 
   test::AppHarness files;  // only for its files and images
-  VirtualClock clock;
+  SeamClock clock;
+  SimBackend* sim = nullptr;  // owned by atapi
   std::unique_ptr<TAtapiImp> atapi;
   test::FakePlatform platform;
   MemorySettingStore settings;
@@ -411,6 +427,27 @@ class ControllerWindowTest : public QObject {
     QVERIFY(!verify->isChecked());
     QTest::mouseClick(verify, Qt::LeftButton);  // and takes it again afterwards
     QVERIFY(verify->isChecked() && h.form->verify);
+  }
+
+  // An exception on the worker ends the job, not the program.
+  void exceptionInAJobShowsItsTextUnlocksTheTrayAndReenables() {
+    WindowHarness h;
+    h.Start();
+    DialogAnswerer answers;
+    QVERIFY(h.LoadThroughDialog(answers, "new.ofs", test::MakeImage(test::Drive0Template("1.02")).container));
+    bool thrown = false;
+    h.clock.onSleep = [&] {
+      if (thrown || !h.sim->Drive(0).MediumRemovalPrevented()) return;
+      thrown = true;
+      throw std::bad_alloc();
+    };
+    QVERIFY(h.ClickAndWait("BitBtn2"));
+    QVERIFY(thrown);
+    QCOMPARE(answers.Texts(), QStringList{QString(std::bad_alloc().what())});
+    QCOMPARE(answers.boxes[0].caption, QString("Error"));
+    QVERIFY(!h.sim->Drive(0).MediumRemovalPrevented());
+    QVERIFY(h.window.WindowEnabled());
+    for (const char* button : {"BitBtn1", "BitBtn2", "BitBtn4"}) QVERIFY(h.Find<QPushButton>(button)->isEnabled());
   }
 
   void olderDriveFirmwareQuestionCancelledSendsNothingAndReleasesTheLock() {

@@ -4,31 +4,20 @@
 #include <cstring>
 #include <functional>
 
-#include "firmware/Ofs.h"
-#include "ofstool/FlatImage.h"
+#include "firmware/EmbeddedImage.h"
 
 namespace ofsmerge {
 
 namespace {
 
-constexpr std::size_t kPhilipsHeaderLength = 40;
-
 uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
-bool Parses(const std::vector<uint8_t>& bytes, std::size_t flatLength) {
-  const ofstool::FlatImage flat = ofstool::AllocateFlatImage(flatLength);
-  ofs::SOFSParameter parameter;
-  return flat && ofs::ParseFirmwareImage(bytes.data(), bytes.size(), parameter, flat.get(), flatLength);
-}
-
+// What start-up would reject is refused here, with start-up's reason.
 std::string CheckContainer(const std::vector<uint8_t>& bytes, Payload payload) {
   const bool philips = ofs::IsPhilipsImage(bytes.data(), bytes.size());
   if (philips != (payload == Payload::Philips))
     return philips ? "a Philips image belongs in the CVT area" : "not a Philips image";
-  const uint32_t size = ofs::GetFirmwareImageSize(bytes.data(), bytes.size());
-  if (size == 0 || (philips && size < kPhilipsHeaderLength)) return "the image size is 0";
-  if (!Parses(bytes, philips ? size - kPhilipsHeaderLength : size)) return "the container does not parse";
-  return {};
+  return ofs::ReadEmbeddedImage(bytes, philips).problem;
 }
 
 }  // namespace

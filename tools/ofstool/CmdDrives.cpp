@@ -17,7 +17,7 @@ int ofstool::RunDrives(int, char**) {
   for (int i = 0; i < atapi.driveCount; ++i) {
     const auto index = static_cast<ofs::DriveIndex>(i);
     std::printf("%d\t%s\t%s", i, atapi.drives[i].devicePath.c_str(), ofs::BuildDriveLine(atapi, index, true).c_str());
-    if (!atapi.drives[i].flashCommandsAllowed) std::printf("\t(not flashable: no access to a /dev/sg node; see README)");
+    if (atapi.drives[i].filter != ofs::CommandFilter::None) std::printf("\t(not flashable: no access to a /dev/sg node; see README)");
     std::printf("\n");
   }
   return 0;

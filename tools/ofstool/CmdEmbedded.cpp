@@ -1,15 +1,16 @@
 // ofstool embedded [--json]: what this executable carries in its own data areas,
 // read exactly as the program reads them at start-up.
 #include <algorithm>
+#include <span>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "firmware/EmbeddedAreas.h"
+#include "firmware/EmbeddedImage.h"
 #include "firmware/Ofs.h"
 #include "ofstool/Commands.h"
-#include "ofstool/FlatImage.h"
 #include "ofstool/JsonWriter.h"
 #include "params/Parameter.h"
 
@@ -17,28 +18,22 @@ namespace ofstool {
 
 namespace {
 
-constexpr std::size_t kPhilipsHeaderLength = 40;
-
 struct BufferReport {
   std::string name;
   std::size_t capacity = 0;
   bool present = false;    // holds something the program would try to parse
   uint32_t imageSize = 0;  // GetFirmwareImageSize of the data
-  bool parsed = false;
+  std::string problem;     // why start-up would not use it; empty when it would
 };
 
 BufferReport Examine(const char* name, std::span<const uint8_t> data, bool philips) {
-  BufferReport report{name, data.size()};
+  BufferReport report;
+  report.name = name;
+  report.capacity = data.size();
   if (philips && !ofs::IsPhilipsImage(data.data(), data.size())) return report;
   report.imageSize = ofs::GetFirmwareImageSize(data.data(), data.size());
   report.present = report.imageSize != 0;
-  if (!report.present) return report;
-  const std::size_t flatLength =
-      philips ? std::max<std::size_t>(report.imageSize, kPhilipsHeaderLength) - kPhilipsHeaderLength
-              : report.imageSize;
-  const FlatImage flat = AllocateFlatImage(flatLength);
-  ofs::SOFSParameter parameter;
-  report.parsed = flat && ofs::ParseFirmwareImage(data.data(), data.size(), parameter, flat.get(), flatLength);
+  if (report.present) report.problem = ofs::ReadEmbeddedImage(data, philips).problem;
   return report;
 }
 
@@ -77,7 +72,7 @@ int RunEmbedded(int argc, char** argv) {
     out.Key("buffers").BeginArray();
     for (const BufferReport& b : buffers) {
       out.BeginObject().Key("name").String(b.name).Key("capacity").Number(static_cast<int64_t>(b.capacity));
-      out.Key("present").Bool(b.present).Key("image_size").Number(b.imageSize).Key("parsed").Bool(b.parsed);
+      out.Key("present").Bool(b.present).Key("image_size").Number(b.imageSize).Key("parsed").Bool(b.present && b.problem.empty());
       out.EndObject();
     }
     out.EndArray().EndObject();
@@ -92,7 +87,8 @@ int RunEmbedded(int argc, char** argv) {
     if (!b.present) {
       std::printf("empty\n");
     } else {
-      std::printf("image size 0x%X, %s\n", b.imageSize, b.parsed ? "parses" : "does not parse");
+      std::printf("image size 0x%X, %s\n", b.imageSize,
+                  b.problem.empty() ? "parses" : ("not usable: " + b.problem).c_str());
     }
   }
   return 0;

@@ -15,6 +15,13 @@
 
 namespace {
 
+// What the exit code says about the drive.
+constexpr int kExitDone = 0;
+constexpr int kExitUntouched = 1;       // failed before anything was written
+constexpr int kExitUsage = 2;
+constexpr int kExitMaybeIncomplete = 3;  // failed after writing began
+constexpr int kExitAbortedByUser = 4;    // Esc in the drive's wait: it may still be programming
+
 struct FlashOptions {
   ofstool::ConsoleOptions console;
   std::optional<int> drive;
@@ -25,8 +32,27 @@ struct FlashOptions {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: ofstool flash [--drive N] [--verify|--no-verify] [--yes|--no] [--reboot] [--dry-run] [FILE]\n");
-  return 2;
+               "usage: ofstool flash [--drive N] [--verify|--no-verify] [--yes|--no] [--reboot] [--dry-run] [FILE]\n"
+               "exit codes: 0 done; 1 failed, nothing was written to the drive; 2 usage; 3 failed after writing\n"
+               "began, the drive may hold incomplete firmware; 4 aborted with Esc while the drive may still be\n"
+               "programming\n");
+  return kExitUsage;
+}
+
+// The last word after a failed update: was the drive touched, and what next.
+int ReportFailure(const ofs::TAtapiImp& atapi, int drive) {
+  if (atapi.writesReached == 0) {
+    std::fprintf(stderr,
+                 "ofstool: nothing was written to drive %d; it still holds the firmware it had. "
+                 "Mend the cause above and run the same command again.\n",
+                 drive);
+    return kExitUntouched;
+  }
+  std::fprintf(stderr,
+               "ofstool: drive %d may hold incomplete firmware. Do not power it off or restart the machine: "
+               "run the same command again now, so that the whole image is written.\n",
+               drive);
+  return kExitMaybeIncomplete;
 }
 
 std::optional<int> ParseDriveIndex(const char* text) {
@@ -83,13 +109,18 @@ int ofstool::RunFlash(int argc, char** argv) {
   // Taken here to say why nothing happens; start-up asks again and keeps it.
   if (!platform.EnsureSingleInstance(ofs::kApplicationTitle)) {
     std::fprintf(stderr, "Another ofsflash or ofstool flash is running.\n");
-    return 1;
+    return kExitUntouched;
   }
   ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
   if (!transport.error.empty() || !transport.atapi) {
     std::fprintf(stderr, "%s\n", transport.error.c_str());
-    return 1;
+    return kExitUntouched;
   }
+  // Esc in a ready wait ends the program there; the drive may still be working.
+  transport.atapi->userAbortExitCode = kExitAbortedByUser;
+  transport.atapi->userAbortNotice =
+      "ofstool: aborted by the user (Esc) while waiting for the drive; the drive may still be programming. "
+      "Do not power it off: give it a few minutes, then look at it with 'ofstool drives'.";
   ofs::MemorySettingStore settings;
   ConsoleView view(options.console, stdout, stderr, stdin);
   ofs::TMainForm form({view, *transport.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
@@ -97,25 +128,27 @@ int ofstool::RunFlash(int argc, char** argv) {
   form.dryRun = options.dryRun;
 
   form.FormCreate();
-  if (form.startupFailed) return 1;
+  if (form.startupFailed) return kExitUntouched;
   if (!options.file.empty()) form.LoadFirmwareFile(options.file);
   if (!view.IsEnabled(ofs::Control::BitBtn2)) {
     if (options.file.empty() && !form.updaterMode) std::fprintf(stderr, "No firmware file given.\n");
-    return 1;
+    return kExitUntouched;
   }
   const int item = view.SelectedDriveItem();
-  if (item < 0 || item >= static_cast<int>(form.driveList.size())) return 1;
+  if (item < 0 || item >= static_cast<int>(form.driveList.size())) return kExitUntouched;
   const int drive = form.driveList[static_cast<std::size_t>(item)];
   if (options.drive && *options.drive != drive) {
     std::fprintf(stderr, "Drive %d does not fit this firmware.\n", *options.drive);
-    return 1;
+    return kExitUntouched;
   }
   if (options.verify) form.check_verifyClick(*options.verify);
 
-  form.BitBtn2Click();
+  // An exception in the sequence must not leave the tray locked.
+  form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });
   if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::DryRun) {
     ReportDryRun(form, view, view.DriveText(item), drive);
-    return 0;
+    return kExitDone;
   }
-  return form.lastUpdate == ofs::TMainForm::UpdateOutcome::Completed ? 0 : 1;
+  if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::Completed) return kExitDone;
+  return ReportFailure(*transport.atapi, drive);
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ImageSize.h"
+#include "firmware/ImageSize.h"
 #include "app/ZipArchive.h"
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"

@@ -1,6 +1,7 @@
 // ofstool params [--json] [FILE]: the parameter record that a parameter text
 // (or, without FILE, the built-in text) gives; --write-default PATH writes the
 // default parameter file.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -132,7 +133,7 @@ int RunParams(int argc, char** argv) {
     if (arg == "--write-default") {
       if (i + 2 != argc) return Usage();
       if (ofs::WriteDefaultParameterFile(argv[i + 1])) return 0;
-      std::fprintf(stderr, "ofstool params: cannot write %s\n", argv[i + 1]);
+      std::fprintf(stderr, "ofstool params: cannot write %s: %s\n", argv[i + 1], std::strerror(errno));
       return 1;
     }
     if (arg == "--json") {

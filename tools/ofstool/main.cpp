@@ -1,6 +1,7 @@
 // ofstool: the command-line companion of ofsflash.
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "ofstool/Commands.h"
 
@@ -32,7 +33,15 @@ int Usage() {
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   for (const Command& c : kCommands) {
-    if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1);
+    if (std::strcmp(argv[1], c.name) != 0) continue;
+    try {
+      return c.run(argc - 1, argv + 1);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "ofstool: %s\n", e.what());
+    } catch (...) {
+      std::fprintf(stderr, "ofstool: unknown exception\n");
+    }
+    return 1;
   }
   return Usage();
 }

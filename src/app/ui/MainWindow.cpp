@@ -91,7 +91,7 @@ void MainWindow::Post(std::function<void()> f) {
 
 void MainWindow::Dispatch(const std::function<void(TMainForm&)>& handler) {
   // The controller is not shared between threads: while a job runs it takes no events.
-  if (form_ && !busy_) handler(*form_);
+  if (form_ && !busy_) form_->RunJob(handler);
 }
 
 void MainWindow::RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleepLock) {
@@ -105,7 +105,7 @@ void MainWindow::RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleep
         {
           std::optional<SleepInhibitor> lock;
           if (holdSleepLock) lock.emplace(bus ? *bus : QDBusConnection::systemBus());
-          job(*form);
+          form->RunJob(job);
         }
         QMetaObject::invokeMethod(
             this,

@@ -1,6 +1,7 @@
 // ofsflash: the firmware updater's window.
 #include <QApplication>
 #include <QMessageBox>
+#include <exception>
 
 #include "app/Mainflash.h"
 #include "app/ui/MainWindow.h"
@@ -9,8 +10,9 @@
 #include "system/LinuxPlatform.h"
 #include "system/MemorySettingStore.h"
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+namespace {
+
+int Run(QApplication& app) {
   QApplication::setApplicationName(QString::fromLatin1(ofs::kApplicationTitle));
   QApplication::setDesktopFileName(QStringLiteral("ofsflash"));
 
@@ -35,4 +37,19 @@ int main(int argc, char** argv) {
   window.CentreOnScreen();
   window.show();
   return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  // Handlers catch their own exceptions (TMainForm::RunJob); this catches what start-up throws.
+  try {
+    return Run(app);
+  } catch (const std::exception& e) {
+    QMessageBox::critical(nullptr, QStringLiteral("Error"), QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    QMessageBox::critical(nullptr, QStringLiteral("Error"), QStringLiteral("Unknown exception"));
+  }
+  return 1;
 }

@@ -46,7 +46,9 @@ SenseData ToFixedSense(const uint8_t* sense, std::size_t length) {
   if (length == 0) return fixed;
   const uint8_t code = sense[0] & 0x7F;
   if (code == 0x72 || code == 0x73) return FromDescriptorFormat(sense, length);
-  if (code == 0x70 || code == 0x71) std::copy(sense, sense + std::min(length, fixed.size()), fixed.begin());
+  // Fixed format as it is; a format we do not know goes through raw, so that a
+  // drive in its boot code keeps its key, ASC and progress bytes.
+  std::copy(sense, sense + std::min(length, fixed.size()), fixed.begin());
   return fixed;
 }
 

@@ -9,7 +9,7 @@
 namespace ofs {
 
 // The first 18 bytes of fixed-format sense (0x70/0x71), or descriptor-format sense
-// (0x72/0x73) rewritten into them; zeros when the sense is empty or unknown.
+// (0x72/0x73) rewritten into them; any other format raw; zeros when empty.
 SenseData ToFixedSense(const uint8_t* sense, std::size_t length);
 
 }  // namespace ofs

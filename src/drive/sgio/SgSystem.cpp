@@ -1,10 +1,10 @@
 #include "drive/sgio/SgSystem.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <fstream>
 
 namespace ofs {
@@ -16,13 +16,13 @@ class LinuxSgSystem final : public SgSystem {
  public:
   int Open(const std::string& path, int flags) override { return ::open(path.c_str(), flags | O_CLOEXEC); }
   void Close(int fd) override { ::close(fd); }
-  int SgIo(int fd, sg_io_hdr_t& request) override {
-    int result;
-    do {
-      result = ::ioctl(fd, SG_IO, &request);
-    } while (result < 0 && errno == EINTR);
-    return result;
+  int SgIo(int fd, sg_io_hdr_t& request) override { return ::ioctl(fd, SG_IO, &request); }
+  ssize_t Write(int fd, const sg_io_hdr_t& request) override { return ::write(fd, &request, sizeof request); }
+  int Poll(int fd, int timeoutMs) override {
+    pollfd wait{fd, POLLIN, 0};
+    return ::poll(&wait, 1, timeoutMs);
   }
+  ssize_t Read(int fd, sg_io_hdr_t& reply) override { return ::read(fd, &reply, sizeof reply); }
   // The effective set in /proc avoids a dependency on libcap for one bit.
   bool HasRawIoCapability() override {
     std::ifstream status("/proc/self/status");

@@ -2,10 +2,20 @@
 // The system calls of the SG_IO back end, behind an interface that tests replace.
 #include <scsi/sg.h>
 
+#include <sys/types.h>
+
 #include <memory>
 #include <string>
 
 namespace ofs {
+
+// Where the system keeps what the back end reads and writes besides the nodes.
+struct SgioPaths {
+  std::string sysfsRoot = "/sys";
+  std::string devRoot = "/dev";
+  std::string lockRoot = "/run/lock";  // the per-drive lock files every user shares
+  std::string procRoot = "/proc";
+};
 
 class SgSystem {
  public:
@@ -13,8 +23,13 @@ class SgSystem {
   // A file descriptor, or -1.
   virtual int Open(const std::string& path, int flags) = 0;
   virtual void Close(int fd) = 0;
-  // The result of ioctl(fd, SG_IO, &request).
+  // The result of ioctl(fd, SG_IO, &request), once: never retried here.
   virtual int SgIo(int fd, sg_io_hdr_t& request) = 0;
+  // The sg driver's own interface: write() submits a request, poll() waits
+  // for its reply (-1 = without limit), read() collects it. -1 and errno on failure.
+  virtual ssize_t Write(int fd, const sg_io_hdr_t& request) = 0;
+  virtual int Poll(int fd, int timeoutMs) = 0;
+  virtual ssize_t Read(int fd, sg_io_hdr_t& reply) = 0;
   // CAP_SYS_RAWIO lets any opened node (also /dev/sr*) carry vendor commands.
   virtual bool HasRawIoCapability() = 0;
 };

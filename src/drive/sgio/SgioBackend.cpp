@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 
 #include "drive/IdentityText.h"
 #include "drive/sgio/SenseFormat.h"
+#include "drive/sgio/SgDriveHold.h"
 #include "drive/sgio/SgioFactory.h"
 #include "drive/sgio/SysfsScan.h"
 
@@ -41,8 +43,10 @@ SgioBackend::SgioBackend(std::unique_ptr<SgSystem> system, SgioPaths paths)
 SgioBackend::~SgioBackend() { CloseAll(); }
 
 void SgioBackend::CloseAll() {
-  for (int fd : fds_) system_->Close(fd);
-  fds_.clear();
+  for (const OpenNode& node : nodes_) {
+    if (node.fd >= 0) system_->Close(node.fd);
+  }
+  nodes_.clear();
   selected_ = -1;
 }
 
@@ -53,47 +57,88 @@ SgioBackend::OpenNode SgioBackend::OpenDrive(const std::string& sgName, const st
     const std::string path = paths_.devRoot + "/" + sgName;
     const int fd = system_->Open(path, kFlags);
     // A read-write sg node passes WRITE BUFFER and vendor opcodes to the drive.
-    if (fd >= 0) return {fd, path, true};
+    if (fd >= 0) return {fd, path, true, CommandFilter::None, sgName, srName};
   }
   if (!srName.empty()) {
     const std::string path = paths_.devRoot + "/" + srName;
     const int fd = system_->Open(path, kFlags);
     // The block layer filters those opcodes on sr unless the caller holds CAP_SYS_RAWIO.
-    if (fd >= 0) return {fd, path, system_->HasRawIoCapability()};
+    const CommandFilter filter =
+        system_->HasRawIoCapability() ? CommandFilter::None : CommandFilter::KernelSafeList;
+    if (fd >= 0) return {fd, path, false, filter, sgName, srName};
   }
   return {};
 }
 
-BackendDrive SgioBackend::Identify(const OpenNode& node) {
+BackendDrive SgioBackend::Identify(OpenNode& node) {
   static constexpr uint8_t kInquiry[12] = {0x12, 0, 0, 0, kInquiryLength, 0, 0, 0, 0, 0, 0, 0};
   std::array<uint8_t, kInquiryLength> reply{};
   SenseData sense{};
-  ExecuteOn(node.fd, kInquiry, reply.data(), kInquiryLength, kDirIn, sense);
-  return {node.path, IdentityText(&reply[8], 24), IdentityText(&reply[32], 4), node.flashCommandsAllowed};
+  ExecuteOn(node, kInquiry, reply.data(), kInquiryLength, kDirIn, sense);
+  return {node.path, IdentityText(&reply[8], 24), IdentityText(&reply[32], 4), node.filter};
 }
 
 std::vector<BackendDrive> SgioBackend::Enumerate() {
   CloseAll();
   std::vector<BackendDrive> drives;
   for (const ScsiCdDevice& device : FindScsiCdDevices(paths_.sysfsRoot)) {
-    const OpenNode node = OpenDrive(device.sgName, device.srName);
+    OpenNode node = OpenDrive(device.sgName, device.srName);
     if (node.fd < 0) continue;
-    fds_.push_back(node.fd);
-    drives.push_back(Identify(node));
+    nodes_.push_back(node);
+    drives.push_back(Identify(nodes_.back()));
   }
   return drives;
 }
 
-void SgioBackend::Select(int index) { selected_ = index >= 0 && index < static_cast<int>(fds_.size()) ? index : -1; }
+void SgioBackend::Select(int index) {
+  selected_ = index >= 0 && index < static_cast<int>(nodes_.size()) ? index : -1;
+}
 
 TransportStatus SgioBackend::Execute(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
                                      SenseData& sense) {
   sense.fill(0);
+  lastErrno_ = 0;
   if (selected_ < 0) return kStatusTransportError;
-  return ExecuteOn(fds_[selected_], cdb, buffer, length, direction, sense);
+  OpenNode& node = nodes_[selected_];
+  if (node.fd < 0) {
+    lastErrno_ = ENODEV;
+    return kStatusTransportError;
+  }
+  return ExecuteOn(node, cdb, buffer, length, direction, sense);
 }
 
-TransportStatus SgioBackend::ExecuteOn(int fd, const uint8_t* cdb, uint8_t* buffer, uint32_t length,
+HoldResult SgioBackend::Hold(int index, const TraceNote& note) {
+  if (index < 0 || index >= static_cast<int>(nodes_.size())) return {nullptr, "There is no such drive."};
+  const OpenNode& node = nodes_[index];
+  return HoldSgDrive(*system_, paths_, {index, node.path, node.sgName, node.srName}, note);
+}
+
+// A submitted command is never sent again: an interrupted wait waits on for
+// the same reply. The kernel copies data and sense into the command's buffers
+// only when its reply is read, so a reply that cannot be collected closes the
+// node: it can then never land in memory that serves something else by now.
+int SgioBackend::SubmitAndCollect(OpenNode& node, sg_io_hdr_t& request) {
+  request.pack_id = ++packId_;
+  ssize_t written;
+  // A failed write() submitted nothing, so trying it again sends nothing twice.
+  do {
+    written = system_->Write(node.fd, request);
+  } while (written < 0 && errno == EINTR);
+  if (written < 0) return -1;
+  for (;;) {
+    system_->Poll(node.fd, -1);  // interrupted or not, the read tells whether the reply is there
+    const ssize_t got = system_->Read(node.fd, request);
+    if (got >= 0 && request.pack_id == packId_) return 0;
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    const int error = got < 0 ? errno : EIO;
+    system_->Close(node.fd);
+    node.fd = -1;
+    errno = error;
+    return -1;
+  }
+}
+
+TransportStatus SgioBackend::ExecuteOn(OpenNode& node, const uint8_t* cdb, uint8_t* buffer, uint32_t length,
                                        uint8_t direction, SenseData& sense) {
   std::array<uint8_t, 12> command{};
   std::copy(cdb, cdb + command.size(), command.begin());
@@ -111,7 +156,10 @@ TransportStatus SgioBackend::ExecuteOn(int fd, const uint8_t* cdb, uint8_t* buff
   request.mx_sb_len = senseBuffer.size();
   request.sbp = senseBuffer.data();
   request.timeout = kTimeoutMs;
-  const int result = system_->SgIo(fd, request);
+  // SG_IO on a block node waits without being interruptible; on sg it is not, so sg
+  // commands go through the driver's write()/read() interface instead.
+  const int result = node.generic ? SubmitAndCollect(node, request) : system_->SgIo(node.fd, request);
+  if (result < 0) lastErrno_ = errno;
   const TransportStatus status = StatusOf(result, request);
   if (result >= 0) sense = ToFixedSense(senseBuffer.data(), std::min<std::size_t>(request.sb_len_wr, senseBuffer.size()));
   return status;

@@ -1,5 +1,6 @@
 #pragma once
-// The Linux back end: CD/DVD drives through the kernel's SG_IO request.
+// The Linux back end: CD/DVD drives through the kernel's SCSI generic (sg) and
+// CD-ROM (sr) nodes.
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,11 +9,6 @@
 #include "drive/sgio/SgSystem.h"
 
 namespace ofs {
-
-struct SgioPaths {
-  std::string sysfsRoot = "/sys";
-  std::string devRoot = "/dev";
-};
 
 class SgioBackend final : public TransportBackend {
  public:
@@ -28,23 +24,30 @@ class SgioBackend final : public TransportBackend {
   void Select(int index) override;
   TransportStatus Execute(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
                           SenseData& sense) override;
+  int LastSystemError() const override { return lastErrno_; }
+  HoldResult Hold(int index, const TraceNote& note) override;
 
  private:
   struct OpenNode {
     int fd = -1;
     std::string path;
-    bool flashCommandsAllowed = false;
+    bool generic = false;  // an sg node: commands go through its write()/read() interface
+    CommandFilter filter = CommandFilter::KernelSafeList;
+    std::string sgName, srName;  // the drive's nodes, whichever this process opened
   };
   OpenNode OpenDrive(const std::string& sgName, const std::string& srName);
-  TransportStatus ExecuteOn(int fd, const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
-                            SenseData& sense);
-  BackendDrive Identify(const OpenNode& node);
+  TransportStatus ExecuteOn(OpenNode& node, const uint8_t* cdb, uint8_t* buffer, uint32_t length,
+                            uint8_t direction, SenseData& sense);
+  int SubmitAndCollect(OpenNode& node, sg_io_hdr_t& request);
+  BackendDrive Identify(OpenNode& node);
   void CloseAll();
 
   std::unique_ptr<SgSystem> system_;
   SgioPaths paths_;
-  std::vector<int> fds_;  // one open node per enumerated drive, in drive order
+  std::vector<OpenNode> nodes_;  // one open node per enumerated drive, in drive order
   int selected_ = -1;
+  int lastErrno_ = 0;
+  int packId_ = 0;
 };
 
 }  // namespace ofs

@@ -9,10 +9,32 @@
 namespace ofs {
 namespace {
 constexpr std::size_t kMaxProfileBytes = 1u << 20;  // a profile is a few lines; /dev/zero is not one
+
+class SimHold : public DriveHold {
+ public:
+  SimHold(std::shared_ptr<std::vector<bool>> held, std::size_t index) : held_(std::move(held)), index_(index) {
+    (*held_)[index_] = true;
+  }
+  ~SimHold() override { (*held_)[index_] = false; }
+
+ private:
+  std::shared_ptr<std::vector<bool>> held_;
+  std::size_t index_;
+};
+
 }  // namespace
 
-SimBackend::SimBackend(const SimProfile& profile, Clock& clock) {
+SimBackend::SimBackend(const SimProfile& profile, Clock& clock)
+    : held_(std::make_shared<std::vector<bool>>(profile.drives.size(), false)) {
   for (const SimDriveProfile& drive : profile.drives) drives_.push_back(std::make_unique<SimulatedDrive>(drive, clock));
+}
+
+HoldResult SimBackend::Hold(int index, const TraceNote& note) {
+  const std::string label = "Drive " + std::to_string(index) + " (sim:" + std::to_string(index) + ")";
+  if (index < 0 || index >= DriveCount()) return {nullptr, "There is no such drive."};
+  if (Held(index)) return {nullptr, label + " is being flashed by another program. Nothing was sent to it."};
+  note("holding sim:" + std::to_string(index));
+  return {std::make_unique<SimHold>(held_, static_cast<std::size_t>(index)), {}};
 }
 
 std::vector<BackendDrive> SimBackend::Enumerate() {

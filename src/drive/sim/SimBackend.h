@@ -18,6 +18,9 @@ class SimBackend : public TransportBackend {
   void Select(int index) override;
   TransportStatus Execute(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
                           SenseData& sense) override;
+  // One holder per simulated drive, as the real drives' lock gives.
+  HoldResult Hold(int index, const TraceNote& note) override;
+  bool Held(int index) const { return held_->at(static_cast<std::size_t>(index)); }
 
   int DriveCount() const { return static_cast<int>(drives_.size()); }
   // index must be below DriveCount().
@@ -26,6 +29,7 @@ class SimBackend : public TransportBackend {
  private:
   std::vector<std::unique_ptr<SimulatedDrive>> drives_;
   int selected_ = 0;
+  std::shared_ptr<std::vector<bool>> held_;  // shared with the holds, which may outlive this
 };
 
 }  // namespace ofs

@@ -11,6 +11,9 @@ namespace ofs {
 // with "3" at offset 24) must not make the program allocate and zero gigabytes before the
 // parser rejects it.
 inline constexpr uint32_t kMaxImageBytes = 64u * 1024 * 1024;
+// A file to load carries the flat image and a header with small tables, no more; a larger
+// file is refused by its size before it is read.
+inline constexpr uint32_t kMaxFileBytes = kMaxImageBytes + 1024 * 1024;
 
 // GetFirmwareImageSize, with 0 (no usable image) for a size above kMaxImageBytes.
 inline uint32_t PlausibleImageSize(const uint8_t* image, std::size_t length) {

@@ -1,0 +1,30 @@
+// The one place where an exception is caught: a handler that throws (an
+// allocation that fails, a library that throws) ends like a failed step.
+#include <exception>
+
+#include "app/Mainflash.h"
+
+namespace ofs {
+
+void TMainForm::RunJob(const std::function<void(TMainForm&)>& job) {
+  try {
+    job(*this);
+  } catch (const std::exception& e) {
+    EndJobAfterException(e.what());
+  } catch (...) {
+    EndJobAfterException("Unknown exception");
+  }
+}
+
+void TMainForm::EndJobAfterException(const std::string& what) {
+  try {
+    // The drive first: the box waits for the user.
+    if (lockedDrive_) AllowRemoval(*lockedDrive_);
+    ShowError(what);
+    ReenableControls();
+  } catch (...) {
+    // A recovery that throws in turn has nothing left to try; the window must not die of it.
+  }
+}
+
+}  // namespace ofs
