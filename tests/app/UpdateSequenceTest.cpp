@@ -584,6 +584,7 @@ TEST_F(Update, ADriveThatRefusedToProgramFailsVerification) {
   // The commit carries a header checksum that is not the sum of the image: the drive programs nothing.
   build::OfsLayout layout;
   layout.atapiFlashType = 1;
+  layout.bankSizes.assign(4, 65534);  // what one bank command carries
   layout.headerChecksum = 0x4242;
   Prepare(build::BuildOfs(layout, MakeImage(Drive0Template("1.02")).flat));
   h.Form().check_verifyClick(true);

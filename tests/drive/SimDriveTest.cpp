@@ -137,7 +137,7 @@ uint16_t ReadChecksum(SimRig& rig, bool& ok) {
   return static_cast<uint16_t>(reply[6] << 8 | reply[7]);
 }
 
-TEST(SimDrive, ChecksumIsTheFlashSumUnlessTheHostSetOne) {
+TEST(SimDrive, ChecksumIsTheFlashSumWhateverTheHostSet) {
   SimDriveProfile drive = FirmwareDrive({build::InquiryTemplate{}});
   drive.capabilities = (1u << 11) | (1u << 13);
   drive.checksumExclude = {{0x1000, 0x100}};
@@ -149,9 +149,10 @@ TEST(SimDrive, ChecksumIsTheFlashSumUnlessTheHostSetOne) {
   EXPECT_EQ(ReadChecksum(rig, ok), static_cast<uint16_t>(sum));
   EXPECT_TRUE(ok);
   ASSERT_TRUE(SetFirmwareChecksum(*rig.atapi, 0, 0x1111, 0xBEEF));
-  EXPECT_EQ(ReadChecksum(rig, ok), 0xBEEF);
+  EXPECT_EQ(rig.drive().ExpectedChecksum(), 0xBEEF);
+  EXPECT_EQ(ReadChecksum(rig, ok), static_cast<uint16_t>(sum));
   rig.drive().Settings().checksumMode = SimChecksumMode::Wrong;
-  EXPECT_EQ(ReadChecksum(rig, ok), 0xBEF0);
+  EXPECT_EQ(ReadChecksum(rig, ok), static_cast<uint16_t>(sum + 1));
   rig.drive().Settings().checksumMode = SimChecksumMode::Fixed;
   rig.drive().Settings().fixedChecksum = 0x1234;
   EXPECT_EQ(ReadChecksum(rig, ok), 0x1234);

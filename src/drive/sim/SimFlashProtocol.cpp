@@ -160,9 +160,9 @@ SimulatedDrive::Reply SimulatedDrive::SaveBanks(const Command& c) {
   const int banks = length == 0 ? 1 : static_cast<int>((length + kSimBankSize - 1) / kSimBankSize);
   if (length == 0 ? !SpeaksTwoBanks() : !Speaks({kKernelFamily})) return Refuse(kInvalidField);
   if (programmer_.SessionEmpty()) return Refuse(kSequenceError);
-  if (length != 0 && first != 0) upperHalfFlash_ = true;
   if (programmer_.SessionFirstBank() < first || programmer_.SessionEndBank() > first + banks)
     return Refuse(kInvalidField);
+  if (length != 0 && first != 0) upperHalfFlash_ = true;
   StartProgramming(length != 0);
   return {};
 }

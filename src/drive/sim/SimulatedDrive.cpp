@@ -104,6 +104,10 @@ void SimulatedDrive::OnCommit(const SimProgramRun& run) {
     inBootCode_ = settings_.stayInBoot > 0;
     if (inBootCode_) --settings_.stayInBoot;
   }
+  // Only a kernel image ends in its own checksum. The lower half of a two-pass flash
+  // ends below the image's end, which the upper half set.
+  const std::size_t end = run.kernel ? std::size_t(run.endBank) * kSimBankSize : 0;
+  kernelImageEnd_ = run.kernel && run.firstBank == 0 && upperHalfFlash_ ? std::max(kernelImageEnd_, end) : end;
   if (run.kernel && !programmer_.Busy()) {
     awaitingFinish_ = true;
     finishedBank_ = run.endBank;
@@ -231,12 +235,17 @@ SimulatedDrive::Reply SimulatedDrive::CapabilityQuery(const Command& c) {
 
 uint16_t SimulatedDrive::ReportedChecksum() const {
   if (settings_.checksumMode == SimChecksumMode::Fixed) return settings_.fixedChecksum;
-  // Computed from the flash it holds, whatever the host handed over.
+  // Computed from the flash it holds, whatever the host handed over. A kernel image's
+  // last 8 bytes are left out once, even where an excluded block covers them too.
+  const std::size_t tail = kernelImageEnd_ >= 8 ? kernelImageEnd_ - 8 : flash_.size();
+  const std::size_t tailEnd = std::min(kernelImageEnd_, flash_.size());
   uint32_t sum = std::accumulate(flash_.begin(), flash_.end(), uint32_t{0});
+  for (std::size_t i = tail; i < tailEnd; ++i) sum -= flash_[i];
   for (const SOFSReserveBlock& block : settings_.checksumExclude) {
     const std::size_t begin = std::min<std::size_t>(block.Address, flash_.size());
     const std::size_t end = std::min<std::size_t>(std::size_t{block.Address} + block.Length, flash_.size());
-    for (std::size_t i = begin; i < end; ++i) sum -= flash_[i];
+    for (std::size_t i = begin; i < end; ++i)
+      if (i < tail || i >= tailEnd) sum -= flash_[i];
   }
   if (settings_.checksumMode == SimChecksumMode::Wrong) ++sum;
   return static_cast<uint16_t>(sum);
