@@ -32,8 +32,9 @@ std::vector<std::string> TMainForm::WriteWarnings(EDriveIndex d) {
   if (!imageBuffer || philipsImage) return warnings;
   const std::string imageModel = GetImageModelName(imageBuffer.get(), imageLength);
   const std::string driveModel = ReadModelName(s_.atapi, d);
-  const std::string imageHardware = GetImageHardwareId(imageBuffer.get(), imageLength);
-  const std::string driveHardware = ReadHardwareId(s_.atapi, d);
+  // A blank hardware ID and none at all are the same.
+  const std::string imageHardware = Trimmed(GetImageHardwareId(imageBuffer.get(), imageLength));
+  const std::string driveHardware = Trimmed(ReadHardwareId(s_.atapi, d));
   const bool otherHardware = imageHardware != driveHardware;
   if (imageModel != driveModel || otherHardware) {
     warnings.push_back("WARNING: this image is for " + WithHardwareId(imageModel, imageHardware, otherHardware) +
