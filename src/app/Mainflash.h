@@ -111,6 +111,10 @@ class TMainForm {
   // Transport index that discovery selects when it is listed (console front end).
   std::optional<EDriveIndex> preferredDrive;
 
+  // Lines that must be read before the working image goes to drive d: an image
+  // for another model or hardware, a checksum that disagrees with its header.
+  std::vector<std::string> WriteWarnings(EDriveIndex d);
+
  private:
   // Start-up.
   void ApplyOptions(const SParameter& parameter);

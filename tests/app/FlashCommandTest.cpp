@@ -108,7 +108,7 @@ TEST_F(FlashCommand, NoAnswersCancelTheVersionQuestionAndWriteNothing) {
   h.WriteFile("profile.txt", std::vector<uint8_t>(profile.begin(), profile.end()));
   const RunResult r = Run(tool + " flash --no --trace-free old.ofs");
   EXPECT_EQ(r.exitCode, 2);  // unknown option
-  const RunResult no = Run(tool + " flash --no old.ofs");
+  const RunResult no = Run(tool + " flash --yes --no old.ofs");
   EXPECT_EQ(no.exitCode, 1);
   EXPECT_NE(no.err.find("Warning!: 3.00 is newer than 2.20 !! Update the drive ?\n-> Cancel"), std::string::npos)
       << no.err;

@@ -50,20 +50,23 @@ wait_until() {
   done
   return 1
 }
-# start_waiting USER NAME IMAGE FD: a flash that stops at the newer-firmware question,
-# holding drive 1, until "y" is written to descriptor FD (a fifo that is its input).
+# start_waiting USER NAME IMAGE FD: a flash on a terminal, confirmed at once, that stops
+# at the newer-firmware question, holding drive 1, until "y" is written to descriptor FD
+# (a fifo whose bytes are typed on its terminal).
 start_waiting() {
-  who="$1" name="$2" image="$3"
+  who="$1" name="$2" image="$3" fd="$4"
   rm -f "/tmp/$name.fifo" "/tmp/$name.rc"
   mkfifo "/tmp/$name.fifo"
   chmod 666 "/tmp/$name.fifo"
-  eval "exec $4<>/tmp/$name.fifo"
+  eval "exec $fd<>/tmp/$name.fifo"
   cmd="OFSFLASH_TRACE=/tmp/$name.trace /ofs/ofstool flash --drive 1 $image"
   if [ "$who" = root ]; then
-    (sh -c "$cmd" <"/tmp/$name.fifo" >"/tmp/$name" 2>&1; echo $? >"/tmp/$name.rc") &
+    set -- /bin/sh -c "$cmd"
   else
-    (su -s /bin/sh ofsuser -c "$cmd" <"/tmp/$name.fifo" >"/tmp/$name" 2>&1; echo $? >"/tmp/$name.rc") &
+    set -- /bin/su -s /bin/sh ofsuser -c "$cmd"
   fi
+  (/ofs/guest-helper on-terminal "/tmp/$name.fifo" "$@" >"/tmp/$name" 2>&1; echo $? >"/tmp/$name.rc") &
+  eval "echo y >&$fd"
 }
 asking() { grep -q "is newer than" "/tmp/$1"; }
 ended() { [ -f "/tmp/$1.rc" ]; }
@@ -107,7 +110,7 @@ for who in root ofsuser; do
   check "$who: drives flashable through /dev/sg" all_flashable drives-sg-$who
 done
 # Drive 0 holds a disc: the sequence asks for it to go, gives up, and sends nothing.
-run_as root flash-sg-disc "OFSFLASH_TRACE=/tmp/flash-sg-disc.trace /ofs/ofstool flash --no --drive 0 /ofs/qemu-type1.ofs"
+run_as root flash-sg-disc "OFSFLASH_TRACE=/tmp/flash-sg-disc.trace /ofs/ofstool flash --yes --no --drive 0 /ofs/qemu-type1.ofs"
 check "root: disc in drive 0 stops the update" flash_refused flash-sg-disc "Please remove your disc"
 check "root: disc in drive 0, no write command" sh -c "! grep -q '^[0-9]* 3b' flash-sg-disc.trace"
 check "root: disc in drive 0, tray unlocked" tray_left_unlocked flash-sg-disc.trace
@@ -140,19 +143,19 @@ echo 2000 >/sys/block/sr1/events_poll_msecs
 start_waiting root hold-root /ofs/qemu-older.ofs 8
 check "root holding: waits at the question" wait_until 20 asking hold-root
 check "root holding: media polling is off" test "$(cat /sys/block/sr1/events_poll_msecs)" = 0
-check "root holding: O_EXCL open of /dev/sr1 gets EBUSY" test "$(/ofs/exclusive-open /dev/sr1)" = EBUSY
+check "root holding: O_EXCL open of /dev/sr1 gets EBUSY" test "$(/ofs/guest-helper exclusive-open /dev/sr1)" = EBUSY
 echo y >&8
 check "root holding: the flash ends" wait_until 30 ended hold-root
+sed "s/^/[hold-root] /" /tmp/hold-root
 out=hold-root
 check "root holding: the flash went on to the drive" test "$(count_sent /tmp/hold-root.trace 3b)" -ge 1
-cp /tmp/hold-root.rc hold-root.rc
 check "root holding: no success" no_success hold-root
 check "root holding: media polling restored" test "$(cat /sys/block/sr1/events_poll_msecs)" = 2000
 check "root holding: the trace notes polling off and back" sh -c \
   "grep -q '^# media polling of sr1 off (was 2000 ms)' /tmp/hold-root.trace &&
    grep -q '^# media polling restored to 2000 ms' /tmp/hold-root.trace"
 check "root holding: tray unlocked" tray_left_unlocked /tmp/hold-root.trace
-check "O_EXCL open of /dev/sr1 works again" test "$(/ofs/exclusive-open /dev/sr1)" = ok
+check "O_EXCL open of /dev/sr1 works again" test "$(/ofs/guest-helper exclusive-open /dev/sr1)" = ok
 
 # Two flashers of one drive started together, root and the user: exactly one gets
 # the drive (and waits at its question); the other ends at once, naming the holder.

@@ -7,6 +7,7 @@ export PATH=/bin
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
+mkdir -p /dev/pts && mount -t devpts devpts /dev/pts
 mkdir -p /tmp && mount -t tmpfs tmp /tmp && chmod 1777 /tmp
 # The per-drive lock files every user shares, as systemd lays them out.
 mkdir -p /run && mount -t tmpfs run /run && mkdir -p /run/lock && chmod 1777 /run/lock

@@ -54,7 +54,7 @@ GROUP
 chown 1000:1000 "$root/home/ofsuser"
 
 sh "$here/make-guest-data.sh" "$mkofs" "$root/ofs"
-g++ -std=c++20 -O2 -static -o "$root/ofs/exclusive-open" "$here/exclusive-open.cpp"
+g++ -std=c++20 -O2 -static -o "$root/ofs/guest-helper" "$here/guest-helper.cpp"
 
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initrd"
 # The disc: a blank data medium is enough for the drive to report one.

@@ -17,6 +17,16 @@ using test::RunResult;
 
 class OfstoolFlash : public test::ToolTest {
  protected:
+  // a.ofs: type 6, for the first demo drive (ORVA KZR-3350P2, hardware ID A1).
+  void BuildImage() {
+    const RunResult built = Run(Tool("mkofs") + " -o " + Path("a.ofs") +
+                                " --banks 2 --atapi-type 6 --template 0x100 --product KZR-3350P2 --revision 1.02" +
+                                " --hwid A1");
+    ASSERT_EQ(built.exitCode, 0) << built.err;
+    // One flasher per user runs at a time: each test is a user of its own.
+    setenv("XDG_RUNTIME_DIR", Path("").c_str(), 1);
+  }
+
   // Runs `argv` on a new pseudo terminal that already holds `typed`; returns its
   // exit code and everything it wrote to the terminal.
   static std::pair<int, std::string> RunOnTerminal(const std::vector<std::string>& argv, const std::string& typed) {
@@ -45,10 +55,8 @@ class OfstoolFlash : public test::ToolTest {
 // One Esc, without Enter, ends the drive's wait; the exit code and the last line say
 // the drive may still be programming.
 TEST_F(OfstoolFlash, EscDuringTheReadyWaitIsSeenAtOnceAndEndsWithItsOwnExitCode) {
-  const RunResult built = Run(Tool("mkofs") + " -o " + Path("a.ofs") +
-                              " --banks 2 --atapi-type 6 --template 0x100 --product KZR-3350P2 --revision 1.02");
-  ASSERT_EQ(built.exitCode, 0) << built.err;
-  std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nnever_ready = yes\n";
+  BuildImage();
+  std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\nnever_ready = yes\n";
   setenv("OFSFLASH_SIMULATE", Path("drive.profile").c_str(), 1);
   const auto [code, screen] = RunOnTerminal({Tool("ofstool"), "flash", "--yes", Path("a.ofs")}, "\x1b");
   unsetenv("OFSFLASH_SIMULATE");
@@ -60,9 +68,7 @@ TEST_F(OfstoolFlash, EscDuringTheReadyWaitIsSeenAtOnceAndEndsWithItsOwnExitCode)
 
 // The exit code alone tells whether the drive was touched.
 TEST_F(OfstoolFlash, TheExitCodeSaysWhetherTheDriveWasTouched) {
-  const RunResult built = Run(Tool("mkofs") + " -o " + Path("a.ofs") +
-                              " --banks 2 --atapi-type 6 --template 0x100 --product KZR-3350P2 --revision 1.02");
-  ASSERT_EQ(built.exitCode, 0) << built.err;
+  BuildImage();
   struct Case {
     const char* drive;
     int exitCode;
@@ -74,12 +80,60 @@ TEST_F(OfstoolFlash, TheExitCodeSaysWhetherTheDriveWasTouched) {
       {"never_finish = yes\n", 3, "drive 0 may hold incomplete firmware"},
   };
   for (const Case& c : cases) {
-    std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\n" << c.drive;
+    std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n" << c.drive;
     const RunResult run = Run("OFSFLASH_SIMULATE=" + Path("drive.profile") + " " + Tool("ofstool") +
                               " flash --yes " + Path("a.ofs") + " </dev/null");
     EXPECT_EQ(run.exitCode, c.exitCode) << c.drive << run.err;
     EXPECT_NE(run.err.find(c.lastWord), std::string::npos) << c.drive << run.err;
   }
+}
+
+// Nothing is written unless someone said yes: on the terminal, or with --yes, and
+// with --force too when the image is for another model.
+TEST_F(OfstoolFlash, WritesOnlyWhenConfirmed) {
+  BuildImage();
+  struct Case {
+    const char* options;
+    int exitCode;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"--drive 0", 2, "no terminal to ask on; add --yes"},
+      {"--drive 1 --yes", 2, "add --force to write it anyway"},
+      {"--drive 1 --yes --force", 0, "WARNING: this image is for ORVA KZR-3350P2 (hardware ID A1), the drive is ORVA "
+                                     "KZW-5520 (hardware ID B2)"},
+      {"--drive 0 --yes", 0, "Image: " },
+      {"--drive 0 --bogus", 2, "unknown option --bogus"},
+      {"--drive x", 2, "not a drive number: x"},
+  };
+  for (const Case& c : cases) {
+    const std::string trace = Path("trace.txt");
+    std::remove(trace.c_str());
+    const RunResult run = Run("OFSFLASH_SIMULATE=fast OFSFLASH_TRACE=" + trace + " " + Tool("ofstool") + " flash " +
+                              c.options + " " + Path("a.ofs") + " </dev/null");
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.options << run.err;
+    EXPECT_NE((run.out + run.err).find(c.said), std::string::npos) << c.options << run.out << run.err;
+    const std::string sent = ReadText(trace);
+    EXPECT_EQ(sent.find("\n0 3b") != std::string::npos || sent.find("\n1 3b") != std::string::npos, c.exitCode == 0)
+        << c.options;
+  }
+  const RunResult help = Run(Tool("ofstool") + " flash --help");
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("Exit codes: 0 done; 1 failed, nothing was written"), std::string::npos) << help.out;
+}
+
+// On a terminal the question is asked, and only yes writes.
+TEST_F(OfstoolFlash, TheTerminalIsAskedOnce) {
+  BuildImage();
+  setenv("OFSFLASH_SIMULATE", "fast", 1);
+  const auto [refused, refusedScreen] = RunOnTerminal({Tool("ofstool"), "flash", "--drive", "0", Path("a.ofs")}, "n\n");
+  const auto [written, writtenScreen] = RunOnTerminal({Tool("ofstool"), "flash", "--drive", "0", Path("a.ofs")}, "y\n");
+  unsetenv("OFSFLASH_SIMULATE");
+  EXPECT_EQ(refused, 2) << refusedScreen;
+  EXPECT_NE(refusedScreen.find("Write this firmware to drive 0? [y/N]"), std::string::npos) << refusedScreen;
+  EXPECT_EQ(refusedScreen.find("Flashing is processing..."), std::string::npos) << refusedScreen;
+  EXPECT_EQ(written, 0) << writtenScreen;
+  EXPECT_NE(writtenScreen.find("All Completed!"), std::string::npos) << writtenScreen;
 }
 
 }  // namespace

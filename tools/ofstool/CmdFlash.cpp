@@ -7,8 +7,10 @@
 
 #include "app/Mainflash.h"
 #include "drive/TransportFactory.h"
+#include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
 #include "ofstool/Commands.h"
+#include "ofstool/FlashConfirmation.h"
 #include "ofstool/ConsoleView.h"
 #include "system/LinuxPlatform.h"
 #include "system/MemorySettingStore.h"
@@ -27,16 +29,49 @@ struct FlashOptions {
   std::optional<int> drive;
   std::optional<bool> verify;
   bool dryRun = false;
+  bool yes = false;  // the write is confirmed, and the update's questions answered OK unless `no`
+  bool no = false;   // the update's questions answered Cancel
+  bool force = false;
   std::string file;
 };
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: ofstool flash [--drive N] [--verify|--no-verify] [--yes|--no] [--reboot] [--dry-run] [FILE]\n"
-               "exit codes: 0 done; 1 failed, nothing was written to the drive; 2 usage; 3 failed after writing\n"
-               "began, the drive may hold incomplete firmware; 4 aborted with Esc while the drive may still be\n"
-               "programming\n");
+constexpr char kUsage[] =
+    "usage: ofstool flash [--drive N] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [FILE]\n"
+    "Writes FILE (or the firmware this program carries) to the drive it fits, as the window's Start does.\n"
+    "Before anything is written it shows the drive, the image and the flash type and asks\n"
+    "'Write this firmware to drive N? [y/N]' on the terminal.\n"
+    "  --drive N        the drive to write (see 'ofstool drives'); default: the first that fits\n"
+    "  --verify, --no-verify  verify the flash afterwards, or not (default: the parameter block's)\n"
+    "  --yes            answer that question, and the update's own questions, with yes\n"
+    "  --force          with --yes: write even an image for another model or with a bad checksum\n"
+    "  --no             answer the update's own questions with Cancel (also with --yes)\n"
+    "  --reboot         answer the closing restart question with OK (default: Cancel)\n"
+    "  --dry-run        go through everything up to the first command that writes, then stop\n"
+    "Exit codes: 0 done; 1 failed, nothing was written to the drive; 2 usage, or not confirmed;\n"
+    "3 failed after writing began, the drive may hold incomplete firmware; 4 aborted with Esc while\n"
+    "the drive may still be programming.\n";
+
+int Usage(const std::string& word) {
+  std::fprintf(stderr, "ofstool flash: %s\n%s", word.c_str(), kUsage);
   return kExitUsage;
+}
+
+// The file (or the image this program carries) with the identity the window shows for it.
+std::string ImageLine(const ofs::TMainForm& form, const ofstool::ConsoleView& view, const std::string& file) {
+  const std::string source = file.empty() ? std::string("embedded image") : file;
+  const std::string hardware =
+      form.philipsImage ? std::string() : "hardware ID " + ofs::GetImageHardwareId(form.imageBuffer.get(), form.imageLength) + ", ";
+  return source + ": " + view.Edit1() + " (" + hardware + "checksum " + view.Edit2() + ")";
+}
+
+std::string FlashKind(const ofs::TMainForm& form) {
+  const uint8_t type = form.imageParameter.AtapiFlashType;
+  if (form.philipsImage) return "Philips image";
+  return "ATAPI flash type " + std::to_string(type) + " " + ofs::AtapiFlashTypeName(type);
+}
+
+std::string FlashLine(const ofs::TMainForm& form) {
+  return FlashKind(form) + ", verification " + (form.verify ? "on" : "off");
 }
 
 // The last word after a failed update: was the drive touched, and what next.
@@ -62,48 +97,60 @@ std::optional<int> ParseDriveIndex(const char* text) {
   return static_cast<int>(value);
 }
 
-// Returns false on a word it does not know.
-bool ParseOptions(int argc, char** argv, FlashOptions& options) {
+// The word it could not take, or nothing.
+std::optional<std::string> ParseOptions(int argc, char** argv, FlashOptions& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--drive" && i + 1 < argc) {
+    if (arg == "--drive") {
+      if (i + 1 == argc) return "--drive needs a drive number";
       options.drive = ParseDriveIndex(argv[++i]);
-      if (!options.drive) return false;
+      if (!options.drive) return "not a drive number: " + std::string(argv[i]);
+    } else if (arg == "--force") {
+      options.force = true;
     } else if (arg == "--verify" || arg == "--no-verify") {
       options.verify = arg == "--verify";
     } else if (arg == "--yes") {
-      options.console.answers = ofstool::AnswerPolicy::Yes;
+      options.yes = true;
     } else if (arg == "--no") {
-      options.console.answers = ofstool::AnswerPolicy::No;
+      options.no = true;
     } else if (arg == "--reboot") {
       options.console.reboot = true;
     } else if (arg == "--dry-run") {
       options.dryRun = true;
     } else if (!arg.empty() && arg[0] != '-' && options.file.empty()) {
       options.file = arg;
+    } else if (!arg.empty() && arg[0] != '-') {
+      return "one firmware file only: " + arg;
     } else {
-      return false;
+      return "unknown option " + arg;
     }
   }
-  return true;
+  if (options.no) {
+    options.console.answers = ofstool::AnswerPolicy::No;
+  } else if (options.yes) {
+    options.console.answers = ofstool::AnswerPolicy::Yes;
+  }
+  return std::nullopt;
 }
 
 void ReportDryRun(const ofs::TMainForm& form, const ofstool::ConsoleView& view, const std::string& driveLine,
                   int drive) {
-  const uint8_t type = form.imageParameter.AtapiFlashType;
-  const std::string kind = form.philipsImage ? std::string("Philips image")
-                                             : "ATAPI flash type " + std::to_string(type) + " " +
-                                                   ofs::AtapiFlashTypeName(type);
   std::printf("Dry run: would flash %s (checksum %s, %s) to drive %d: %s\n", view.Edit1().c_str(),
-              view.Edit2().c_str(), kind.c_str(), drive, driveLine.c_str());
+              view.Edit2().c_str(), FlashKind(form).c_str(), drive, driveLine.c_str());
   std::printf("Dry run: verification %s; nothing was written to the drive.\n", form.verify ? "on" : "off");
 }
 
 }  // namespace
 
 int ofstool::RunFlash(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return kExitDone;
+    }
+  }
   FlashOptions options;
-  if (!ParseOptions(argc, argv, options)) return Usage();
+  if (const auto wrong = ParseOptions(argc, argv, options)) return Usage(*wrong);
 
   ofs::LinuxPlatform platform;
   // Taken here to say why nothing happens; start-up asks again and keeps it.
@@ -142,6 +189,16 @@ int ofstool::RunFlash(int argc, char** argv) {
     return kExitUntouched;
   }
   if (options.verify) form.check_verifyClick(*options.verify);
+  if (!options.dryRun) {
+    const WritePlan plan{drive,
+                         transport.atapi->drives[drive].devicePath,
+                         view.DriveText(item),
+                         ImageLine(form, view, options.file),
+                         FlashLine(form),
+                         form.WriteWarnings(static_cast<ofs::EDriveIndex>(drive))};
+    const ConfirmOptions confirm{options.yes, options.force};
+    if (const int refused = ConfirmWrite(plan, confirm, stdin, stdout, stderr); refused != 0) return refused;
+  }
 
   // An exception in the sequence must not leave the tray locked.
   form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });

@@ -1,0 +1,56 @@
+// What a person should know before the working image goes to a drive, whatever
+// the acceptance tests in force let through.
+#include <cstdio>
+
+#include "app/Mainflash.h"
+#include "firmware/Firmware.h"
+
+namespace ofs {
+namespace {
+
+constexpr std::size_t kVendorWidth = 8;
+
+std::string Trimmed(const std::string& text) {
+  const std::size_t end = text.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
+// "ORVA KZR-3350P2" from the 24-character vendor and product field.
+std::string ModelText(const std::string& model) {
+  if (model.size() <= kVendorWidth) return Trimmed(model);
+  return Trimmed(Trimmed(model.substr(0, kVendorWidth)) + " " + model.substr(kVendorWidth));
+}
+
+std::string WithHardwareId(const std::string& model, const std::string& hardwareId, bool show) {
+  return ModelText(model) + (show ? " (hardware ID " + hardwareId + ")" : "");
+}
+
+}  // namespace
+
+std::vector<std::string> TMainForm::WriteWarnings(EDriveIndex d) {
+  std::vector<std::string> warnings;
+  if (!imageBuffer || philipsImage) return warnings;
+  const std::string imageModel = GetImageModelName(imageBuffer.get(), imageLength);
+  const std::string driveModel = ReadModelName(s_.atapi, d);
+  // A blank hardware ID and none at all are the same.
+  const std::string imageHardware = Trimmed(GetImageHardwareId(imageBuffer.get(), imageLength));
+  const std::string driveHardware = Trimmed(ReadHardwareId(s_.atapi, d));
+  const bool otherHardware = imageHardware != driveHardware;
+  if (imageModel != driveModel || otherHardware) {
+    warnings.push_back("WARNING: this image is for " + WithHardwareId(imageModel, imageHardware, otherHardware) +
+                       ", the drive is " + WithHardwareId(driveModel, driveHardware, otherHardware));
+  }
+  const auto computed =
+      static_cast<uint16_t>(ComputeImageCheckSum(imageBuffer.get(), imageLength, imageParameter));
+  if (computed != imageParameter.HeaderCheckSum) {
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "WARNING: the image's checksum %04X disagrees with the %04X its header gives: the file may be "
+                  "damaged",
+                  computed, imageParameter.HeaderCheckSum);
+    warnings.emplace_back(text);
+  }
+  return warnings;
+}
+
+}  // namespace ofs
