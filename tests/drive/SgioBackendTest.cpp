@@ -333,17 +333,18 @@ TEST_F(Sgio, AnInterruptedWaitSendsTheCommandOnce) {
 // things: the node is closed, and the drive is gone for this run.
 TEST_F(Sgio, AReplyThatCannotBeCollectedClosesTheNode) {
   OneDrive();
+  const auto closed = system->closed;
   system->readError = ENODEV;
   const uint8_t cdb[12] = {};
   SenseData sense{};
   EXPECT_EQ(backend->Execute(cdb, nullptr, 0, kDirNone, sense), kStatusTransportError);
   EXPECT_EQ(backend->LastSystemError(), ENODEV);
-  EXPECT_EQ(*system->closed, std::vector<int>{7});
+  EXPECT_EQ(*closed, std::vector<int>{7});
   system->readError = 0;
   EXPECT_EQ(backend->Execute(cdb, nullptr, 0, kDirNone, sense), kStatusTransportError);
   EXPECT_EQ(system->calls.size(), 1u);
   backend.reset();
-  EXPECT_EQ(*system->closed, std::vector<int>{7});  // not closed twice
+  EXPECT_EQ(*closed, std::vector<int>{7});  // not closed twice
 }
 
 // Block nodes keep SG_IO, once per command: a refusal is not retried and says why.
