@@ -14,6 +14,7 @@
 
 #include "drive/sgio/SgSystem.h"
 #include "drive/sgio/SgioBackend.h"
+#include "drive/sgio/SgioFactory.h"
 #include "drive/sgio/SysfsScan.h"
 #include "support/RecordingBackend.h"
 
@@ -156,6 +157,19 @@ class Sgio : public ::testing::Test {
   FakeSgSystem* system = nullptr;
   std::unique_ptr<SgioBackend> backend;
 };
+
+TEST_F(Sgio, SaysWhyNoDriveCouldBeOpened) {
+  EXPECT_EQ(ExplainNoSgioDrive(sysfs.root()), "This machine has no CD/DVD drive that the kernel knows of.");
+  sysfs.Add("0:0:0:0", 5, "sg1", "sr0");
+  sysfs.Add("0:0:1:0", 5, "", "sr1");
+  const std::string why = ExplainNoSgioDrive(sysfs.root());
+  EXPECT_EQ(why.rfind("2 CD/DVD drive(s) found (/dev/sg1, /dev/sr0, /dev/sr1), but this user may not open them.", 0),
+            0u)
+      << why;
+  for (const char* step : {"seat access", "usermod -aG cdrom", "modprobe sg"}) {
+    EXPECT_NE(why.find(step), std::string::npos) << step;
+  }
+}
 
 TEST_F(Sgio, EnumeratesOpenableDrivesPreferringTheSgNode) {
   sysfs.Add("0:0:0:0", 5, "sg0", "sr0");  // sg usable

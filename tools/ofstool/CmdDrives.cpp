@@ -14,10 +14,16 @@ int ofstool::RunDrives(int, char**) {
     return 1;
   }
   ofs::TAtapiImp& atapi = *transport.atapi;
+  if (atapi.driveCount == 0) {
+    std::fprintf(stderr, "ofstool drives: no drive to list. %s\n", ofs::ExplainNoDrive().c_str());
+    return 1;
+  }
   for (int i = 0; i < atapi.driveCount; ++i) {
     const auto index = static_cast<ofs::DriveIndex>(i);
     std::printf("%d\t%s\t%s", i, atapi.drives[i].devicePath.c_str(), ofs::BuildDriveLine(atapi, index, true).c_str());
-    if (atapi.drives[i].filter != ofs::CommandFilter::None) std::printf("\t(not flashable: no access to a /dev/sg node; see README)");
+    if (atapi.drives[i].filter != ofs::CommandFilter::None) {
+      std::printf("\t(not flashable: no access to a /dev/sg node; see README)");
+    }
     std::printf("\n");
   }
   return 0;

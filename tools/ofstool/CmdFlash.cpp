@@ -185,7 +185,14 @@ int ofstool::RunFlash(int argc, char** argv) {
   if (item < 0 || item >= static_cast<int>(form.driveList.size())) return kExitUntouched;
   const int drive = form.driveList[static_cast<std::size_t>(item)];
   if (options.drive && *options.drive != drive) {
-    std::fprintf(stderr, "Drive %d does not fit this firmware.\n", *options.drive);
+    if (*options.drive < transport.atapi->driveCount) {
+      std::fprintf(stderr, "Drive %d does not fit this firmware.\n", *options.drive);
+    } else {
+      std::fprintf(stderr, "There is no drive %d. The drives are:\n", *options.drive);
+      for (int i = 0; i < transport.atapi->driveCount; ++i) {
+        std::fprintf(stderr, "  %d  %s\n", i, transport.atapi->drives[i].devicePath.c_str());
+      }
+    }
     return kExitUntouched;
   }
   if (options.verify) form.check_verifyClick(*options.verify);

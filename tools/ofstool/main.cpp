@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include "ofstool/Commands.h"
 
@@ -19,21 +20,49 @@ constexpr Command kCommands[] = {
     {"embedded", ofstool::RunEmbedded, "embedded [--json]         what this executable carries"},
     {"drives", ofstool::RunDrives, "drives                    list the drives"},
     {"flash", ofstool::RunFlash,
-     "flash [--drive N] [--verify|--no-verify] [--yes|--no] [--reboot] [--dry-run] [FILE]"},
+     "flash [--drive N] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [FILE]"},
 };
 
-int Usage() {
-  std::fprintf(stderr, "usage: ofstool COMMAND [ARGS]\n");
-  for (const Command& c : kCommands) std::fprintf(stderr, "  ofstool %s\n", c.usage);
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to, "usage: ofstool COMMAND [ARGS]   (ofstool COMMAND --help for one command)\n");
+  for (const Command& c : kCommands) std::fprintf(to, "  ofstool %s\n", c.usage);
+  std::fprintf(to, "  ofstool --version\n");
+}
+
+int Usage(const char* problem) {
+  std::fprintf(stderr, "ofstool: %s\n", problem);
+  PrintUsage(stderr);
   return 2;
+}
+
+bool IsHelp(const char* word) { return std::strcmp(word, "-h") == 0 || std::strcmp(word, "--help") == 0; }
+
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 2; i < argc; ++i) {
+    if (IsHelp(argv[i])) return true;
+  }
+  return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
+  if (argc < 2) return Usage("a command is needed");
+  if (IsHelp(argv[1])) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("ofstool %s\n", OFS_VERSION);
+    return 0;
+  }
   for (const Command& c : kCommands) {
     if (std::strcmp(argv[1], c.name) != 0) continue;
+    // flash explains itself at length; the others in their usage line.
+    if (std::strcmp(c.name, "flash") != 0 && AsksForHelp(argc, argv)) {
+      std::printf("usage: ofstool %s\n", c.usage);
+      return 0;
+    }
     try {
       return c.run(argc - 1, argv + 1);
     } catch (const std::exception& e) {
@@ -43,5 +72,6 @@ int main(int argc, char** argv) {
     }
     return 1;
   }
-  return Usage();
+  const std::string problem = "unknown command '" + std::string(argv[1]) + "'";
+  return Usage(problem.c_str());
 }

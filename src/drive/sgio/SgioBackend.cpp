@@ -165,6 +165,21 @@ TransportStatus SgioBackend::ExecuteOn(OpenNode& node, const uint8_t* cdb, uint8
   return status;
 }
 
+std::string ExplainNoSgioDrive(const std::string& sysfsRoot) {
+  const std::vector<ScsiCdDevice> devices = FindScsiCdDevices(sysfsRoot);
+  if (devices.empty()) return "This machine has no CD/DVD drive that the kernel knows of.";
+  std::string nodes;
+  for (const ScsiCdDevice& device : devices) {
+    for (const std::string& name : {device.sgName, device.srName}) {
+      if (!name.empty()) nodes += (nodes.empty() ? "/dev/" : ", /dev/") + name;
+    }
+  }
+  return std::to_string(devices.size()) + " CD/DVD drive(s) found (" + nodes +
+         "), but this user may not open them. Flashing needs the drive's /dev/sg* node: seat access (the "
+         "drives of your desktop session's seat), group cdrom (sudo usermod -aG cdrom $USER, then log in "
+         "again), or, without any /dev/sg* node, sudo modprobe sg. See \"Running without root\" in the README.";
+}
+
 std::unique_ptr<TransportBackend> MakeSgioBackend() {
   return std::make_unique<SgioBackend>(MakeLinuxSgSystem(), SgioPaths{});
 }

@@ -1,0 +1,64 @@
+// ofstool's conventions: help on stdout with exit 0, a version, usage errors that
+// name what was wrong, and texts that say why nothing is listed or chosen.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <string>
+
+#include "tools/ToolRunner.h"
+
+namespace ofs {
+namespace {
+
+using test::RunResult;
+
+class OfstoolCommandLine : public test::ToolTest {};
+
+TEST_F(OfstoolCommandLine, HelpVersionAndUsageErrors) {
+  struct Case {
+    const char* arguments;
+    int exitCode;
+    const char* out;  // expected in stdout
+    const char* err;  // expected in stderr
+  };
+  const Case cases[] = {
+      {"--help", 0, "usage: ofstool COMMAND", ""},
+      {"-h", 0, "ofstool flash [--drive N]", ""},
+      {"params -h", 0, "usage: ofstool params", ""},
+      {"drives --help", 0, "usage: ofstool drives", ""},
+      {"info --help", 0, "usage: ofstool info", ""},
+      {"flash --help", 0, "Exit codes:", ""},
+      {"", 2, "", "ofstool: a command is needed"},
+      {"bogus", 2, "", "ofstool: unknown command 'bogus'"},
+      {"flash --bogus", 2, "", "unknown option --bogus"},
+  };
+  for (const Case& c : cases) {
+    const RunResult run = Run(Tool("ofstool") + " " + c.arguments);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments;
+    EXPECT_NE(run.out.find(c.out), std::string::npos) << c.arguments << ": " << run.out;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << c.arguments << ": " << run.err;
+  }
+  const RunResult version = Run(Tool("ofstool") + " --version");
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("ofstool [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
+}
+
+TEST_F(OfstoolCommandLine, SaysWhyNothingIsListedOrChosen) {
+  std::ofstream(Path("none.profile")) << "clock = virtual\n";
+  const RunResult none = Run("OFSFLASH_SIMULATE=" + Path("none.profile") + " " + Tool("ofstool") + " drives");
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_NE(none.err.find("no drive"), std::string::npos) << none.err;
+
+  const RunResult built = Run(Tool("mkofs") + " -o " + Path("a.ofs") +
+                              " --banks 2 --atapi-type 6 --template 0x100 --product KZR-3350P2 --hwid A1");
+  ASSERT_EQ(built.exitCode, 0) << built.err;
+  const RunResult missing = Run("XDG_RUNTIME_DIR=" + Path("") + " OFSFLASH_SIMULATE=fast " + Tool("ofstool") +
+                                " flash --yes --drive 5 " + Path("a.ofs"));
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("There is no drive 5. The drives are:\n  0  sim:0\n  1  sim:1\n"), std::string::npos)
+      << missing.err;
+}
+
+}  // namespace
+}  // namespace ofs
