@@ -2,6 +2,7 @@
 // name what was wrong, and texts that say why nothing is listed or chosen.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -58,6 +59,32 @@ TEST_F(OfstoolCommandLine, SaysWhyNothingIsListedOrChosen) {
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("There is no drive 5. The drives are:\n  0  sim:0\n  1  sim:1\n"), std::string::npos)
       << missing.err;
+}
+
+// A file that cannot be firmware is named with the reason a person can act on.
+TEST_F(OfstoolCommandLine, SaysWhatIsWrongWithAFile) {
+  std::filesystem::create_directory(Path("folder"));
+  std::ofstream(Path("empty"));
+  std::ofstream(Path("huge"));
+  std::filesystem::resize_file(Path("huge"), 70u << 20);  // sparse: nothing is written
+  std::ofstream(Path("nothing.zip"), std::ios::binary) << std::string("PK\x05\x06", 4) << std::string(18, '\0');
+  const RunResult built = Run(Tool("mkofs") + " -o " + Path("a.ofs") + " --banks 1");
+  ASSERT_EQ(built.exitCode, 0) << built.err;
+  const RunResult zipped = Run(Tool("samples/mkzip") + " " + Path("two.zip") + " " + Path("a.ofs") + " " + Path("a.ofs"));
+  ASSERT_EQ(zipped.exitCode, 0) << zipped.err;
+  const std::pair<const char*, const char*> cases[] = {
+      {"absent", "absent: no such file\n"},
+      {"folder", "folder: is a directory\n"},
+      {"empty", "empty: is empty\n"},
+      {"huge", "huge: larger than any firmware container (73400320 bytes)\n"},
+      {"nothing.zip", "nothing.zip: zip archive holds no member\n"},
+      {"two.zip", "two.zip: zip archive holds 2 members; the last one is used\n"},
+  };
+  for (const auto& [file, said] : cases) {
+    const RunResult info = Run(Tool("ofstool") + " info " + Path(file));
+    EXPECT_EQ(info.exitCode, std::string(file) == "two.zip" ? 0 : 1) << file;
+    EXPECT_NE(info.err.find(said), std::string::npos) << info.err;
+  }
 }
 
 }  // namespace

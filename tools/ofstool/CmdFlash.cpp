@@ -10,6 +10,7 @@
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
 #include "ofstool/Commands.h"
+#include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashConfirmation.h"
 #include "ofstool/ConsoleView.h"
 #include "system/LinuxPlatform.h"
@@ -176,7 +177,10 @@ int ofstool::RunFlash(int argc, char** argv) {
 
   form.FormCreate();
   if (form.startupFailed) return kExitUntouched;
-  if (!options.file.empty()) form.LoadFirmwareFile(options.file);
+  if (!options.file.empty()) {
+    if (!FirmwareFileUsable(options.file)) return kExitUntouched;
+    form.LoadFirmwareFile(options.file);
+  }
   if (!view.IsEnabled(ofs::Control::BitBtn2)) {
     if (options.file.empty() && !form.updaterMode) std::fprintf(stderr, "No firmware file given.\n");
     return kExitUntouched;

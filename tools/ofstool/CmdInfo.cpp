@@ -10,6 +10,7 @@
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
 #include "ofstool/Commands.h"
+#include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlatImage.h"
 #include "ofstool/JsonWriter.h"
 #include "params/Tool.h"
@@ -180,6 +181,7 @@ int RunInfo(int argc, char** argv) {
     std::fprintf(stderr, "usage: ofstool info [--json] FILE\n");
     return 2;
   }
+  if (!FirmwareFileUsable(path)) return 1;
   const std::optional<std::vector<uint8_t>> bytes = ReadContainer(path);
   if (!bytes) {
     std::fprintf(stderr, "ofstool: %s: cannot read the file or it is empty\n", path);
