@@ -32,9 +32,4 @@ Transport CreateTransportFromEnvironment(Platform& platform) {
   return transport;
 }
 
-std::string ExplainNoDrive() {
-  if (std::getenv("OFSFLASH_SIMULATE") != nullptr) return "The simulation profile lists no drive.";
-  return ExplainNoSgioDrive();
-}
-
 }  // namespace ofs

@@ -17,7 +17,4 @@ struct Transport {
 
 Transport CreateTransportFromEnvironment(Platform& platform);
 
-// Why a transport built from the environment has no drive.
-std::string ExplainNoDrive();
-
 }  // namespace ofs

@@ -45,12 +45,7 @@ TEST_F(OfstoolCommandLine, HelpVersionAndUsageErrors) {
   EXPECT_TRUE(std::regex_match(version.out, std::regex("ofstool [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
 }
 
-TEST_F(OfstoolCommandLine, SaysWhyNothingIsListedOrChosen) {
-  std::ofstream(Path("none.profile")) << "clock = virtual\n";
-  const RunResult none = Run("OFSFLASH_SIMULATE=" + Path("none.profile") + " " + Tool("ofstool") + " drives");
-  EXPECT_EQ(none.exitCode, 1);
-  EXPECT_NE(none.err.find("no drive"), std::string::npos) << none.err;
-
+TEST_F(OfstoolCommandLine, AMissingDriveListsTheDrivesThatExist) {
   const RunResult built = Run(Tool("mkofs") + " -o " + Path("a.ofs") +
                               " --banks 2 --atapi-type 6 --template 0x100 --product KZR-3350P2 --hwid A1");
   ASSERT_EQ(built.exitCode, 0) << built.err;
@@ -59,6 +54,20 @@ TEST_F(OfstoolCommandLine, SaysWhyNothingIsListedOrChosen) {
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("There is no drive 5. The drives are:\n  0  sim:0\n  1  sim:1\n"), std::string::npos)
       << missing.err;
+}
+
+TEST_F(OfstoolCommandLine, DrivesAsJson) {
+  const RunResult run = Run("OFSFLASH_SIMULATE=fast " + Tool("ofstool") + " drives --json");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "[{\"index\":0,\"node\":\"sim:0\",\"vendor\":\"ORVA\",\"product\":\"KZR-3350P2\",\"revision\":\"1.00\","
+            "\"identity\":\"ORVA    KZR-3350P2       1.00 061201\",\"flashable\":true},"
+            "{\"index\":1,\"node\":\"sim:1\",\"vendor\":\"ORVA\",\"product\":\"KZW-5520\",\"revision\":\"2.10\","
+            "\"identity\":\"ORVA    KZW-5520         2.10 050930\",\"flashable\":true}]\n");
+  std::ofstream(Path("none.profile")) << "clock = virtual\n";
+  const RunResult none = Run("OFSFLASH_SIMULATE=" + Path("none.profile") + " " + Tool("ofstool") + " drives --json");
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_EQ(none.out, "[]\n");
 }
 
 // A file that cannot be firmware is named with the reason a person can act on.

@@ -1,30 +1,65 @@
-// ofstool drives: the transport's drives, one line each, as the drive list shows them.
+// ofstool drives [--json]: the transport's drives, one line each, as the drive list shows them.
 #include <cstdio>
+#include <cstring>
 
 #include "drive/TransportFactory.h"
 #include "drive/Winfunc.h"
+#include "drive/sgio/SgioFactory.h"
 #include "ofstool/Commands.h"
+#include "ofstool/JsonWriter.h"
 #include "system/LinuxPlatform.h"
 
-int ofstool::RunDrives(int, char**) {
+namespace {
+
+constexpr char kNotFlashable[] = "no access to a /dev/sg node; see README";
+
+std::string Trimmed(const std::string& text) {
+  const std::size_t end = text.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
+// Why there is nothing to list; a JSON reader still gets its (empty) array.
+int NothingToList(bool json, const std::string& why) {
+  std::fprintf(stderr, "%s\n", why.c_str());
+  if (json) std::puts("[]");
+  return 1;
+}
+
+}  // namespace
+
+int ofstool::RunDrives(int argc, char** argv) {
+  const bool json = argc == 2 && std::strcmp(argv[1], "--json") == 0;
+  if (argc > 1 && !json) {
+    std::fprintf(stderr, "ofstool drives: unknown option %s\nusage: ofstool drives [--json]\n", argv[1]);
+    return 2;
+  }
   ofs::LinuxPlatform platform;
   ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
-  if (!transport.error.empty() || !transport.atapi) {
-    std::fprintf(stderr, "%s\n", transport.error.c_str());
-    return 1;
-  }
+  if (!transport.error.empty() || !transport.atapi) return NothingToList(json, transport.error);
   ofs::TAtapiImp& atapi = *transport.atapi;
-  if (atapi.driveCount == 0) {
-    std::fprintf(stderr, "ofstool drives: no drive to list. %s\n", ofs::ExplainNoDrive().c_str());
-    return 1;
-  }
+  // A simulation profile always has a drive: an empty table means the machine's drives.
+  if (atapi.driveCount == 0) return NothingToList(json, "ofstool drives: no drive to list. " + ofs::ExplainNoSgioDrive());
+  JsonWriter out;
+  out.BeginArray();
   for (int i = 0; i < atapi.driveCount; ++i) {
-    const auto index = static_cast<ofs::DriveIndex>(i);
-    std::printf("%d\t%s\t%s", i, atapi.drives[i].devicePath.c_str(), ofs::BuildDriveLine(atapi, index, true).c_str());
-    if (atapi.drives[i].filter != ofs::CommandFilter::None) {
-      std::printf("\t(not flashable: no access to a /dev/sg node; see README)");
+    const ofs::AtapiDriveEntry& entry = atapi.drives[i];
+    const std::string line = ofs::BuildDriveLine(atapi, static_cast<ofs::DriveIndex>(i), true);
+    const bool flashable = entry.filter == ofs::CommandFilter::None;
+    if (json) {
+      out.BeginObject().Key("index").Number(i).Key("node").String(entry.devicePath);
+      out.Key("vendor").String(Trimmed(entry.identification.substr(0, 8)));
+      out.Key("product").String(Trimmed(entry.identification.substr(std::min<std::size_t>(8, entry.identification.size()))));
+      out.Key("revision").String(Trimmed(entry.revision)).Key("identity").String(line);
+      out.Key("flashable").Bool(flashable);
+      if (!flashable) out.Key("reason").String(kNotFlashable);
+      out.EndObject();
+      continue;
     }
+    std::printf("%d\t%s\t%s", i, entry.devicePath.c_str(), line.c_str());
+    if (!flashable) std::printf("\t(not flashable: %s)", kNotFlashable);
     std::printf("\n");
   }
+  out.EndArray();
+  if (json) std::fputs(out.Text().c_str(), stdout);
   return 0;
 }

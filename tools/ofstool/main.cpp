@@ -18,7 +18,7 @@ constexpr Command kCommands[] = {
     {"info", ofstool::RunInfo, "info [--json] FILE        describe a firmware container"},
     {"params", ofstool::RunParams, "params [--json] [FILE] | params --write-default PATH"},
     {"embedded", ofstool::RunEmbedded, "embedded [--json]         what this executable carries"},
-    {"drives", ofstool::RunDrives, "drives                    list the drives"},
+    {"drives", ofstool::RunDrives, "drives [--json]           list the drives"},
     {"flash", ofstool::RunFlash,
      "flash [--drive N] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [FILE]"},
 };
