@@ -112,6 +112,7 @@ TEST_F(OfstoolFlash, WritesOnlyWhenConfirmed) {
     const RunResult run = Run("OFSFLASH_SIMULATE=fast OFSFLASH_TRACE=" + trace + " " + Tool("ofstool") + " flash " +
                               c.options + " " + Path("a.ofs") + " </dev/null");
     EXPECT_EQ(run.exitCode, c.exitCode) << c.options << run.err;
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << "no terminal, no control characters";
     EXPECT_NE((run.out + run.err).find(c.said), std::string::npos) << c.options << run.out << run.err;
     const std::string sent = ReadText(trace);
     EXPECT_EQ(sent.find("\n0 3b") != std::string::npos || sent.find("\n1 3b") != std::string::npos, c.exitCode == 0)
@@ -122,7 +123,7 @@ TEST_F(OfstoolFlash, WritesOnlyWhenConfirmed) {
   EXPECT_NE(help.out.find("Exit codes: 0 done; 1 failed, nothing was written"), std::string::npos) << help.out;
 }
 
-// On a terminal the question is asked, and only yes writes.
+// On a terminal the question is asked, only yes writes, and the progress bar is drawn.
 TEST_F(OfstoolFlash, TheTerminalIsAskedOnce) {
   BuildImage();
   setenv("OFSFLASH_SIMULATE", "fast", 1);
@@ -134,6 +135,8 @@ TEST_F(OfstoolFlash, TheTerminalIsAskedOnce) {
   EXPECT_EQ(refusedScreen.find("Flashing is processing..."), std::string::npos) << refusedScreen;
   EXPECT_EQ(written, 0) << writtenScreen;
   EXPECT_NE(writtenScreen.find("All Completed!"), std::string::npos) << writtenScreen;
+  // The progress bar is one line redrawn in place under the status lines.
+  EXPECT_NE(writtenScreen.find("\r\x1b[K[########################] 100%"), std::string::npos) << writtenScreen;
 }
 
 }  // namespace

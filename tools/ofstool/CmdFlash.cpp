@@ -1,4 +1,6 @@
 // ofstool flash: the update sequence of the window, driven from a terminal.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -170,6 +172,7 @@ int ofstool::RunFlash(int argc, char** argv) {
       "ofstool: aborted by the user (Esc) while waiting for the drive; the drive may still be programming. "
       "Do not power it off: give it a few minutes, then look at it with 'ofstool drives'.";
   ofs::MemorySettingStore settings;
+  options.console.progressLine = isatty(STDOUT_FILENO) != 0;
   ConsoleView view(options.console, stdout, stderr, stdin);
   ofs::TMainForm form({view, *transport.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
   if (options.drive) form.preferredDrive = static_cast<ofs::EDriveIndex>(*options.drive);

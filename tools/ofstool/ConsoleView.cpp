@@ -22,7 +22,22 @@ bool IsTrayPrompt(const std::string& text) {
 }  // namespace
 
 ConsoleView::ConsoleView(ConsoleOptions options, std::FILE* out, std::FILE* err, std::FILE* in)
-    : options_(options), out_(out), err_(err), in_(in) {}
+    : options_(options), out_(out), err_(err), in_(in) {
+  if (options_.progressLine) progressLine_ = std::make_unique<ProgressLine>(out_, ofs::kProgressMax);
+}
+
+void ConsoleView::SetProgress(int position) {
+  progress_ = position;
+  if (progressLine_) progressLine_->Set(position);
+}
+
+void ConsoleView::HideProgress() {
+  if (progressLine_) progressLine_->Hide();
+}
+
+void ConsoleView::ShowProgress() {
+  if (progressLine_) progressLine_->Show();
+}
 
 bool ConsoleView::IsEnabled(ofs::Control control) const {
   auto it = enabled_.find(control);
@@ -43,16 +58,22 @@ std::string ConsoleView::DriveText(int item) {
   return drives_[item];
 }
 
+// Lines go above the progress line, which then shows the latest of them.
 void ConsoleView::AddLine(const std::string& line) {
   trayPromptsInWait_ = 0;
+  HideProgress();
   std::fprintf(out_, "%s\n", line.c_str());
   std::fflush(out_);
+  if (progressLine_) progressLine_->SetText(line);
+  ShowProgress();
 }
 
 void ConsoleView::PrintBox(const std::string& caption, const std::string& text) {
   const bool endsWithNewline = !text.empty() && text.back() == '\n';
+  HideProgress();
   std::fprintf(err_, "%s: %s%s", caption.c_str(), text.c_str(), endsWithNewline ? "" : "\n");
   std::fflush(err_);
+  ShowProgress();
 }
 
 void ConsoleView::ShowMessage(const std::string& text, const std::string& caption) { PrintBox(caption, text); }
@@ -61,6 +82,8 @@ void ConsoleView::ShowPlainMessage(const std::string& text) { PrintBox(ofs::kApp
 
 bool ConsoleView::AskOkCancel(const std::string& text, const std::string& caption) {
   PrintBox(caption, text);
+  // The ticker must not draw over the question and its answer.
+  HideProgress();
   bool answer = false;
   if (IsRestartQuestion(text)) {
     answer = options_.reboot;
@@ -71,6 +94,7 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
   }
   std::fprintf(err_, "-> %s\n", answer ? "OK" : "Cancel");
   std::fflush(err_);
+  ShowProgress();
   return answer;
 }
 

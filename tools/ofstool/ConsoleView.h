@@ -3,10 +3,12 @@
 // to stderr as "<caption>: <text>", questions are answered by policy or asked.
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "flash/MainView.h"
+#include "ofstool/ProgressLine.h"
 
 namespace ofstool {
 
@@ -14,7 +16,8 @@ enum class AnswerPolicy { Ask, Yes, No };
 
 struct ConsoleOptions {
   AnswerPolicy answers = AnswerPolicy::Ask;
-  bool reboot = false;  // the restart question is answered OK only then
+  bool reboot = false;        // the restart question is answered OK only then
+  bool progressLine = false;  // out is a terminal: draw the progress bar as a line in place
 };
 
 class ConsoleView : public ofs::MainView {
@@ -40,7 +43,7 @@ class ConsoleView : public ofs::MainView {
   void ClearLines() override {}
   void DeleteFirstLine() override {}
   void ClearLineSelection() override {}
-  void SetProgress(int position) override { progress_ = position; }
+  void SetProgress(int position) override;
   int Progress() override { return progress_; }
   void SetEnabled(ofs::Control control, bool enabled) override { enabled_[control] = enabled; }
   void SetVisible(ofs::Control, bool) override {}
@@ -60,6 +63,8 @@ class ConsoleView : public ofs::MainView {
  private:
   bool AskTerminal();
   void PrintBox(const std::string& caption, const std::string& text);
+  void HideProgress();
+  void ShowProgress();
 
   ConsoleOptions options_;
   std::FILE* out_;
@@ -71,6 +76,7 @@ class ConsoleView : public ofs::MainView {
   int progress_ = 0;
   std::map<ofs::Control, bool> enabled_;
   int trayPromptsInWait_ = 0;  // a message-list line starts a new wait
+  std::unique_ptr<ProgressLine> progressLine_;
 };
 
 }  // namespace ofstool
