@@ -139,5 +139,24 @@ TEST_F(OfstoolFlash, TheTerminalIsAskedOnce) {
   EXPECT_NE(writtenScreen.find("\r\x1b[K[########################] 100%"), std::string::npos) << writtenScreen;
 }
 
+// For other front ends: every stdout line of --json is one JSON event, the last
+// one the result (read here by Python's own JSON parser).
+TEST_F(OfstoolFlash, JsonLinesEndWithTheResult) {
+  BuildImage();
+  const std::string check =
+      "python3 -c 'import json, sys\n"
+      "events = [json.loads(line) for line in sys.stdin]\n"
+      "kinds = {e[\"event\"] for e in events}\n"
+      "assert kinds <= {\"line\", \"progress\", \"question\", \"box\", \"result\"}, kinds\n"
+      "assert all(e[\"max\"] == 65536 for e in events if e[\"event\"] == \"progress\")\n"
+      "r = events[-1]\n"
+      "print(r[\"event\"], r[\"exit\"], r[\"drive_touched\"], r[\"text\"], \"progress\" in kinds, sep=\"|\")'";
+  const std::string flash = "OFSFLASH_SIMULATE=fast " + Tool("ofstool") + " flash --json --yes ";
+  const RunResult done = Run(flash + "--drive 0 " + Path("a.ofs") + " </dev/null | " + check);
+  EXPECT_EQ(done.out, "result|0|True|done|True\n") << done.err;
+  const RunResult refused = Run(flash + "--drive 1 " + Path("a.ofs") + " </dev/null | " + check);
+  EXPECT_EQ(refused.out, "result|2|False|not confirmed; nothing was written|False\n") << refused.err;
+}
+
 }  // namespace
 }  // namespace ofs

@@ -14,6 +14,7 @@
 #include "ofstool/Commands.h"
 #include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashConfirmation.h"
+#include "ofstool/JsonWriter.h"
 #include "ofstool/ConsoleView.h"
 #include "system/LinuxPlatform.h"
 #include "system/MemorySettingStore.h"
@@ -35,11 +36,26 @@ struct FlashOptions {
   bool yes = false;  // the write is confirmed, and the update's questions answered OK unless `no`
   bool no = false;   // the update's questions answered Cancel
   bool force = false;
+  bool json = false;  // JSON lines on stdout, the human texts on stderr
   std::string file;
 };
 
+// What the JSON result says besides the exit code.
+struct RunReport {
+  bool driveTouched = false;
+  std::string text;
+};
+
+// Says why the run ends here and keeps it for the result.
+int End(RunReport& report, int code, const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  report.text = text;
+  return code;
+}
+
 constexpr char kUsage[] =
-    "usage: ofstool flash [--drive N] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [FILE]\n"
+    "usage: ofstool flash [--drive N] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [--json]\n"
+    "                     [FILE]\n"
     "Writes FILE (or the firmware this program carries) to the drive it fits, as the window's Start does.\n"
     "Before anything is written it shows the drive, the image and the flash type and asks\n"
     "'Write this firmware to drive N? [y/N]' on the terminal.\n"
@@ -50,6 +66,7 @@ constexpr char kUsage[] =
     "  --no             answer the update's own questions with Cancel (also with --yes)\n"
     "  --reboot         answer the closing restart question with OK (default: Cancel)\n"
     "  --dry-run        go through everything up to the first command that writes, then stop\n"
+    "  --json           JSON lines on stdout: line, progress, question and box events, then the result\n"
     "Exit codes: 0 done; 1 failed, nothing was written to the drive; 2 usage, or not confirmed;\n"
     "3 failed after writing began, the drive may hold incomplete firmware; 4 aborted with Esc while\n"
     "the drive may still be programming.\n";
@@ -78,19 +95,17 @@ std::string FlashLine(const ofs::TMainForm& form) {
 }
 
 // The last word after a failed update: was the drive touched, and what next.
-int ReportFailure(const ofs::TAtapiImp& atapi, int drive) {
-  if (atapi.writesReached == 0) {
-    std::fprintf(stderr,
-                 "ofstool: nothing was written to drive %d; it still holds the firmware it had. "
-                 "Mend the cause above and run the same command again.\n",
-                 drive);
-    return kExitUntouched;
+int ReportFailure(RunReport& report, int drive) {
+  const std::string number = std::to_string(drive);
+  if (!report.driveTouched) {
+    return End(report, kExitUntouched,
+               "ofstool: nothing was written to drive " + number +
+                   "; it still holds the firmware it had. Mend the cause above and run the same command again.");
   }
-  std::fprintf(stderr,
-               "ofstool: drive %d may hold incomplete firmware. Do not power it off or restart the machine: "
-               "run the same command again now, so that the whole image is written.\n",
-               drive);
-  return kExitMaybeIncomplete;
+  return End(report, kExitMaybeIncomplete,
+             "ofstool: drive " + number +
+                 " may hold incomplete firmware. Do not power it off or restart the machine: run the same command "
+                 "again now, so that the whole image is written.");
 }
 
 std::optional<int> ParseDriveIndex(const char* text) {
@@ -118,6 +133,8 @@ std::optional<std::string> ParseOptions(int argc, char** argv, FlashOptions& opt
       options.no = true;
     } else if (arg == "--reboot") {
       options.console.reboot = true;
+    } else if (arg == "--json") {
+      options.json = true;
     } else if (arg == "--dry-run") {
       options.dryRun = true;
     } else if (!arg.empty() && arg[0] != '-' && options.file.empty()) {
@@ -136,11 +153,88 @@ std::optional<std::string> ParseOptions(int argc, char** argv, FlashOptions& opt
   return std::nullopt;
 }
 
-void ReportDryRun(const ofs::TMainForm& form, const ofstool::ConsoleView& view, const std::string& driveLine,
-                  int drive) {
-  std::printf("Dry run: would flash %s (checksum %s, %s) to drive %d: %s\n", view.Edit1().c_str(),
-              view.Edit2().c_str(), FlashKind(form).c_str(), drive, driveLine.c_str());
-  std::printf("Dry run: verification %s; nothing was written to the drive.\n", form.verify ? "on" : "off");
+void ReportDryRun(std::FILE* to, const ofs::TMainForm& form, const ofstool::ConsoleView& view,
+                  const std::string& driveLine, int drive) {
+  std::fprintf(to, "Dry run: would flash %s (checksum %s, %s) to drive %d: %s\n", view.Edit1().c_str(),
+               view.Edit2().c_str(), FlashKind(form).c_str(), drive, driveLine.c_str());
+  std::fprintf(to, "Dry run: verification %s; nothing was written to the drive.\n", form.verify ? "on" : "off");
+}
+
+int Flash(FlashOptions& options, RunReport& report) {
+  using namespace ofstool;
+  std::FILE* human = options.json ? stderr : stdout;  // what a person reads, out of the JSON's way
+  ofs::LinuxPlatform platform;
+  // Taken here to say why nothing happens; start-up asks again and keeps it.
+  if (!platform.EnsureSingleInstance(ofs::kApplicationTitle)) {
+    return End(report, kExitUntouched, "Another ofsflash or ofstool flash is running.");
+  }
+  ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
+  if (!transport.error.empty() || !transport.atapi) return End(report, kExitUntouched, transport.error);
+  // Esc in a ready wait ends the program there; the drive may still be working.
+  transport.atapi->userAbortExitCode = kExitAbortedByUser;
+  transport.atapi->userAbortNotice =
+      "ofstool: aborted by the user (Esc) while waiting for the drive; the drive may still be programming. "
+      "Do not power it off: give it a few minutes, then look at it with 'ofstool drives'.";
+  ofs::MemorySettingStore settings;
+  options.console.json = options.json;
+  options.console.progressLine = !options.json && isatty(STDOUT_FILENO) != 0;
+  ConsoleView view(options.console, stdout, stderr, stdin);
+  ofs::TMainForm form({view, *transport.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
+  if (options.drive) form.preferredDrive = static_cast<ofs::EDriveIndex>(*options.drive);
+  form.dryRun = options.dryRun;
+
+  form.FormCreate();
+  if (form.startupFailed) return End(report, kExitUntouched, "ofstool: start-up ended early; nothing was written.");
+  if (!options.file.empty()) {
+    if (!FirmwareFileUsable(options.file)) return End(report, kExitUntouched, "ofstool: nothing was written.");
+    form.LoadFirmwareFile(options.file);
+  }
+  const int item = view.SelectedDriveItem();
+  if (!view.IsEnabled(ofs::Control::BitBtn2) || item < 0 || item >= static_cast<int>(form.driveList.size())) {
+    const bool noFile = options.file.empty() && !form.updaterMode;
+    return End(report, kExitUntouched,
+               noFile ? "No firmware file given." : "ofstool: no drive to write; nothing was written.");
+  }
+  const int drive = form.driveList[static_cast<std::size_t>(item)];
+  if (options.drive && *options.drive != drive) {
+    const std::string wanted = std::to_string(*options.drive);
+    if (*options.drive < transport.atapi->driveCount) {
+      return End(report, kExitUntouched, "Drive " + wanted + " does not fit this firmware.");
+    }
+    std::string text = "There is no drive " + wanted + ". The drives are:";
+    for (int i = 0; i < transport.atapi->driveCount; ++i) {
+      text += "\n  " + std::to_string(i) + "  " + transport.atapi->drives[i].devicePath;
+    }
+    return End(report, kExitUntouched, text);
+  }
+  if (options.verify) form.check_verifyClick(*options.verify);
+  if (!options.dryRun) {
+    const WritePlan plan{drive,
+                         transport.atapi->drives[drive].devicePath,
+                         view.DriveText(item),
+                         ImageLine(form, view, options.file),
+                         FlashLine(form),
+                         form.WriteWarnings(static_cast<ofs::EDriveIndex>(drive))};
+    const ConfirmOptions confirm{options.yes, options.force};
+    if (const int refused = ConfirmWrite(plan, confirm, stdin, human, stderr); refused != 0) {
+      report.text = "not confirmed; nothing was written";
+      return refused;
+    }
+  }
+
+  // An exception in the sequence must not leave the tray locked.
+  form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });
+  report.driveTouched = transport.atapi->writesReached > 0;
+  if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::DryRun) {
+    ReportDryRun(human, form, view, view.DriveText(item), drive);
+    report.text = "dry run; nothing was written";
+    return kExitDone;
+  }
+  if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::Completed) {
+    report.text = "done";
+    return kExitDone;
+  }
+  return ReportFailure(report, drive);
 }
 
 }  // namespace
@@ -154,72 +248,13 @@ int ofstool::RunFlash(int argc, char** argv) {
   }
   FlashOptions options;
   if (const auto wrong = ParseOptions(argc, argv, options)) return Usage(*wrong);
-
-  ofs::LinuxPlatform platform;
-  // Taken here to say why nothing happens; start-up asks again and keeps it.
-  if (!platform.EnsureSingleInstance(ofs::kApplicationTitle)) {
-    std::fprintf(stderr, "Another ofsflash or ofstool flash is running.\n");
-    return kExitUntouched;
+  RunReport report;
+  const int code = Flash(options, report);
+  if (options.json) {
+    JsonWriter result;
+    result.BeginObject().Key("event").String("result").Key("exit").Number(code);
+    result.Key("drive_touched").Bool(report.driveTouched).Key("text").String(report.text).EndObject();
+    std::fputs(result.Text().c_str(), stdout);
   }
-  ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
-  if (!transport.error.empty() || !transport.atapi) {
-    std::fprintf(stderr, "%s\n", transport.error.c_str());
-    return kExitUntouched;
-  }
-  // Esc in a ready wait ends the program there; the drive may still be working.
-  transport.atapi->userAbortExitCode = kExitAbortedByUser;
-  transport.atapi->userAbortNotice =
-      "ofstool: aborted by the user (Esc) while waiting for the drive; the drive may still be programming. "
-      "Do not power it off: give it a few minutes, then look at it with 'ofstool drives'.";
-  ofs::MemorySettingStore settings;
-  options.console.progressLine = isatty(STDOUT_FILENO) != 0;
-  ConsoleView view(options.console, stdout, stderr, stdin);
-  ofs::TMainForm form({view, *transport.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
-  if (options.drive) form.preferredDrive = static_cast<ofs::EDriveIndex>(*options.drive);
-  form.dryRun = options.dryRun;
-
-  form.FormCreate();
-  if (form.startupFailed) return kExitUntouched;
-  if (!options.file.empty()) {
-    if (!FirmwareFileUsable(options.file)) return kExitUntouched;
-    form.LoadFirmwareFile(options.file);
-  }
-  if (!view.IsEnabled(ofs::Control::BitBtn2)) {
-    if (options.file.empty() && !form.updaterMode) std::fprintf(stderr, "No firmware file given.\n");
-    return kExitUntouched;
-  }
-  const int item = view.SelectedDriveItem();
-  if (item < 0 || item >= static_cast<int>(form.driveList.size())) return kExitUntouched;
-  const int drive = form.driveList[static_cast<std::size_t>(item)];
-  if (options.drive && *options.drive != drive) {
-    if (*options.drive < transport.atapi->driveCount) {
-      std::fprintf(stderr, "Drive %d does not fit this firmware.\n", *options.drive);
-    } else {
-      std::fprintf(stderr, "There is no drive %d. The drives are:\n", *options.drive);
-      for (int i = 0; i < transport.atapi->driveCount; ++i) {
-        std::fprintf(stderr, "  %d  %s\n", i, transport.atapi->drives[i].devicePath.c_str());
-      }
-    }
-    return kExitUntouched;
-  }
-  if (options.verify) form.check_verifyClick(*options.verify);
-  if (!options.dryRun) {
-    const WritePlan plan{drive,
-                         transport.atapi->drives[drive].devicePath,
-                         view.DriveText(item),
-                         ImageLine(form, view, options.file),
-                         FlashLine(form),
-                         form.WriteWarnings(static_cast<ofs::EDriveIndex>(drive))};
-    const ConfirmOptions confirm{options.yes, options.force};
-    if (const int refused = ConfirmWrite(plan, confirm, stdin, stdout, stderr); refused != 0) return refused;
-  }
-
-  // An exception in the sequence must not leave the tray locked.
-  form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });
-  if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::DryRun) {
-    ReportDryRun(form, view, view.DriveText(item), drive);
-    return kExitDone;
-  }
-  if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::Completed) return kExitDone;
-  return ReportFailure(*transport.atapi, drive);
+  return code;
 }

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "app/Mainflash.h"
+#include "ofstool/JsonWriter.h"
 
 namespace ofstool {
 namespace {
@@ -29,6 +30,15 @@ ConsoleView::ConsoleView(ConsoleOptions options, std::FILE* out, std::FILE* err,
 void ConsoleView::SetProgress(int position) {
   progress_ = position;
   if (progressLine_) progressLine_->Set(position);
+  if (options_.json) {
+    Emit(JsonWriter().BeginObject().Key("event").String("progress").Key("value").Number(position)
+             .Key("max").Number(ofs::kProgressMax).EndObject().Text());
+  }
+}
+
+void ConsoleView::Emit(const std::string& jsonLine) {
+  std::fputs(jsonLine.c_str(), out_);
+  std::fflush(out_);
 }
 
 void ConsoleView::HideProgress() {
@@ -61,6 +71,9 @@ std::string ConsoleView::DriveText(int item) {
 // Lines go above the progress line, which then shows the latest of them.
 void ConsoleView::AddLine(const std::string& line) {
   trayPromptsInWait_ = 0;
+  if (options_.json) {
+    return Emit(JsonWriter().BeginObject().Key("event").String("line").Key("text").String(line).EndObject().Text());
+  }
   HideProgress();
   std::fprintf(out_, "%s\n", line.c_str());
   std::fflush(out_);
@@ -76,9 +89,16 @@ void ConsoleView::PrintBox(const std::string& caption, const std::string& text) 
   ShowProgress();
 }
 
-void ConsoleView::ShowMessage(const std::string& text, const std::string& caption) { PrintBox(caption, text); }
+// A box: its text for a person on stderr, and an event for a JSON reader.
+void ConsoleView::ShowMessage(const std::string& text, const std::string& caption) {
+  PrintBox(caption, text);
+  if (options_.json) {
+    Emit(JsonWriter().BeginObject().Key("event").String("box").Key("caption").String(caption).Key("text")
+             .String(text).EndObject().Text());
+  }
+}
 
-void ConsoleView::ShowPlainMessage(const std::string& text) { PrintBox(ofs::kApplicationTitle, text); }
+void ConsoleView::ShowPlainMessage(const std::string& text) { ShowMessage(text, ofs::kApplicationTitle); }
 
 bool ConsoleView::AskOkCancel(const std::string& text, const std::string& caption) {
   PrintBox(caption, text);
@@ -94,6 +114,10 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
   }
   std::fprintf(err_, "-> %s\n", answer ? "OK" : "Cancel");
   std::fflush(err_);
+  if (options_.json) {
+    Emit(JsonWriter().BeginObject().Key("event").String("question").Key("caption").String(caption).Key("text")
+             .String(text).Key("answer").Bool(answer).EndObject().Text());
+  }
   ShowProgress();
   return answer;
 }

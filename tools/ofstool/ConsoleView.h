@@ -18,6 +18,7 @@ struct ConsoleOptions {
   AnswerPolicy answers = AnswerPolicy::Ask;
   bool reboot = false;        // the restart question is answered OK only then
   bool progressLine = false;  // out is a terminal: draw the progress bar as a line in place
+  bool json = false;          // out gets one JSON object per event instead of the texts
 };
 
 class ConsoleView : public ofs::MainView {
@@ -65,6 +66,7 @@ class ConsoleView : public ofs::MainView {
   void PrintBox(const std::string& caption, const std::string& text);
   void HideProgress();
   void ShowProgress();
+  void Emit(const std::string& jsonLine);
 
   ConsoleOptions options_;
   std::FILE* out_;
