@@ -33,6 +33,8 @@ TEST_F(OfstoolCommandLine, HelpVersionAndUsageErrors) {
       {"", 2, "", "ofstool: a command is needed"},
       {"bogus", 2, "", "ofstool: unknown command 'bogus'"},
       {"flash --bogus", 2, "", "unknown option --bogus"},
+      {"info --bogus x.ofs", 2, "", "ofstool: info: unknown option --bogus"},
+      {"params --jsn", 2, "", "ofstool: params: unknown option --jsn"},
   };
   for (const Case& c : cases) {
     const RunResult run = Run(Tool("ofstool") + " " + c.arguments);

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <initializer_list>
 #include <string>
 
 #include "ofstool/Commands.h"
@@ -12,15 +13,18 @@ struct Command {
   const char* name;
   int (*run)(int, char**);
   const char* usage;
+  std::initializer_list<const char*> options;  // empty: the command checks its own
 };
 
 constexpr Command kCommands[] = {
-    {"info", ofstool::RunInfo, "info [--json] FILE        describe a firmware container"},
-    {"params", ofstool::RunParams, "params [--json] [FILE] | params --write-default PATH"},
-    {"embedded", ofstool::RunEmbedded, "embedded [--json]         what this executable carries"},
-    {"drives", ofstool::RunDrives, "drives [--json]           list the drives"},
+    {"info", ofstool::RunInfo, "info [--json] FILE        describe a firmware container", {"--json"}},
+    {"params", ofstool::RunParams, "params [--json] [FILE] | params --write-default PATH",
+     {"--json", "--write-default"}},
+    {"embedded", ofstool::RunEmbedded, "embedded [--json]         what this executable carries", {"--json"}},
+    {"drives", ofstool::RunDrives, "drives [--json]           list the drives", {"--json"}},
     {"flash", ofstool::RunFlash,
-     "flash [--drive N] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [FILE]"},
+     "flash [--drive N] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [--json] [FILE]",
+     {}},
 };
 
 void PrintUsage(std::FILE* to) {
@@ -36,6 +40,18 @@ int Usage(const char* problem) {
 }
 
 bool IsHelp(const char* word) { return std::strcmp(word, "-h") == 0 || std::strcmp(word, "--help") == 0; }
+
+// The first option the command does not know, or null.
+const char* UnknownOption(const Command& c, int argc, char** argv) {
+  if (c.options.size() == 0) return nullptr;
+  for (int i = 2; i < argc; ++i) {
+    if (argv[i][0] != '-') continue;
+    bool known = false;
+    for (const char* option : c.options) known = known || std::strcmp(argv[i], option) == 0;
+    if (!known) return argv[i];
+  }
+  return nullptr;
+}
 
 bool AsksForHelp(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) {
@@ -62,6 +78,10 @@ int main(int argc, char** argv) {
     if (std::strcmp(c.name, "flash") != 0 && AsksForHelp(argc, argv)) {
       std::printf("usage: ofstool %s\n", c.usage);
       return 0;
+    }
+    if (const char* unknown = UnknownOption(c, argc, argv)) {
+      const std::string problem = std::string(c.name) + ": unknown option " + unknown;
+      return Usage(problem.c_str());
     }
     try {
       return c.run(argc - 1, argv + 1);
