@@ -91,6 +91,11 @@ TEST_F(OfstoolCommandLine, SaysWhatIsWrongWithAFile) {
       {"nothing.zip", "nothing.zip: zip archive holds no member\n"},
       {"two.zip", "two.zip: zip archive holds 2 members; the last one is used\n"},
   };
+  const RunResult bad = Run(Tool("mkofs") + " -o " + Path("bad.ofs") + " --banks 1 --checksum 0x1234");
+  ASSERT_EQ(bad.exitCode, 0) << bad.err;
+  const RunResult info = Run(Tool("ofstool") + " info " + Path("bad.ofs"));
+  EXPECT_NE(info.out.find("disagrees with the header's 1234: the file may be damaged"), std::string::npos) << info.out;
+  EXPECT_EQ(Run(Tool("ofstool") + " info " + Path("a.ofs")).out.find("WARNING"), std::string::npos);
   for (const auto& [file, said] : cases) {
     const RunResult info = Run(Tool("ofstool") + " info " + Path(file));
     EXPECT_EQ(info.exitCode, std::string(file) == "two.zip" ? 0 : 1) << file;

@@ -155,6 +155,11 @@ void PrintListing(const Description& d) {
   std::printf("Image length:        0x%zX\n", d.imageLength);
   std::printf("Image checksum:      %08X (low 16 bits %04X)\n", d.imageChecksum, d.imageChecksum & 0xFFFF);
   std::printf("Fixed-data checksum: %04X\n", d.fixedDataChecksum);
+  // A Philips image has no header checksum to disagree with.
+  if (d.kind != "philips" && (d.imageChecksum & 0xFFFF) != p.HeaderCheckSum) {
+    std::printf("WARNING: the image checksum %04X disagrees with the header's %04X: the file may be damaged\n",
+                d.imageChecksum & 0xFFFF, p.HeaderCheckSum);
+  }
   for (std::size_t t : d.templates) std::printf("INQUIRY template:    0x%zX\n", t);
   std::printf("Model name:          %s\n", JsonString(d.modelName).c_str());
   std::printf("Firmware version:    %s\n", JsonString(d.firmwareVersion).c_str());
