@@ -148,6 +148,7 @@ class TMainForm {
   FlashContext MakeFlashContext();
   std::optional<int> SelectedDriveEntry();
   void ReenableControls();
+  void EndUnwritten();
   bool ConfirmVersion(EDriveIndex d);
   void RestartInsteadOfFlashing(const std::string& identity);
   bool VerifiableAfterFlash(EDriveIndex d);

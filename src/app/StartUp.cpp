@@ -56,7 +56,9 @@ void TMainForm::FormCreate() {
     if (auto message = MatchFirmware()) return EndStartup(*message, true);
     s_.view.SetEnabled(Control::BitBtn2, true);
   } else if (!ListEveryDrive()) {
-    return EndStartup("No Drive found !", true);
+    // The written first line, then why and what to do, where the transport can tell.
+    const std::string why = s_.atapi.WhyNoDrive();
+    return EndStartup("No Drive found !" + (why.empty() ? std::string() : "\n\n" + why), true);
   }
   PostNotice();
 }

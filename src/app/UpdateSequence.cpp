@@ -76,7 +76,7 @@ void TMainForm::BitBtn2Click() {
     return ReenableControls();
   }
   const DriveRelease release{s_.atapi};
-  if (!ConfirmVersion(d)) return ReenableControls();
+  if (!ConfirmVersion(d)) return EndUnwritten();
 
   std::optional<std::string> identity;
   if (!s_.atapi.useSpti) {
@@ -89,7 +89,7 @@ void TMainForm::BitBtn2Click() {
     return ReenableControls();
   }
   if (noDisc && !philipsImage && !BringTrayToReady(d, "Updating will not be executed until the tray is closed")) {
-    return ReenableControls();
+    return EndUnwritten();
   }
   if (!FlashAndVerify(d)) return ReenableControls();
 
@@ -104,6 +104,12 @@ void TMainForm::BitBtn2Click() {
   // Only a drive that still identifies itself after flashing counts as updated: one that
   // cannot report its model or version may be stuck in its boot code.
   lastUpdate = UpdateOutcome::Completed;
+  ReenableControls();
+}
+
+// A question answered with Cancel ends the sequence before anything was written.
+void TMainForm::EndUnwritten() {
+  if (!silent) s_.view.PostStatusLine("Nothing was written to the drive.");
   ReenableControls();
 }
 
@@ -162,7 +168,10 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
   }
   AllowRemoval(d);
   if (failure) {
-    ShowError(updaterMode ? "Flash Fail!" : *failure);
+    const std::string text = updaterMode ? "Flash Fail!" : *failure;
+    ShowError(text);
+    // The list ends with what went wrong, not with the last progress line.
+    if (!silent) s_.view.PostStatusLine(text.substr(0, text.find_last_not_of('\n') + 1));
     return false;
   }
   if (!silent) {

@@ -58,6 +58,8 @@ class TransportBackend {
                                   SenseData& sense) = 0;
   // The system's error number of the last Execute that failed in the system call, else 0.
   virtual int LastSystemError() const { return 0; }
+  // Why Enumerate found no drive, for a person to act on; empty when there is nothing to say.
+  virtual std::string WhyNoDrive() const { return {}; }
   // Takes drive `index` for this process alone; `note` outlives the hold.
   virtual HoldResult Hold(int /*index*/, const TraceNote& /*note*/) { return {std::make_unique<DriveHold>(), {}}; }
 };

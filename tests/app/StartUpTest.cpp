@@ -176,7 +176,9 @@ TEST(StartUp, FlashUtilityWithoutDrivesEndsWithNoDriveFound) {
   none.drives.clear();
   AppHarness h(none);
   h.Form().FormCreate();
-  EXPECT_EQ(h.view.events, (std::vector<std::string>{"box:Error:No Drive found !"}));
+  // The written first line, then why, as the transport tells it.
+  EXPECT_EQ(h.view.events,
+            (std::vector<std::string>{"box:Error:No Drive found !\n\nThe simulation profile lists no drive."}));
   EXPECT_TRUE(h.view.terminationRequested);
   EXPECT_TRUE(h.Form().startupFailed);
 }

@@ -460,7 +460,11 @@ TEST_F(UpdaterUpdate, FlashFailureReadsFlashFail) {
   h.Drive(0).AddFailure(fail);
   h.Form().FormCreate();
   h.Form().BitBtn2Click();
-  EXPECT_EQ(h.view.events.back(), "box:Error:Flash Fail!");
+  EXPECT_NE(std::find(h.view.events.begin(), h.view.events.end(), "box:Error:Flash Fail!"), h.view.events.end());
+  // The list ends with the failure, selected, not with the last progress line.
+  ASSERT_FALSE(h.view.lines.empty());
+  EXPECT_EQ(h.view.lines.back(), "Flash Fail!");
+  EXPECT_EQ(h.view.selectedLine, static_cast<int>(h.view.lines.size()) - 1);
   ExpectIdleAndUnlocked();
 }
 
@@ -568,6 +572,15 @@ TEST_F(Update, TheDriveIsHeldForTheWholeSequenceAndABusyDriveIsLeftAlone) {
   EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed) << ::testing::PrintToString(h.view.BoxTexts());
   EXPECT_EQ(heldAtQuestions, std::vector<bool>{true});  // the restart question
   EXPECT_FALSE(h.sim->Held(0));
+}
+
+TEST_F(Update, ACancelledQuestionEndsWithNothingWritten) {
+  Prepare(MakeImage(Drive0Template("0.90")).container);
+  h.view.answers = {false};
+  h.Form().BitBtn2Click();
+  ASSERT_FALSE(h.view.lines.empty());
+  EXPECT_EQ(h.view.lines.back(), "Nothing was written to the drive.");
+  EXPECT_FALSE(Flashed(0));
 }
 
 TEST_F(Update, SilentStillAsksBeforeOverwritingNewerFirmware) {

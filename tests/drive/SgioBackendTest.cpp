@@ -14,7 +14,6 @@
 
 #include "drive/sgio/SgSystem.h"
 #include "drive/sgio/SgioBackend.h"
-#include "drive/sgio/SgioFactory.h"
 #include "drive/sgio/SysfsScan.h"
 #include "support/RecordingBackend.h"
 
@@ -159,10 +158,10 @@ class Sgio : public ::testing::Test {
 };
 
 TEST_F(Sgio, SaysWhyNoDriveCouldBeOpened) {
-  EXPECT_EQ(ExplainNoSgioDrive(sysfs.root()), "This machine has no CD/DVD drive that the kernel knows of.");
+  EXPECT_EQ(backend->WhyNoDrive(), "This machine has no CD/DVD drive that the kernel knows of.");
   sysfs.Add("0:0:0:0", 5, "sg1", "sr0");
   sysfs.Add("0:0:1:0", 5, "", "sr1");
-  const std::string why = ExplainNoSgioDrive(sysfs.root());
+  const std::string why = backend->WhyNoDrive();
   EXPECT_EQ(why.rfind("2 CD/DVD drive(s) found (/dev/sg1, /dev/sr0, /dev/sr1), but this user may not open them.", 0),
             0u)
       << why;

@@ -4,7 +4,6 @@
 
 #include "drive/TransportFactory.h"
 #include "drive/Winfunc.h"
-#include "drive/sgio/SgioFactory.h"
 #include "ofstool/Commands.h"
 #include "ofstool/JsonWriter.h"
 #include "system/LinuxPlatform.h"
@@ -37,8 +36,7 @@ int ofstool::RunDrives(int argc, char** argv) {
   ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
   if (!transport.error.empty() || !transport.atapi) return NothingToList(json, transport.error);
   ofs::TAtapiImp& atapi = *transport.atapi;
-  // A simulation profile always has a drive: an empty table means the machine's drives.
-  if (atapi.driveCount == 0) return NothingToList(json, "ofstool drives: no drive to list. " + ofs::ExplainNoSgioDrive());
+  if (atapi.driveCount == 0) return NothingToList(json, "ofstool drives: no drive to list. " + atapi.WhyNoDrive());
   JsonWriter out;
   out.BeginArray();
   for (int i = 0; i < atapi.driveCount; ++i) {

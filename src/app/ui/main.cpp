@@ -1,6 +1,7 @@
 // ofsflash: the firmware updater's window.
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
 #include <exception>
 
 #include "app/Mainflash.h"
@@ -32,6 +33,9 @@ int Run(QApplication& app) {
   window.SetController(&form);
 
   form.FormCreate();
+  if (form.startupFailed && transport.atapi->driveCount == 0) {
+    std::fprintf(stderr, "ofsflash: no drive found. %s\n", transport.atapi->WhyNoDrive().c_str());
+  }
   // A second instance, or a start-up that has shown why it cannot go on, ends here.
   if (window.TerminationRequested()) return 0;
   window.CentreOnScreen();

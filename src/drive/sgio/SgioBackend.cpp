@@ -165,8 +165,9 @@ TransportStatus SgioBackend::ExecuteOn(OpenNode& node, const uint8_t* cdb, uint8
   return status;
 }
 
-std::string ExplainNoSgioDrive(const std::string& sysfsRoot) {
-  const std::vector<ScsiCdDevice> devices = FindScsiCdDevices(sysfsRoot);
+// None in sysfs, or drives this user may not open, and what to do about it.
+std::string SgioBackend::WhyNoDrive() const {
+  const std::vector<ScsiCdDevice> devices = FindScsiCdDevices(paths_.sysfsRoot);
   if (devices.empty()) return "This machine has no CD/DVD drive that the kernel knows of.";
   std::string nodes;
   for (const ScsiCdDevice& device : devices) {

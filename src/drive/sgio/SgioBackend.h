@@ -25,6 +25,7 @@ class SgioBackend final : public TransportBackend {
   TransportStatus Execute(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
                           SenseData& sense) override;
   int LastSystemError() const override { return lastErrno_; }
+  std::string WhyNoDrive() const override;
   HoldResult Hold(int index, const TraceNote& note) override;
 
  private:

@@ -20,6 +20,7 @@ class SimBackend : public TransportBackend {
                           SenseData& sense) override;
   // One holder per simulated drive, as the real drives' lock gives.
   HoldResult Hold(int index, const TraceNote& note) override;
+  std::string WhyNoDrive() const override { return "The simulation profile lists no drive."; }
   bool Held(int index) const { return held_->at(static_cast<std::size_t>(index)); }
 
   int DriveCount() const { return static_cast<int>(drives_.size()); }
