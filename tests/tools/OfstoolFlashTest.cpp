@@ -118,6 +118,16 @@ TEST_F(OfstoolFlash, WritesOnlyWhenConfirmed) {
     EXPECT_EQ(sent.find("\n0 3b") != std::string::npos || sent.find("\n1 3b") != std::string::npos, c.exitCode == 0)
         << c.options;
   }
+  // Another model with the same hardware ID still needs --force.
+  const RunResult other = Run(Tool("mkofs") + " -o " + Path("other.ofs") +
+                              " --banks 2 --atapi-type 6 --template 0x100 --product KZX-9999 --hwid A1");
+  ASSERT_EQ(other.exitCode, 0) << other.err;
+  const RunResult model = Run("OFSFLASH_SIMULATE=fast " + Tool("ofstool") + " flash --yes --drive 0 " +
+                              Path("other.ofs") + " </dev/null");
+  EXPECT_EQ(model.exitCode, 2);
+  EXPECT_NE(model.out.find("WARNING: this image is for ORVA KZX-9999, the drive is ORVA KZR-3350P2\n"),
+            std::string::npos)
+      << model.out;
   const RunResult help = Run(Tool("ofstool") + " flash --help");
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("Exit codes: 0 done; 1 failed, nothing was written"), std::string::npos) << help.out;
@@ -156,6 +166,13 @@ TEST_F(OfstoolFlash, JsonLinesEndWithTheResult) {
   EXPECT_EQ(done.out, "result|0|True|done|True\n") << done.err;
   const RunResult refused = Run(flash + "--drive 1 " + Path("a.ofs") + " </dev/null | " + check);
   EXPECT_EQ(refused.out, "result|2|False|not confirmed; nothing was written|False\n") << refused.err;
+  // One block reached the drive before it refused the rest: touched.
+  std::ofstream(Path("drive.profile"))
+      << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n"
+      << "fail = write_buffer at 2 times always sense 05/24/00\n";
+  const RunResult once = Run("OFSFLASH_SIMULATE=" + Path("drive.profile") + " " + Tool("ofstool") +
+                             " flash --json --yes " + Path("a.ofs") + " </dev/null | " + check);
+  EXPECT_EQ(once.out.substr(0, 20), "result|3|True|ofstoo") << once.out << once.err;
 }
 
 }  // namespace
