@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/Mainflash.h"
+#include "drive/IdentityText.h"
 #include "firmware/Firmware.h"
 
 namespace ofs {
@@ -10,15 +11,10 @@ namespace {
 
 constexpr std::size_t kVendorWidth = 8;
 
-std::string Trimmed(const std::string& text) {
-  const std::size_t end = text.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
-}
-
 // "ORVA KZR-3350P2" from the 24-character vendor and product field.
 std::string ModelText(const std::string& model) {
-  if (model.size() <= kVendorWidth) return Trimmed(model);
-  return Trimmed(Trimmed(model.substr(0, kVendorWidth)) + " " + model.substr(kVendorWidth));
+  if (model.size() <= kVendorWidth) return WithoutPadding(model);
+  return WithoutPadding(WithoutPadding(model.substr(0, kVendorWidth)) + " " + model.substr(kVendorWidth));
 }
 
 std::string WithHardwareId(const std::string& model, const std::string& hardwareId, bool show) {
@@ -33,8 +29,8 @@ std::vector<std::string> TMainForm::WriteWarnings(EDriveIndex d) {
   const std::string imageModel = GetImageModelName(imageBuffer.get(), imageLength);
   const std::string driveModel = ReadModelName(s_.atapi, d);
   // A blank hardware ID and none at all are the same.
-  const std::string imageHardware = Trimmed(GetImageHardwareId(imageBuffer.get(), imageLength));
-  const std::string driveHardware = Trimmed(ReadHardwareId(s_.atapi, d));
+  const std::string imageHardware = WithoutPadding(GetImageHardwareId(imageBuffer.get(), imageLength));
+  const std::string driveHardware = WithoutPadding(ReadHardwareId(s_.atapi, d));
   const bool otherHardware = imageHardware != driveHardware;
   if (imageModel != driveModel || otherHardware) {
     warnings.push_back("WARNING: this image is for " + WithHardwareId(imageModel, imageHardware, otherHardware) +

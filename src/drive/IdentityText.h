@@ -7,6 +7,12 @@
 
 namespace ofs {
 
+// A fixed-width text without the spaces that pad it.
+inline std::string WithoutPadding(const std::string& text) {
+  const std::size_t end = text.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
 inline std::string IdentityText(const uint8_t* slice, std::size_t width) {
   std::string text;
   for (std::size_t i = 0; i < width && slice[i] != 0; ++i) text += static_cast<char>(slice[i]);

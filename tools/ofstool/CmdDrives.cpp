@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "drive/IdentityText.h"
 #include "drive/TransportFactory.h"
 #include "drive/Winfunc.h"
 #include "ofstool/Commands.h"
@@ -11,11 +12,6 @@
 namespace {
 
 constexpr char kNotFlashable[] = "no access to a /dev/sg node; see README";
-
-std::string Trimmed(const std::string& text) {
-  const std::size_t end = text.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
-}
 
 // Why there is nothing to list; a JSON reader still gets its (empty) array.
 int NothingToList(bool json, const std::string& why) {
@@ -45,9 +41,9 @@ int ofstool::RunDrives(int argc, char** argv) {
     const bool flashable = entry.filter == ofs::CommandFilter::None;
     if (json) {
       out.BeginObject().Key("index").Number(i).Key("node").String(entry.devicePath);
-      out.Key("vendor").String(Trimmed(entry.identification.substr(0, 8)));
-      out.Key("product").String(Trimmed(entry.identification.substr(std::min<std::size_t>(8, entry.identification.size()))));
-      out.Key("revision").String(Trimmed(entry.revision)).Key("identity").String(line);
+      out.Key("vendor").String(ofs::WithoutPadding(entry.identification.substr(0, 8)));
+      out.Key("product").String(ofs::WithoutPadding(entry.identification.substr(std::min<std::size_t>(8, entry.identification.size()))));
+      out.Key("revision").String(ofs::WithoutPadding(entry.revision)).Key("identity").String(line);
       out.Key("flashable").Bool(flashable);
       if (!flashable) out.Key("reason").String(kNotFlashable);
       out.EndObject();
