@@ -28,7 +28,7 @@ using EDriveIndex = uint8_t;
 inline constexpr char kProgramVersion[] = "v.5.08.02";
 inline constexpr char kProgramDate[] = "2006/07/14";
 inline constexpr char kApplicationTitle[] = "ofsflash";
-inline constexpr char kOpenDialogFilter[] = "OFS file(*.ofs)|*.ofs|All File (*.*)|*.*";
+inline constexpr char kOpenDialogFilter[] = "OFS file(*.ofs)|*.ofs;*.zip|All File (*.*)|*.*";  // the loader also takes zip archives
 inline constexpr char kSaveDialogFilter[] = "INI file(*.ini)|*.ini|All File (*.*)|*.*";
 
 struct AppServices {
@@ -114,6 +114,9 @@ class TMainForm {
   // Lines that must be read before the working image goes to drive d: an image
   // for another model or hardware, a checksum that disagrees with its header.
   std::vector<std::string> WriteWarnings(EDriveIndex d);
+  // Set when the person has already read WriteWarnings and chose to write (ofstool's
+  // confirmation): Start then does not ask about another model again.
+  bool writeWarningsAccepted = false;
 
  private:
   // Start-up.
@@ -150,6 +153,12 @@ class TMainForm {
   void ReenableControls();
   void EndUnwritten();
   bool ConfirmVersion(EDriveIndex d);
+  // An image for another model or hardware: asked with Cancel as the default.
+  struct ModelMismatch {
+    std::string imageModel, imageHardware, driveModel, driveHardware;
+  };
+  std::optional<ModelMismatch> FindModelMismatch(EDriveIndex d);
+  bool ConfirmModel(EDriveIndex d);
   void RestartInsteadOfFlashing(const std::string& identity);
   bool VerifiableAfterFlash(EDriveIndex d);
   void LockTray(EDriveIndex d);

@@ -76,6 +76,7 @@ void TMainForm::BitBtn2Click() {
     return ReenableControls();
   }
   const DriveRelease release{s_.atapi};
+  if (!writeWarningsAccepted && !ConfirmModel(d)) return EndUnwritten();
   if (!ConfirmVersion(d)) return EndUnwritten();
 
   std::optional<std::string> identity;

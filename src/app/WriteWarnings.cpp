@@ -21,21 +21,39 @@ std::string WithHardwareId(const std::string& model, const std::string& hardware
   return ModelText(model) + (show ? " (hardware ID " + hardwareId + ")" : "");
 }
 
+std::string ModelAndHardware(const std::string& model, const std::string& hardwareId) {
+  return ModelText(model) + " (" + (hardwareId.empty() ? std::string("no hardware ID") : hardwareId) + ")";
+}
+
 }  // namespace
+
+std::optional<TMainForm::ModelMismatch> TMainForm::FindModelMismatch(EDriveIndex d) {
+  if (!imageBuffer || philipsImage) return std::nullopt;
+  // A blank hardware ID and none at all are the same.
+  ModelMismatch m{GetImageModelName(imageBuffer.get(), imageLength),
+                  WithoutPadding(GetImageHardwareId(imageBuffer.get(), imageLength)), ReadModelName(s_.atapi, d),
+                  WithoutPadding(ReadHardwareId(s_.atapi, d))};
+  if (m.imageModel == m.driveModel && m.imageHardware == m.driveHardware) return std::nullopt;
+  return m;
+}
+
+bool TMainForm::ConfirmModel(EDriveIndex d) {
+  const auto m = FindModelMismatch(d);
+  if (!m) return true;
+  return s_.view.AskOkCancelDefaultCancel("This firmware is for " + ModelAndHardware(m->imageModel, m->imageHardware) +
+                                              ". The selected drive is " +
+                                              ModelAndHardware(m->driveModel, m->driveHardware) + ". Write it anyway?",
+                                          "Warning!");
+}
 
 std::vector<std::string> TMainForm::WriteWarnings(EDriveIndex d) {
   std::vector<std::string> warnings;
-  if (!imageBuffer || philipsImage) return warnings;
-  const std::string imageModel = GetImageModelName(imageBuffer.get(), imageLength);
-  const std::string driveModel = ReadModelName(s_.atapi, d);
-  // A blank hardware ID and none at all are the same.
-  const std::string imageHardware = WithoutPadding(GetImageHardwareId(imageBuffer.get(), imageLength));
-  const std::string driveHardware = WithoutPadding(ReadHardwareId(s_.atapi, d));
-  const bool otherHardware = imageHardware != driveHardware;
-  if (imageModel != driveModel || otherHardware) {
-    warnings.push_back("WARNING: this image is for " + WithHardwareId(imageModel, imageHardware, otherHardware) +
-                       ", the drive is " + WithHardwareId(driveModel, driveHardware, otherHardware));
+  if (const auto m = FindModelMismatch(d)) {
+    const bool otherHardware = m->imageHardware != m->driveHardware;
+    warnings.push_back("WARNING: this image is for " + WithHardwareId(m->imageModel, m->imageHardware, otherHardware) +
+                       ", the drive is " + WithHardwareId(m->driveModel, m->driveHardware, otherHardware));
   }
+  if (!imageBuffer || philipsImage) return warnings;
   const auto computed =
       static_cast<uint16_t>(ComputeImageCheckSum(imageBuffer.get(), imageLength, imageParameter));
   if (computed != imageParameter.HeaderCheckSum) {

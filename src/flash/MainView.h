@@ -69,6 +69,8 @@ class MainView {
   virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
   virtual void ShowPlainMessage(const std::string& text) = 0;
   virtual bool AskOkCancel(const std::string& text, const std::string& caption) = 0;
+  // The same question where OK could harm the drive: Cancel is the default button.
+  virtual bool AskOkCancelDefaultCancel(const std::string& text, const std::string& caption) = 0;
   // File dialogs with their filters; "" when the user cancels.
   virtual std::string AskOpenFile(const std::string& filter) = 0;
   virtual std::string AskSaveFile(const std::string& filter) = 0;

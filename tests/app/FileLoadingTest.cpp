@@ -36,7 +36,7 @@ class FileLoading : public ::testing::Test {
 
 TEST_F(FileLoading, TheButtonOpensTheDialogWithItsFilterAndCancelDoesNothing) {
   h.Form().BitBtn1Click();
-  EXPECT_EQ(h.view.lastFilter, "OFS file(*.ofs)|*.ofs|All File (*.*)|*.*");
+  EXPECT_EQ(h.view.lastFilter, "OFS file(*.ofs)|*.ofs;*.zip|All File (*.*)|*.*");
   EXPECT_TRUE(h.view.boxes.empty());
   h.view.openFiles.push_back(Drive0File());
   h.Form().BitBtn1Click();

@@ -583,6 +583,32 @@ TEST_F(Update, ACancelledQuestionEndsWithNothingWritten) {
   EXPECT_FALSE(Flashed(0));
 }
 
+// Only both identities equal pass without the question; Cancel is its default and writes nothing.
+TEST_F(Update, AnImageForAnotherModelOrHardwareIsAskedAboutFirst) {
+  build::InquiryTemplate otherHardware = Drive0Template("1.02");
+  otherHardware.hardwareId = "C3";
+  Prepare(MakeImage(otherHardware).container);
+  h.view.answers = {false};
+  h.Form().BitBtn2Click();
+  ASSERT_EQ(h.view.boxes.size(), 1u);
+  EXPECT_EQ(h.view.boxes[0].text,
+            "This firmware is for ORVA KZR-3350P2 (C3). The selected drive is ORVA KZR-3350P2 (A1). Write it anyway?");
+  EXPECT_EQ(h.view.boxes[0].caption, "Warning!");
+  EXPECT_TRUE(h.view.boxes[0].cancelDefault);
+  EXPECT_EQ(h.view.lines.back(), "Nothing was written to the drive.");
+  EXPECT_FALSE(Flashed(0));
+  ExpectIdleAndUnlocked();
+
+  h.Form().LoadFirmwareFile(h.WriteFile("other.ofs", MakeImage(Drive1Template("2.20")).container));
+  h.view.SelectDriveItem(0);
+  h.view.answers = {true};
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(Questions()[1],
+            "This firmware is for ORVA KZW-5520 (B2). The selected drive is ORVA KZR-3350P2 (A1). Write it anyway?");
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed);
+  EXPECT_TRUE(Flashed(0));
+}
+
 TEST_F(Update, SilentStillAsksBeforeOverwritingNewerFirmware) {
   Prepare(MakeImage(Drive0Template("0.90")).container);
   h.Form().Silent1Click();

@@ -79,6 +79,12 @@ bool ScriptedView::AskOkCancel(const std::string& text, const std::string& boxCa
   return answer;
 }
 
+bool ScriptedView::AskOkCancelDefaultCancel(const std::string& text, const std::string& boxCaption) {
+  const bool answer = AskOkCancel(text, boxCaption);
+  boxes.back().cancelDefault = true;
+  return answer;
+}
+
 std::string ScriptedView::AskOpenFile(const std::string& filter) {
   lastFilter = filter;
   if (openFiles.empty()) return {};

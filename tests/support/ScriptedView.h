@@ -15,6 +15,7 @@ struct Box {
   std::string caption;  // "" for the plain box
   bool question = false;
   bool answer = false;  // what a question was answered
+  bool cancelDefault = false;  // Cancel was the default button
 };
 
 class ScriptedView : public MainView {
@@ -75,6 +76,7 @@ class ScriptedView : public MainView {
   void ShowMessage(const std::string& text, const std::string& boxCaption) override;
   void ShowPlainMessage(const std::string& text) override;
   bool AskOkCancel(const std::string& text, const std::string& boxCaption) override;
+  bool AskOkCancelDefaultCancel(const std::string& text, const std::string& boxCaption) override;
   std::string AskOpenFile(const std::string& filter) override;
   std::string AskSaveFile(const std::string& filter) override;
   void Pump() override { ++pumps; }

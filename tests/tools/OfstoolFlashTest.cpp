@@ -114,6 +114,8 @@ TEST_F(OfstoolFlash, WritesOnlyWhenConfirmed) {
     EXPECT_EQ(run.exitCode, c.exitCode) << c.options << run.err;
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << "no terminal, no control characters";
     EXPECT_NE((run.out + run.err).find(c.said), std::string::npos) << c.options << run.out << run.err;
+    // The confirmation above is the one question about another model.
+    EXPECT_EQ((run.out + run.err).find("Write it anyway?"), std::string::npos) << c.options;
     const std::string sent = ReadText(trace);
     EXPECT_EQ(sent.find("\n0 3b") != std::string::npos || sent.find("\n1 3b") != std::string::npos, c.exitCode == 0)
         << c.options;

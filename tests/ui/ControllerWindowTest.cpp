@@ -37,6 +37,7 @@ struct SeenBox {
   QString caption, text;
   bool question = false;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
+  bool cancelDefault = false;
 };
 
 // Answers every modal box and file dialog the window opens, from a script.
@@ -45,7 +46,7 @@ class DialogAnswerer : public QObject {
   std::function<bool(const QString& text)> answer = [](const QString&) { return false; };
   QString openPath, savePath;
   QList<SeenBox> boxes;
-  QStringList dialogs;  // "name: filter;;filter" of each file dialog
+  QStringList dialogs;  // "name: caption;;caption" of each file dialog
   std::function<void()> onQuestion;  // runs while a question is on screen
   std::function<void()> onMessage;   // runs while a box with OK alone is on screen
 
@@ -65,13 +66,18 @@ class DialogAnswerer : public QObject {
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       const bool question = box->button(QMessageBox::Cancel) != nullptr;
-      boxes.append({box->windowTitle(), box->text(), question, box->icon()});
+      boxes.append({box->windowTitle(), box->text(), question, box->icon(),
+                    question && box->defaultButton() == box->button(QMessageBox::Cancel)});
       if (question && onQuestion) onQuestion();
       if (!question && onMessage) onMessage();
       box->done(question && answer(box->text()) ? QMessageBox::Ok
                                                 : (question ? QMessageBox::Cancel : QMessageBox::Ok));
     } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-      dialogs << dialog->objectName() + ": " + dialog->nameFilters().join(";;");
+      QStringList shown;  // the filter captions as the dialog shows them
+      if (auto* types = dialog->findChild<QComboBox*>("fileTypeCombo")) {
+        for (int i = 0; i < types->count(); ++i) shown << types->itemText(i);
+      }
+      dialogs << dialog->objectName() + ": " + shown.join(";;");
       const QString path = dialog->objectName() == QLatin1String("SaveDialog1") ? savePath : openPath;
       if (path.isEmpty()) {
         dialog->reject();
@@ -410,6 +416,7 @@ class ControllerWindowTest : public QObject {
     bool closedWhileBusy = true;
     bool menuKeyWhileBusy = true;
     answers.onMessage = [&] {
+      if (!closedWhileBusy) return;  // the box that says why the window stays
       clickedWhileBusy = h.window.Busy() && h.window.WindowEnabled();
       QTest::mouseClick(verify, Qt::LeftButton);
       QTest::keyClick(verify, Qt::Key_F10);
@@ -417,8 +424,11 @@ class ControllerWindowTest : public QObject {
       closedWhileBusy = h.window.close();
     };
     QVERIFY(h.ClickAndWait("BitBtn2"));
-    QCOMPARE(answers.Texts(), QStringList{"Flash Type is not supported!"});
+    QTRY_COMPARE(answers.Texts(), QStringList({"Flash Type is not supported!",
+                                               "The drive is being flashed: closing now could damage it. The window "
+                                               "can be closed when the update has ended."}));
     QCOMPARE(answers.boxes[0].caption, QString("Error"));
+    QCOMPARE(answers.boxes[0].icon, QMessageBox::Critical);
     QVERIFY(clickedWhileBusy);
     QVERIFY(!closedWhileBusy);
     QVERIFY(!menuKeyWhileBusy);
@@ -466,6 +476,22 @@ class ControllerWindowTest : public QObject {
     if (!haveBus) QSKIP("no session bus: the sleep lock was not exercised");
     QCOMPARE(login1.requests.size(), 1);
     QVERIFY(!login1.LockOpen());
+  }
+
+  // The safe answer is the default one, and the list ends saying that nothing was written.
+  void anImageForAnotherModelIsAskedAboutWithCancelAsTheDefault() {
+    WindowHarness h;
+    h.Start();
+    DialogAnswerer answers;
+    QVERIFY(h.LoadThroughDialog(answers, "other.ofs", test::MakeImage(test::Drive1Template("2.20")).container));
+    QCOMPARE(h.Find<QComboBox>("SelDevice")->currentIndex(), 0);
+    QVERIFY(h.ClickAndWait("BitBtn2"));
+    QCOMPARE(answers.Texts(), QStringList{"This firmware is for ORVA KZW-5520 (B2). The selected drive is ORVA "
+                                          "KZR-3350P2 (A1). Write it anyway?"});
+    QCOMPARE(answers.boxes[0].icon, QMessageBox::Warning);
+    QVERIFY(answers.boxes[0].cancelDefault);
+    QCOMPARE(h.Lines().last(), QString("Nothing was written to the drive."));
+    QCOMPARE(h.sim->Drive(0).CommandCount(SimCommand::WriteBuffer), 0);
   }
 
   // Closing the idle window ends the controller's run: the loaded image is given back.

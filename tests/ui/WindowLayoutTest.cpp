@@ -4,18 +4,23 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QListView>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
+#include "app/Mainflash.h"
 #include "app/ui/DialogFilter.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/SleepInhibitor.h"
@@ -407,18 +412,59 @@ class WindowLayoutTest : public QObject {
   void dialogFiltersBecomeQtFilters_data() {
     QTest::addColumn<QString>("written");
     QTest::addColumn<QStringList>("qt");
-    QTest::newRow("open") << "OFS file(*.ofs)|*.ofs|All File (*.*)|*.*"
-                          << QStringList{"OFS file(*.ofs)", "All File (*.*)"};
-    QTest::newRow("save") << "INI file(*.ini)|*.ini|All File (*.*)|*.*"
-                          << QStringList{"INI file(*.ini)", "All File (*.*)"};
-    QTest::newRow("bare description") << "Zip|*.zip;*.ofs" << QStringList{"Zip (*.zip *.ofs)"};
-    QTest::newRow("odd count drops the dangling part") << "A|*.a|B" << QStringList{"A (*.a)"};
+    QTest::newRow("open") << ofs::kOpenDialogFilter
+                          << QStringList{"OFS file(*.ofs) (*.[oO][fF][sS] *.[zZ][iI][pP])", "All File (*.*) (*)"};
+    QTest::newRow("odd count drops the dangling part") << "A|*.a|B" << QStringList{"A (*.[aA])"};
     QTest::newRow("empty") << "" << QStringList{};
   }
   void dialogFiltersBecomeQtFilters() {
     QFETCH(QString, written);
     QFETCH(QStringList, qt);
     QCOMPARE(ofs::ToQtNameFilters(written.toStdString()), qt);
+  }
+
+  // The dialogs show the captions as written and list what they promise.
+  void fileDialogsListWhatTheirCaptionsSay() {
+    QTemporaryDir dir;
+    const QStringList names{"B.OFS", "a.ofs", "c.Zip", "e.txt", "noext"};
+    for (const QString& name : names) QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
+    QFileDialog open;
+    ofs::ConfigureFileDialog(open, ofs::kOpenDialogFilter, false);
+    open.setDirectory(dir.path());
+    auto* types = open.findChild<QComboBox*>("fileTypeCombo");
+    QVERIFY(types);
+    QCOMPARE(QStringList({types->itemText(0), types->itemText(1)}), QStringList({"OFS file(*.ofs)", "All File (*.*)"}));
+    auto* view = open.findChild<QListView*>("listView");
+    QVERIFY(view);
+    const auto shown = [view] {
+      QStringList listed;
+      for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r) {
+        listed << view->model()->index(r, 0, view->rootIndex()).data().toString();
+      }
+      listed.sort();
+      return listed;
+    };
+    QTRY_COMPARE(shown(), QStringList({"B.OFS", "a.ofs", "c.Zip"}));
+    open.selectNameFilter(open.nameFilters()[1]);
+    QTRY_COMPARE(shown(), names);
+    QFileDialog save;
+    ofs::ConfigureFileDialog(save, ofs::kSaveDialogFilter, true);
+    QCOMPARE(save.defaultSuffix(), QString("ini"));
+    QCOMPARE(save.acceptMode(), QFileDialog::AcceptSave);
+  }
+
+  // A line wider than the list can be scrolled to, and each line's tooltip holds all of it.
+  void longLinesScrollSidewaysAndShowWhole() {
+    ofs::MainWindow w;
+    w.show();
+    auto* list = w.findChild<QListWidget*>("ListBox1");
+    w.AddLine("short");
+    const QString wide(200, QLatin1Char('x'));
+    w.PostStatusLine(wide.toStdString());
+    QCOMPARE(list->item(0)->toolTip(), QString("short"));
+    QCOMPARE(list->item(1)->toolTip(), wide);
+    QCOMPARE(list->currentRow(), 1);
+    QTRY_VERIFY(list->horizontalScrollBar()->maximum() > 0);
   }
 
   void noBusMeansNoSleepLock() {

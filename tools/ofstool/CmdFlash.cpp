@@ -220,6 +220,7 @@ int Flash(FlashOptions& options, RunReport& report) {
       report.text = "not confirmed; nothing was written";
       return refused;
     }
+    form.writeWarningsAccepted = true;
   }
 
   // An exception in the sequence must not leave the tray locked.

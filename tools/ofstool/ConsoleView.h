@@ -55,6 +55,10 @@ class ConsoleView : public ofs::MainView {
   void ShowMessage(const std::string& text, const std::string& caption) override;
   void ShowPlainMessage(const std::string& text) override;
   bool AskOkCancel(const std::string& text, const std::string& caption) override;
+  // The terminal's answer already defaults to Cancel.
+  bool AskOkCancelDefaultCancel(const std::string& text, const std::string& caption) override {
+    return AskOkCancel(text, caption);
+  }
   std::string AskOpenFile(const std::string&) override { return {}; }
   std::string AskSaveFile(const std::string&) override { return {}; }
   void Pump() override {}

@@ -97,6 +97,7 @@ void MainWindow::Dispatch(const std::function<void(TMainForm&)>& handler) {
 void MainWindow::RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleepLock) {
   if (!form_ || busy_) return;
   busy_ = true;
+  flashing_ = holdSleepLock;
   TMainForm* form = form_;
   const std::optional<QDBusConnection> bus = inhibitBus_;
   QMetaObject::invokeMethod(
@@ -122,10 +123,25 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   // A disabled window cannot be closed, and the controller must finish its job first.
   if (busy_ || !WindowEnabled()) {
     event->ignore();
+    if (busy_) ExplainWhyNotClosing();
     return;
   }
   if (form_) form_->FormClose();
   event->accept();
+}
+
+void MainWindow::ExplainWhyNotClosing() {
+  if (closeRefusal_) return closeRefusal_->raise();
+  // Not modal to the job: the flash goes on while the box is up.
+  auto* box = new QMessageBox(QMessageBox::Warning, Text(kApplicationTitle),
+                              flashing_ ? QStringLiteral("The drive is being flashed: closing now could damage it. "
+                                                         "The window can be closed when the update has ended.")
+                                        : QStringLiteral("The window can be closed when the current step has ended."),
+                              QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setTextFormat(Qt::PlainText);
+  closeRefusal_ = box;
+  box->open();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -194,19 +210,19 @@ void MainWindow::SetEdit2(const std::string& text) {
   Post([this, t = Text(text)] { edit2_->setText(t); });
 }
 
+void MainWindow::AppendLine(const QString& line, bool select) {
+  auto* item = new QListWidgetItem(line, listBox1_);
+  item->setToolTip(line);  // the whole line, also where the list cuts it off
+  if (select) listBox1_->setCurrentRow(listBox1_->count() - 1);
+  listBox1_->scrollToBottom();
+}
+
 void MainWindow::AddLine(const std::string& line) {
-  Post([this, t = Text(line)] {
-    listBox1_->addItem(t);
-    listBox1_->scrollToBottom();
-  });
+  Post([this, t = Text(line)] { AppendLine(t, false); });
 }
 
 void MainWindow::PostStatusLine(const std::string& line) {
-  Post([this, t = Text(line)] {
-    listBox1_->addItem(t);
-    listBox1_->setCurrentRow(listBox1_->count() - 1);
-    listBox1_->scrollToBottom();
-  });
+  Post([this, t = Text(line)] { AppendLine(t, true); });
 }
 
 void MainWindow::ClearLines() {
@@ -282,7 +298,8 @@ void MainWindow::SetMenuChecked(MenuItem item, bool checked) {
 
 void MainWindow::ShowMessage(const std::string& text, const std::string& caption) {
   Call([this, &text, &caption] {
-    QMessageBox box(QMessageBox::NoIcon, Text(caption), Text(text), QMessageBox::Ok, this);
+    const auto icon = caption == "Error" ? QMessageBox::Critical : QMessageBox::NoIcon;
+    QMessageBox box(icon, Text(caption), Text(text), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.exec();
   });
@@ -292,21 +309,26 @@ void MainWindow::ShowPlainMessage(const std::string& text) {
   ShowMessage(text, kApplicationTitle);
 }
 
-bool MainWindow::AskOkCancel(const std::string& text, const std::string& caption) {
-  return Call([this, &text, &caption] {
+bool MainWindow::Ask(const std::string& text, const std::string& caption, bool cancelDefault) {
+  return Call([this, &text, &caption, cancelDefault] {
     QMessageBox box(QMessageBox::Warning, Text(caption), Text(text), QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(cancelDefault ? QMessageBox::Cancel : QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok;
   });
+}
+
+bool MainWindow::AskOkCancel(const std::string& text, const std::string& caption) { return Ask(text, caption, false); }
+
+bool MainWindow::AskOkCancelDefaultCancel(const std::string& text, const std::string& caption) {
+  return Ask(text, caption, true);
 }
 
 std::string MainWindow::AskFile(const char* name, bool save, const std::string& filter) {
   return Call([this, name, save, &filter] {
     QFileDialog dialog(this);
     dialog.setObjectName(QString::fromLatin1(name));
-    dialog.setNameFilters(ToQtNameFilters(filter));
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    ConfigureFileDialog(dialog, filter, save);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::string();
     return dialog.selectedFiles().constFirst().toStdString();
   });

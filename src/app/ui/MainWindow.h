@@ -5,6 +5,7 @@
 // progress queued, boxes, dialogs and getters blocking) so their order is kept.
 #include <QDBusConnection>
 #include <QMainWindow>
+#include <QPointer>
 #include <QThread>
 #include <array>
 #include <atomic>
@@ -22,6 +23,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMessageBox;
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
@@ -87,6 +89,7 @@ class MainWindow final : public QMainWindow, public MainView {
   void ShowMessage(const std::string& text, const std::string& caption) override;
   void ShowPlainMessage(const std::string& text) override;
   bool AskOkCancel(const std::string& text, const std::string& caption) override;
+  bool AskOkCancelDefaultCancel(const std::string& text, const std::string& caption) override;
   std::string AskOpenFile(const std::string& filter) override;
   std::string AskSaveFile(const std::string& filter) override;
   void Pump() override;
@@ -117,10 +120,16 @@ class MainWindow final : public QMainWindow, public MainView {
   // Runs a controller event on the worker thread; ignored while one runs.
   void RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleepLock);
   std::string AskFile(const char* name, bool save, const std::string& filter);
+  bool Ask(const std::string& text, const std::string& caption, bool cancelDefault);
+  void AppendLine(const QString& line, bool select);
+  // A close asked for while a job runs: says why the window stays.
+  void ExplainWhyNotClosing();
 
   TMainForm* form_ = nullptr;
   bool terminationRequested_ = false;
   bool busy_ = false;
+  bool flashing_ = false;  // the running job is the update sequence
+  QPointer<QMessageBox> closeRefusal_;
   bool windowEnabled_ = true;
   std::atomic<int> progress_{0};
   std::atomic<bool> progressPosted_{false};
