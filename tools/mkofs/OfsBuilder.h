@@ -1,6 +1,6 @@
 #pragma once
 // Builds firmware containers (OFS3, legacy OFS, Philips) and the flat images
-// inside them, for the mkofs tool, the tests, the benchmarks and the demo.
+// inside them, for the mkofs tool, ofstool's backups, the tests, the benchmarks and the demo.
 #include <cstdint>
 #include <array>
 #include <optional>
