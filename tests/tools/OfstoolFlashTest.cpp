@@ -203,6 +203,23 @@ TEST_F(OfstoolFlash, TheBackupOfAFlashRollsTheDriveBack) {
   EXPECT_TRUE(ReadText(Path("flash.bin")) == onA) << "the whole flash is A's again";
 }
 
+// Past a bank's length the container holds nothing, whatever the drive's flash holds
+// there; the header checksum is that of the image the container parses to.
+TEST_F(OfstoolFlash, ABackupOverShortBanksCarriesTheChecksumOfItsImage) {
+  const RunResult built = Run(Tool("mkofs") + " -o " + Path("short.ofs") +
+                              " --banks 2 --bank-sizes 0x10000,0x8000 --atapi-type 6 --template 0x100");
+  ASSERT_EQ(built.exitCode, 0) << built.err;
+  WriteBytes(Path("flash.img"), std::vector<uint8_t>(0x20000, 0xFF));
+  std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nfirmware = flash.img\n";
+  const RunResult saved = Run("OFSFLASH_SIMULATE=" + Path("drive.profile") + " " + Tool("ofstool") +
+                              " backup --drive 0 --like " + Path("short.ofs") + " " + Path("out.ofs"));
+  ASSERT_EQ(saved.exitCode, 0) << saved.err;
+  const RunResult info = Run(Tool("ofstool") + " info " + Path("out.ofs"));
+  EXPECT_NE(info.out.find("Bank 1              0x8000 bytes\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("Header checksum:     8000\n"), std::string::npos) << info.out;
+  EXPECT_EQ(info.out.find("WARNING"), std::string::npos) << info.out;
+}
+
 // No backup, no write and no file: a drive that refuses ReadRomData or fails halfway
 // through the read, and a backup that would replace a file.
 TEST_F(OfstoolFlash, WithoutABackupNothingIsWrittenAndNoFileIsLeft) {

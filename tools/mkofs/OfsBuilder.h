@@ -49,6 +49,10 @@ struct OfsLayout {
 // faithful one needs that byte in the flat image.
 std::vector<uint8_t> BuildOfs(const OfsLayout& layout, const std::vector<uint8_t>& flat);
 
+// The header alone, as BuildOfs writes it for these bank lengths and this header
+// checksum; the banks follow it.
+std::vector<uint8_t> BuildOfsHeader(const OfsLayout& layout, const std::vector<uint32_t>& sizes, uint16_t checksum);
+
 // The bank lengths BuildOfs stores: layout.bankSizes, or as many full banks as the flat image needs.
 std::vector<uint32_t> BankSizesFor(const OfsLayout& layout, std::size_t flatLength);
 

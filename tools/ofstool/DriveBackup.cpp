@@ -2,11 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "drive/IdentityText.h"
+#include "firmware/Firmware.h"
 #include "flash/FlashContext.h"
 #include "flash/FlashSteps.h"
 #include "flash/Verify.h"
@@ -53,23 +55,45 @@ std::vector<uint8_t> ReadDriveFirmware(const BackupRequest& request, ofs::TAtapi
     error = "a Philips image has no bank layout to read the flash over; give an OFS image of this drive";
     return {};
   }
-  if (request.imageLength == 0 || request.like.BankSizes.empty() || request.imageLength > kReadReach) {
+  const ofs::SOFSParameter& like = request.like;
+  const bool banksFit = std::all_of(like.BankSizes.begin(), like.BankSizes.end(),
+                                    [&](uint32_t size) { return size <= like.MaxBankSize; });
+  if (!banksFit || uint64_t{like.MaxBankSize} * like.BankSizes.size() != request.imageLength) {
+    error = "the image's bank layout does not describe its flat image";
+    return {};
+  }
+  if (request.imageLength == 0 || request.imageLength > kReadReach) {
     error = "the image's layout covers " + std::to_string(request.imageLength) +
             " bytes of flash; a backup reads from 1 byte up to 16 MiB";
     return {};
   }
-  std::vector<uint8_t> flat(ofs::CeilDiv(request.imageLength, 256) * 256, 0);
+  // One buffer: room for the header, then the flat image as read; the banks then move
+  // down behind the header.
+  const ofs::build::OfsLayout layout = LayoutOf(like);
+  const std::size_t headerLength = ofs::build::BuildOfsHeader(layout, like.BankSizes, 0).size();
+  std::vector<uint8_t> container(headerLength + ofs::CeilDiv(request.imageLength, 256) * 256, 0);
+  uint8_t* flat = container.data() + headerLength;
   ofs::SenseData sense{};
-  ofs::FlashContext ctx{atapi, view, nullptr, request.imageLength, request.like, 0, sense, true, false};
+  ofs::FlashContext ctx{atapi, view, nullptr, request.imageLength, like, 0, sense, true, false};
   view.SetProgress(0);
-  if (!ofs::ReadBackImage(ctx, request.drive, flat.data())) {
+  if (!ofs::ReadBackImage(ctx, request.drive, flat)) {
     error = "drive " + std::to_string(request.drive) + " does not answer ReadRomData, the command that reads its " +
             "flash (sense " + SenseOfLastCommand(atapi) + "), so its firmware cannot be saved";
     return {};
   }
-  flat.resize(request.imageLength);
-  std::vector<uint8_t> container = ofs::build::BuildOfs(LayoutOf(request.like), flat);
-  if (container.empty()) error = "the image's bank layout cannot be stored in a container";
+  // Past its length a bank's slot parses as zeros: the header checksum is the sum of
+  // that flat image.
+  for (std::size_t i = 0; i < like.BankSizes.size(); ++i)
+    std::fill(flat + i * like.MaxBankSize + like.BankSizes[i], flat + (i + 1) * like.MaxBankSize, uint8_t{0});
+  const auto checksum = static_cast<uint16_t>(ofs::ComputeImageCheckSum(flat, request.imageLength, like));
+  std::size_t end = headerLength;
+  for (std::size_t i = 0; i < like.BankSizes.size(); ++i) {
+    std::memmove(container.data() + end, flat + i * like.MaxBankSize, like.BankSizes[i]);
+    end += like.BankSizes[i];
+  }
+  container.resize(end);
+  const std::vector<uint8_t> header = ofs::build::BuildOfsHeader(layout, like.BankSizes, checksum);
+  std::copy(header.begin(), header.end(), container.begin());
   return container;
 }
 
