@@ -191,7 +191,8 @@ TEST_F(OfstoolFlash, TheBackupOfAFlashRollsTheDriveBack) {
   const std::string onA = ReadText(Path("flash.bin"));
   ASSERT_EQ(onA.size(), 2u << 20);
 
-  const RunResult forward = Run(ofstool + " flash --yes --backup " + Path("a.ofs") + " " + Path("B.ofs") + " </dev/null");
+  const RunResult forward =
+      Run(ofstool + " flash --yes --backup " + Path("a.ofs") + " " + Path("B.ofs") + " </dev/null");
   ASSERT_EQ(forward.exitCode, 0) << forward.err;
   EXPECT_NE(Run(ofstool + " drives").out.find("KZR-3350P2       1.02"), std::string::npos);
   const RunResult info = Run(Tool("ofstool") + " info " + Path("a.ofs"));

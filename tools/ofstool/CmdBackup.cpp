@@ -47,7 +47,8 @@ std::optional<std::string> ParseOptions(int argc, char** argv, BackupOptions& op
     if (arg == "--drive") {
       char* end = nullptr;
       const long value = std::strtol(argv[++i], &end, 10);
-      if (end == argv[i] || *end != '\0' || value < 0 || value > 255) return "not a drive number: " + std::string(argv[i]);
+      if (end == argv[i] || *end != '\0' || value < 0 || value > 255)
+        return "not a drive number: " + std::string(argv[i]);
       options.drive = static_cast<int>(value);
     } else if (arg == "--like") {
       options.like = argv[++i];

@@ -41,7 +41,8 @@ ofs::build::OfsLayout LayoutOf(const ofs::SOFSParameter& like) {
   layout.keyParameters = {};
   layout.slotSize = like.MaxBankSize;
   layout.bankSizes = like.BankSizes;
-  for (const ofs::SOFSReserveBlock& block : like.ReservedBlocks) layout.reservedBlocks.emplace_back(block.Address, block.Length);
+  for (const ofs::SOFSReserveBlock& block : like.ReservedBlocks)
+    layout.reservedBlocks.emplace_back(block.Address, block.Length);
   layout.kernelAddress = like.KernelBlockAddress;
   layout.kernelLength = like.KernelBlockLength;
   return layout;
