@@ -12,20 +12,12 @@
 #include "drive/sim/SimBackend.h"
 #include "firmware/Firmware.h"
 #include "flash/FlashProcedures.h"
+#include "MemcpyTime.h"
 #include "mkofs/OfsBuilder.h"
 #include "ofstool/ConsoleView.h"
 
 namespace ofs {
 namespace {
-
-double MemcpySeconds(const std::vector<uint8_t>& source) {
-  std::vector<uint8_t> target(source.size());
-  const auto start = std::chrono::steady_clock::now();
-  std::memcpy(target.data(), source.data(), source.size());
-  benchmark::DoNotOptimize(target.data());
-  benchmark::ClobberMemory();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 void FlashIntoSimulatedDrive(benchmark::State& state, uint8_t flashType, uint32_t length) {
   build::InquiryTemplate identity;

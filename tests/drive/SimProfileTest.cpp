@@ -39,6 +39,7 @@ unplugged = no
 checksum = 12AB
 checksum_exclude = 1FD00+300, 2F800+800
 flash_family = philips
+flash_file = kept.bin
 fail = write_buffer at 3 times 10 sense 02/04/00
 fail = 3B:07 times always transport
 
@@ -83,6 +84,7 @@ TEST(SimProfile, ReadsEveryKey) {
   EXPECT_EQ(d.failures[1].times, 0);
   EXPECT_TRUE(d.failures[1].transportError);
   EXPECT_EQ(d.flashFamily, kSimPhilipsFamily);
+  EXPECT_EQ(d.flashFile, "kept.bin");
   EXPECT_EQ(result.profile->drives[1].flashSize, 2u << 20);
   EXPECT_EQ(result.profile->drives[1].flashFamily, std::nullopt);
 }
@@ -205,6 +207,10 @@ TEST_F(SimProfileFiles, FileErrorsAreReported) {
   const std::string big = Write("big.txt", "[drive]\nflash_size = 64K\nfirmware = big.bin\n");
   EXPECT_EQ(LoadSimProfile(big).error,
             big + ": line 3: firmware file '" + (dir_ / "big.bin").string() + "' is larger than the flash");
+  Write("short.bin", std::string(0x8000, 'x'));
+  const std::string kept = Write("kept.txt", "[drive]\nflash_size = 64K\nflash_file = short.bin\n");
+  EXPECT_EQ(LoadSimProfile(kept).error,
+            kept + ": line 3: flash file '" + (dir_ / "short.bin").string() + "' does not hold 65536 bytes");
   const std::string huge = Write("huge.txt", std::string((1u << 20) + 1, '#'));
   EXPECT_EQ(LoadSimProfile(huge).error, huge + ": profile larger than 1 MiB");
   const std::string bad = Write("bad.txt", "[drive]\nmedium = yes\n");

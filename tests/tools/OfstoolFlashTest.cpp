@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "tools/ToolRunner.h"
 
@@ -175,6 +176,86 @@ TEST_F(OfstoolFlash, JsonLinesEndWithTheResult) {
   const RunResult once = Run("OFSFLASH_SIMULATE=" + Path("drive.profile") + " " + Tool("ofstool") +
                              " flash --json --yes " + Path("a.ofs") + " </dev/null | " + check);
   EXPECT_EQ(once.out.substr(0, 20), "result|3|True|ofstoo") << once.out << once.err;
+}
+
+// The firmware a drive held before a flash comes back byte for byte from the backup
+// taken by that flash, across separate runs (the drive keeps its flash in a file).
+TEST_F(OfstoolFlash, TheBackupOfAFlashRollsTheDriveBack) {
+  for (const auto& [name, revision, seed] : {std::tuple{"A.ofs", "1.00", "1"}, std::tuple{"B.ofs", "1.02", "2"}}) {
+    const RunResult built = Run(Tool("mkofs") + " -o " + Path(name) + " --banks 2 --atapi-type 6 --template 0x100" +
+                                " --product KZR-3350P2 --hwid A1 --revision " + revision + " --seed " + seed);
+    ASSERT_EQ(built.exitCode, 0) << built.err;
+  }
+  setenv("XDG_RUNTIME_DIR", Path("").c_str(), 1);
+  std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nfirmware = A.ofs\nflash_file = flash.bin\n";
+  const std::string ofstool = "OFSFLASH_SIMULATE=" + Path("drive.profile") + " " + Tool("ofstool");
+  EXPECT_NE(Run(ofstool + " drives").out.find("KZR-3350P2       1.00"), std::string::npos);
+  const std::string onA = ReadText(Path("flash.bin"));
+  ASSERT_EQ(onA.size(), 2u << 20);
+
+  const RunResult forward =
+      Run(ofstool + " flash --yes --backup " + Path("a.ofs") + " " + Path("B.ofs") + " </dev/null");
+  ASSERT_EQ(forward.exitCode, 0) << forward.err;
+  EXPECT_NE(Run(ofstool + " drives").out.find("KZR-3350P2       1.02"), std::string::npos);
+  const RunResult info = Run(Tool("ofstool") + " info " + Path("a.ofs"));
+  EXPECT_NE(info.out.find("Firmware version:    \"1.00\""), std::string::npos) << info.out << info.err;
+
+  const RunResult back = Run(ofstool + " flash --yes " + Path("a.ofs") + " </dev/null");
+  ASSERT_EQ(back.exitCode, 0) << back.err;
+  EXPECT_NE(Run(ofstool + " drives").out.find("KZR-3350P2       1.00"), std::string::npos);
+  EXPECT_TRUE(ReadText(Path("flash.bin")) == onA) << "the whole flash is A's again";
+}
+
+// Past a bank's length the container holds nothing, whatever the drive's flash holds
+// there; the header checksum is that of the image the container parses to.
+TEST_F(OfstoolFlash, ABackupOverShortBanksCarriesTheChecksumOfItsImage) {
+  const RunResult built = Run(Tool("mkofs") + " -o " + Path("short.ofs") +
+                              " --banks 2 --bank-sizes 0x10000,0x8000 --atapi-type 6 --template 0x100");
+  ASSERT_EQ(built.exitCode, 0) << built.err;
+  WriteBytes(Path("flash.img"), std::vector<uint8_t>(0x20000, 0xFF));
+  std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nfirmware = flash.img\n";
+  const RunResult saved = Run("OFSFLASH_SIMULATE=" + Path("drive.profile") + " " + Tool("ofstool") +
+                              " backup --drive 0 --like " + Path("short.ofs") + " " + Path("out.ofs"));
+  ASSERT_EQ(saved.exitCode, 0) << saved.err;
+  const RunResult info = Run(Tool("ofstool") + " info " + Path("out.ofs"));
+  EXPECT_NE(info.out.find("Bank 1              0x8000 bytes\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("Header checksum:     8000\n"), std::string::npos) << info.out;
+  EXPECT_EQ(info.out.find("WARNING"), std::string::npos) << info.out;
+}
+
+// No backup, no write and no file: a drive that refuses ReadRomData or fails halfway
+// through the read, and a backup that would replace a file.
+TEST_F(OfstoolFlash, WithoutABackupNothingIsWrittenAndNoFileIsLeft) {
+  BuildImage();
+  struct Case {
+    const char* drive;
+    const char* command;
+    bool existing;  // old.ofs is there before
+    const char* said;
+  };
+  const Case cases[] = {
+      {"fail = read_rom times always\n", " flash --yes --backup old.ofs a.ofs", false,
+       "drive 0 does not answer ReadRomData"},
+      {"fail = read_rom at 300 times always\n", " backup --like a.ofs old.ofs", false,
+       "drive 0 does not answer ReadRomData"},
+      {"", " flash --yes --backup old.ofs a.ofs", true, "already exists, and a backup never replaces a file"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(Path("drive.profile"))
+        << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\nflash_file = flash.bin\n" << c.drive;
+    const std::string ofstool = "OFSFLASH_SIMULATE=" + Path("drive.profile") + " " + Tool("ofstool");
+    std::remove(Path("flash.bin").c_str());
+    std::remove(Path("old.ofs").c_str());
+    if (c.existing) std::ofstream(Path("old.ofs")) << "an earlier backup";
+    ASSERT_EQ(Run(ofstool + " drives").exitCode, 0);
+    const std::string before = ReadText(Path("flash.bin"));
+    const RunResult run = Run("cd " + Path("") + " && " + ofstool + c.command + " </dev/null");
+    EXPECT_EQ(run.exitCode, 1) << c.command << run.err;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << c.command << run.err;
+    EXPECT_EQ(ReadText(Path("old.ofs")), c.existing ? "an earlier backup" : "") << c.command;
+    EXPECT_EQ(std::ifstream(Path("old.ofs")).good(), c.existing) << c.command;
+    EXPECT_TRUE(ReadText(Path("flash.bin")) == before) << c.command << ": the drive was written";
+  }
 }
 
 }  // namespace

@@ -143,6 +143,21 @@ std::vector<uint8_t> ExpectedFlat(const OfsLayout& layout, const std::vector<uin
   return expected;
 }
 
+std::vector<uint8_t> BuildOfsHeader(const OfsLayout& layout, const std::vector<uint32_t>& sizes, uint16_t checksum) {
+  std::vector<uint8_t> out(HeaderLength(layout, sizes.size()));
+  std::memcpy(out.data(), kOfsMagic, 16);
+  out[24] = static_cast<uint8_t>(layout.version);
+  out[25] = ScrambleFlagOf(layout);
+  PutLe(out, 32, checksum, 2);
+  if (IsOfs3(layout)) {
+    WriteOfs3Fields(layout, sizes, out);
+  } else {
+    PutLe(out, 34, static_cast<uint32_t>(sizes.size()), 2);
+    for (std::size_t i = 0; i < sizes.size(); ++i) PutLe(out, 36 + 2 * i, sizes[i], 2);
+  }
+  return out;
+}
+
 std::vector<uint8_t> BuildOfs(const OfsLayout& layout, const std::vector<uint8_t>& flat) {
   const uint32_t slot = SlotOf(layout);
   const std::vector<uint32_t> sizes = BankSizesFor(layout, flat.size());
@@ -151,18 +166,7 @@ std::vector<uint8_t> BuildOfs(const OfsLayout& layout, const std::vector<uint8_t
     if (size > slot || (!IsOfs3(layout) && size > kLegacyMaxBank)) return {};
 
   const std::vector<uint8_t> expected = ExpectedFlat(layout, flat);
-  std::vector<uint8_t> out(HeaderLength(layout, sizes.size()));
-  std::memcpy(out.data(), kOfsMagic, 16);
-  out[24] = static_cast<uint8_t>(layout.version);
-  out[25] = ScrambleFlagOf(layout);
-  PutLe(out, 32, HeaderChecksumOf(layout, expected), 2);
-  if (IsOfs3(layout)) {
-    WriteOfs3Fields(layout, sizes, out);
-  } else {
-    PutLe(out, 34, static_cast<uint32_t>(sizes.size()), 2);
-    for (std::size_t i = 0; i < sizes.size(); ++i) PutLe(out, 36 + 2 * i, sizes[i], 2);
-  }
-
+  std::vector<uint8_t> out = BuildOfsHeader(layout, sizes, HeaderChecksumOf(layout, expected));
   for (std::size_t i = 0; i < sizes.size(); ++i) {
     const std::size_t bankStart = out.size();
     const auto first = expected.begin() + i * std::size_t{slot};

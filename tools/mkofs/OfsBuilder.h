@@ -1,6 +1,6 @@
 #pragma once
 // Builds firmware containers (OFS3, legacy OFS, Philips) and the flat images
-// inside them, for the mkofs tool, the tests, the benchmarks and the demo.
+// inside them, for the mkofs tool, ofstool's backups, the tests, the benchmarks and the demo.
 #include <cstdint>
 #include <array>
 #include <optional>
@@ -48,6 +48,10 @@ struct OfsLayout {
 // A legacy scrambled bank always parses back with 0x02 as its first byte, so a
 // faithful one needs that byte in the flat image.
 std::vector<uint8_t> BuildOfs(const OfsLayout& layout, const std::vector<uint8_t>& flat);
+
+// The header alone, as BuildOfs writes it for these bank lengths and this header
+// checksum; the banks follow it.
+std::vector<uint8_t> BuildOfsHeader(const OfsLayout& layout, const std::vector<uint32_t>& sizes, uint16_t checksum);
 
 // The bank lengths BuildOfs stores: layout.bankSizes, or as many full banks as the flat image needs.
 std::vector<uint32_t> BankSizesFor(const OfsLayout& layout, std::size_t flatLength);

@@ -12,6 +12,7 @@
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
 #include "ofstool/Commands.h"
+#include "ofstool/DriveBackup.h"
 #include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashConfirmation.h"
 #include "ofstool/JsonWriter.h"
@@ -37,6 +38,7 @@ struct FlashOptions {
   bool no = false;   // the update's questions answered Cancel
   bool force = false;
   bool json = false;  // JSON lines on stdout, the human texts on stderr
+  std::string backup;  // where the drive's firmware is saved before anything is written
   std::string file;
 };
 
@@ -55,7 +57,7 @@ int End(RunReport& report, int code, const std::string& text) {
 
 constexpr char kUsage[] =
     "usage: ofstool flash [--drive N] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [--json]\n"
-    "                     [FILE]\n"
+    "                     [--backup OUT] [FILE]\n"
     "Writes FILE (or the firmware this program carries) to the drive it fits, as the window's Start does.\n"
     "Before anything is written it shows the drive, the image and the flash type and asks\n"
     "'Write this firmware to drive N? [y/N]' on the terminal.\n"
@@ -67,6 +69,8 @@ constexpr char kUsage[] =
     "  --reboot         answer the closing restart question with OK (default: Cancel)\n"
     "  --dry-run        go through everything up to the first command that writes, then stop\n"
     "  --json           JSON lines on stdout: line, progress, question and box events, then the result\n"
+    "  --backup OUT     before the first write, save the drive's firmware to OUT (a new file; also in a\n"
+    "                   dry run); if that fails nothing is written. 'ofstool flash OUT' rolls back\n"
     "Exit codes: 0 done; 1 failed, nothing was written to the drive; 2 usage, or not confirmed;\n"
     "3 failed after writing began, the drive may hold incomplete firmware; 4 aborted with Esc while\n"
     "the drive may still be programming.\n";
@@ -137,6 +141,9 @@ std::optional<std::string> ParseOptions(int argc, char** argv, FlashOptions& opt
       options.json = true;
     } else if (arg == "--dry-run") {
       options.dryRun = true;
+    } else if (arg == "--backup") {
+      if (i + 1 == argc) return "--backup needs a file to save to";
+      options.backup = argv[++i];
     } else if (!arg.empty() && arg[0] != '-' && options.file.empty()) {
       options.file = arg;
     } else if (!arg.empty() && arg[0] != '-') {
@@ -223,6 +230,13 @@ int Flash(FlashOptions& options, RunReport& report) {
     form.writeWarningsAccepted = true;
   }
 
+  if (!options.backup.empty()) {
+    const BackupRequest backup{static_cast<ofs::DriveIndex>(drive), form.imageParameter, form.imageLength,
+                               form.philipsImage, options.backup};
+    const BackupOutcome saved = BackUpDrive(backup, *transport.atapi, view);
+    if (!saved.saved) return End(report, kExitUntouched, saved.text + " Nothing was written to the drive.");
+    std::fprintf(human, "%s\n", saved.text.c_str());
+  }
   // An exception in the sequence must not leave the tray locked.
   form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });
   report.driveTouched = transport.atapi->writesReached > 0;

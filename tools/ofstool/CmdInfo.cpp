@@ -5,21 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "firmware/ImageSize.h"
-#include "app/ZipArchive.h"
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
 #include "ofstool/Commands.h"
-#include "ofstool/FirmwareFileCheck.h"
-#include "ofstool/FlatImage.h"
+#include "ofstool/ContainerFile.h"
 #include "ofstool/JsonWriter.h"
-#include "params/Tool.h"
 
 namespace ofstool {
 
 namespace {
-
-constexpr std::size_t kPhilipsHeaderLength = 40;
 
 struct Description {
   std::string kind;
@@ -33,65 +27,19 @@ struct Description {
   std::string modelName, firmwareVersion, hardwareId, inquiryExtension;
 };
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
-  const uint32_t length = ofs::GetFileLength(path);
-  if (length == 0) return std::nullopt;
-  std::vector<uint8_t> bytes(length);
-  if (!ofs::ReadFileBinary(path, length, bytes.data())) return std::nullopt;
-  return bytes;
-}
-
-bool StartsWith(const std::vector<uint8_t>& bytes, const char* text) {
-  const std::size_t n = std::strlen(text);
-  return bytes.size() >= n && std::memcmp(bytes.data(), text, n) == 0;
-}
-
-// The file as the loader hands it to the parser: a zip archive gives its last member,
-// and a Philips file gets its length in front.
-std::optional<std::vector<uint8_t>> ReadContainer(const std::string& path) {
-  std::optional<std::vector<uint8_t>> bytes = ReadWholeFile(path);
-  if (!bytes) return std::nullopt;
-  if (!StartsWith(*bytes, "OR") && !StartsWith(*bytes, "Philips")) {
-    if (const std::optional<ofs::TemporaryFile> member = ofs::ExtractLastZipMember(path)) {
-      bytes = ReadWholeFile(member->path());
-      if (!bytes) return std::nullopt;
-    }
-  }
-  if (StartsWith(*bytes, "Philips")) {
-    const uint32_t length = static_cast<uint32_t>(bytes->size());
-    const uint8_t prefix[4] = {static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
-                               static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
-    bytes->insert(bytes->begin(), prefix, prefix + 4);
-  }
-  return bytes;
-}
-
-// Empty when the container is unusable; error says why.
-std::optional<Description> Describe(const std::vector<uint8_t>& bytes, std::string& error) {
-  const bool philips = ofs::IsPhilipsImage(bytes.data(), bytes.size());
-  const uint32_t size = ofs::PlausibleImageSize(bytes.data(), bytes.size());
-  if (size == 0) {
-    error = "image size is 0 or implausibly large (not a firmware container)";
-    return std::nullopt;
-  }
+Description Describe(const ParsedContainer& parsed) {
+  const bool philips = parsed.philips;
+  const std::vector<uint8_t>& bytes = parsed.bytes;
   Description d;
-  d.imageLength = philips ? (size >= kPhilipsHeaderLength ? size - kPhilipsHeaderLength : 0) : size;
-  const FlatImage flat = AllocateFlatImage(d.imageLength);
-  if (!flat) {
-    error = "flat image of " + std::to_string(d.imageLength) + " bytes cannot be allocated";
-    return std::nullopt;
-  }
-  if (!ofs::ParseFirmwareImage(bytes.data(), bytes.size(), d.parameter, flat.get(), d.imageLength)) {
-    error = "the container does not parse";
-    return std::nullopt;
-  }
+  d.parameter = parsed.parameter;
+  d.imageLength = parsed.imageLength;
   const uint8_t version = philips ? 0 : bytes[24];
   const uint8_t flag = philips ? 0 : bytes[25];
   d.kind = philips ? "philips" : version == '3' ? "ofs3" : "ofs-legacy";
   d.version = philips ? "" : std::string(1, static_cast<char>(version));
   d.scrambled = !philips && flag == (version == '3' ? 2 : 1);
 
-  const uint8_t* image = flat.get();
+  const uint8_t* image = parsed.flat.get();
   const std::size_t n = d.imageLength;
   const uint8_t type = d.parameter.AtapiFlashType;
   d.imageChecksum = ofs::ComputeImageCheckSum(image, n, d.parameter);
@@ -186,22 +134,13 @@ int RunInfo(int argc, char** argv) {
     std::fprintf(stderr, "usage: ofstool info [--json] FILE\n");
     return 2;
   }
-  if (!FirmwareFileUsable(path)) return 1;
-  const std::optional<std::vector<uint8_t>> bytes = ReadContainer(path);
-  if (!bytes) {
-    std::fprintf(stderr, "ofstool: %s: cannot read the file or it is empty\n", path);
-    return 1;
-  }
-  std::string error;
-  const std::optional<Description> d = Describe(*bytes, error);
-  if (!d) {
-    std::fprintf(stderr, "ofstool: %s: %s\n", path, error.c_str());
-    return 1;
-  }
+  const std::optional<ParsedContainer> parsed = LoadContainerFile(path);
+  if (!parsed) return 1;
+  const Description d = Describe(*parsed);
   if (json) {
-    std::fputs(AsJson(*d).c_str(), stdout);
+    std::fputs(AsJson(d).c_str(), stdout);
   } else {
-    PrintListing(*d);
+    PrintListing(d);
   }
   return 0;
 }

@@ -106,11 +106,17 @@ SimProfileResult LoadSimProfile(const std::string& selector) {
   SimProfile profile = *parsed.profile;
   const std::filesystem::path base = std::filesystem::path(selector).parent_path();
   for (SimDriveProfile& drive : profile.drives) {
-    if (drive.firmwarePath.empty()) continue;
-    const std::filesystem::path path = base / drive.firmwarePath;  // an absolute path replaces the base
+    // An absolute path replaces the base.
     std::string error;
-    if (!LoadSimFirmwareFile(path.string(), drive.flashSize, drive, error)) {
+    if (!drive.firmwarePath.empty() &&
+        !LoadSimFirmwareFile((base / drive.firmwarePath).string(), drive.flashSize, drive, error)) {
       result.error = selector + ": line " + std::to_string(drive.firmwareLine) + ": " + error;
+      return result;
+    }
+    if (drive.flashFile.empty()) continue;
+    drive.flashFile = (base / drive.flashFile).string();
+    if (!LoadSimFlashFile(drive, error)) {
+      result.error = selector + ": line " + std::to_string(drive.flashFileLine) + ": " + error;
       return result;
     }
   }

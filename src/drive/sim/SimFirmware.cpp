@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -28,6 +29,17 @@ std::size_t ChooseTemplate(const std::vector<uint8_t>& flash, const std::vector<
   // In boot code the first template answers: the boot loader's, or the only one.
   if (inBootCode || templates.size() < 2 || !readsBoot(templates[0])) return templates[0];
   return templates[1];
+}
+
+// The stream's bytes, stopping once more than `limit` have been read.
+std::vector<uint8_t> ReadAtMost(std::ifstream& file, std::size_t limit) {
+  std::vector<uint8_t> bytes;
+  char chunk[65536];
+  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
+    bytes.insert(bytes.end(), chunk, chunk + file.gcount());
+    if (bytes.size() > limit) break;
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -75,12 +87,7 @@ bool LoadSimFirmwareFile(const std::string& path, uint32_t flashSize, SimDrivePr
     error = "cannot read firmware file '" + path + "'";
     return false;
   }
-  std::vector<uint8_t> bytes;
-  char chunk[65536];
-  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
-    bytes.insert(bytes.end(), chunk, chunk + file.gcount());
-    if (bytes.size() > kMaxFirmwareFile) break;
-  }
+  std::vector<uint8_t> bytes = ReadAtMost(file, kMaxFirmwareFile);
   const bool container = IsPhilipsImage(bytes.data(), bytes.size()) ||
                          (bytes.size() >= 16 && std::memcmp(bytes.data(), kOfsMagic, 16) == 0);
   if (!container) {
@@ -110,6 +117,23 @@ bool LoadSimFirmwareFile(const std::string& path, uint32_t flashSize, SimDrivePr
       profile.checksumExclude.push_back({parameter.KernelBlockAddress, parameter.KernelBlockLength});
   }
   profile.firmware = std::move(flat);
+  return true;
+}
+
+bool LoadSimFlashFile(SimDriveProfile& profile, std::string& error) {
+  std::error_code missing;
+  if (!std::filesystem::exists(profile.flashFile, missing)) return true;
+  std::ifstream file(profile.flashFile, std::ios::binary);
+  if (!file) {
+    error = "cannot read flash file '" + profile.flashFile + "'";
+    return false;
+  }
+  std::vector<uint8_t> bytes = ReadAtMost(file, profile.flashSize);
+  if (bytes.size() != profile.flashSize) {
+    error = "flash file '" + profile.flashFile + "' does not hold " + std::to_string(profile.flashSize) + " bytes";
+    return false;
+  }
+  profile.firmware = std::move(bytes);
   return true;
 }
 

@@ -28,4 +28,8 @@ std::array<uint8_t, kSimInquiryLength> BuildInquiryData(const std::vector<uint8_
 bool LoadSimFirmwareFile(const std::string& path, uint32_t flashSize, SimDriveProfile& profile,
                          std::string& error);
 
+// Takes profile.flashFile as the flash when that file exists; it must hold exactly
+// flashSize bytes. A missing file is no error: the drive writes it when it starts.
+bool LoadSimFlashFile(SimDriveProfile& profile, std::string& error);
+
 }  // namespace ofs

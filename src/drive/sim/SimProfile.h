@@ -49,6 +49,10 @@ struct SimDriveProfile {
   std::string firmwarePath;
   int firmwareLine = 0;
   std::vector<uint8_t> firmware;  // the flat image once loaded
+  // Keeps the flash across runs (a drive outlives the program): read by LoadSimProfile
+  // when it exists, written by the drive when it starts and after every programming run.
+  std::string flashFile;
+  int flashFileLine = 0;
   std::vector<SOFSReserveBlock> checksumExclude;  // ranges the drive leaves out of its own checksum
   // Empty: the one the firmware declares, else a drive that speaks every family.
   std::optional<int> flashFamily;

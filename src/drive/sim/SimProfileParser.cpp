@@ -226,6 +226,12 @@ bool Parser::DriveKey(const std::string& key, const std::string& value) {
     d.firmwareLine = line_;
     return true;
   }
+  if (key == "flash_file") {
+    if (value.empty()) return Fail("flash_file needs a file path");
+    d.flashFile = value;
+    d.flashFileLine = line_;
+    return true;
+  }
   if (key == "flash_family") {
     uint64_t family = 0;
     if (value == "philips") {

@@ -1,6 +1,7 @@
 #include "drive/sim/SimulatedDrive.h"
 
 #include <algorithm>
+#include <fstream>
 #include <numeric>
 
 #include "drive/sim/SimFirmware.h"
@@ -21,7 +22,9 @@ SimulatedDrive::SimulatedDrive(const SimDriveProfile& profile, Clock& clock)
       flash_(BuildInitialFlash(profile)),
       programmer_(flash_),
       trayOpen_(profile.trayOpen),
-      mediumPresent_(profile.mediumPresent) {}
+      mediumPresent_(profile.mediumPresent) {
+  SaveFlash();
+}
 
 TransportStatus SimulatedDrive::Execute(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
                                         SenseData& sense) {
@@ -96,7 +99,14 @@ bool SimulatedDrive::Programming() {
   return progress_.active;
 }
 
+void SimulatedDrive::SaveFlash() const {
+  if (settings_.flashFile.empty()) return;
+  std::ofstream(settings_.flashFile, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(flash_.data()), static_cast<std::streamsize>(flash_.size()));
+}
+
 void SimulatedDrive::OnCommit(const SimProgramRun& run) {
+  SaveFlash();
   templates_.reset();
   expectedChecksum_.reset();
   // The drive restarts into the firmware whose bank 0 it has just programmed.

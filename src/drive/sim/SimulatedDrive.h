@@ -66,6 +66,7 @@ class SimulatedDrive {
   SenseData Condition();
   SenseData FinishedSense() const;
   void OnCommit(const SimProgramRun& run);
+  void SaveFlash() const;  // to the profile's flash file, when it names one
   const std::vector<std::size_t>& Templates();
 
   // Standard commands.
