@@ -17,3 +17,17 @@ identity -o "$dir/qemu-type8.ofs" --format ofs3 --slot 0x10000 --banks 2 --atapi
 # flasher waiting (holding the drive) until it is answered.
 "$mkofs" -o "$dir/qemu-older.ofs" --template 0x100 --vendor QEMU --product "QEMU DVD-ROM" --revision 1.00 --hwid "" \
   --format ofs3 --slot 0x10000 --banks 2 --atapi-type 8
+
+# The simulated drives behind the kernel (guest-tcmu-checks.sh): each at revision
+# 1.00 of its own product, and the image that takes it to 2.00.
+cat >"$dir/tcmu.profile" <<'PROFILE'
+[drive]
+product = SIM-TYPE6
+revision = 1.00
+hardware_id = A1
+flash_family = 6
+capabilities = 11 13
+programming_ms = 500
+PROFILE
+"$mkofs" -o "$dir/sim-type6.ofs" --template 0x100 --product SIM-TYPE6 --revision 2.00 --hwid A1 \
+  --format ofs3 --slot 0x10000 --banks 2 --atapi-type 6
