@@ -33,9 +33,35 @@ tcmu_start() {
       grep -q '^SIM-' \$d/model || continue; ls \$d/scsi_generic/ \$d/block/ >/dev/null 2>&1 || exit 1; done"
 }
 
-# sim_index PRODUCT: the drive number ofstool gives the simulated drive of that product.
-sim_index() {
-  /ofs/ofstool drives | awk -v p="$1" 'index($0, "ORVA    " p) { sub(/:.*/, "", $1); print $1; exit }'
+# sim_field PRODUCT FIELD: of the simulated drive of that product, ofstool's drive
+# number (1) or its node (2), from the listing made after the drives attached.
+sim_field() { awk -F'\t' -v p="ORVA    $1 " 'index($3, p) == 1 { print $'"$2"'; exit }' /tmp/tcmu-drives; }
+# sim_block PRODUCT: its block node's name (srN).
+sim_block() {
+  for d in /sys/class/scsi_device/*/device; do
+    [ "$(cat $d/model)" = "$1" ] && ls $d/block && return 0
+  done
+}
+# sim_flash WHO PRODUCT: flashes PRODUCT.ofs to that drive with verification on.
+sim_flash() {
+  out="tcmu-$2-$1"
+  run_as $1 $out "OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --verify --drive $(sim_field $2 1) /ofs/$2.ofs"
+}
+flashed() { [ "$(rc_of "$1")" -eq 0 ] && grep -q "All Completed!" "$1"; }
+# handler_log PRODUCT: the handler's lines of that drive (numbered in profile order).
+handler_log() {
+  n="$(grep '^product = ' /ofs/tcmu.profile | grep -n " $1\$" | cut -d: -f1)"
+  awk -v d=$((n - 1)) '$1 == d' /tmp/tcmu.log
+}
+# No data command reached the drive twice: the downloads address each block once.
+nothing_sent_twice() {
+  [ "$(handler_log "$1" | awk 'substr($2, 1, 4) == "3b06" || substr($2, 1, 2) == "fd" {print $2}' | sort | uniq -d |
+    wc -l)" -eq 0 ] && handler_log "$1" | grep -q '^[0-9]* 3b06'
+}
+# kernel_sent PRODUCT TRACE: the opcodes the drive received beyond those of the trace.
+kernel_sent() {
+  { handler_log "$1" | awk '{print "h", substr($2, 1, 2)}'; awk '/^[0-9]/ {print "t", substr($2, 1, 2)}' "$2"; } |
+    awk '{ n[$2] += $1 == "h" ? 1 : -1 } END { for (op in n) if (n[op] > 0) printf "%s x%d ", op, n[op] }'
 }
 
 missing="$(cat /lib/modules/missing-modules)"
@@ -45,16 +71,16 @@ if [ -n "$missing" ]; then
 fi
 # The checks before unloaded sg: the flashes through the kernel need it back.
 insmod /lib/modules/sg.ko
-check "tcmu: simulated drives attached as sr and sg" tcmu_start 1
+drives="$(grep -c '^\[drive\]' /ofs/tcmu.profile)"
+check "tcmu: $drives simulated drives attached as sr and sg" tcmu_start "$drives"
 chgrp cdrom /dev/sr* /dev/sg* 2>/dev/null
 chmod 660 /dev/sr* /dev/sg* 2>/dev/null
-cp /tmp/tcmu.log /tmp/tcmu-scan.log
+/ofs/ofstool drives >/tmp/tcmu-drives
+cat /tmp/tcmu-drives
 
-run_as root tcmu-drives /ofs/ofstool drives
-type6="$(sim_index SIM-TYPE6)"
-out=tcmu-flash-6
-run_as ofsuser $out "OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --verify --drive $type6 /ofs/sim-type6.ofs"
-check "tcmu: ofsuser flashes type 6 through the kernel" test "$(rc_of $out)" -eq 0
-run_as ofsuser tcmu-drives-after /ofs/ofstool drives
-check "tcmu: ofstool drives shows the new version of type 6" grep -q "SIM-TYPE6 *2.00" tcmu-drives-after
-sed 's/^/[tcmu] /' /tmp/tcmu.err
+# Every flash type, the user and root taking turns.
+for run in ofsuser:SIM-TYPE1 root:SIM-TYPE2 ofsuser:SIM-TYPE3 root:SIM-TYPE4 ofsuser:SIM-TYPE5 root:SIM-TYPE6 \
+  ofsuser:SIM-TYPE6-2PASS root:SIM-TYPE7 ofsuser:SIM-TYPE8; do
+  sim_flash "${run%%:*}" "${run#*:}"
+  check "tcmu: ${run%%:*} flashes ${run#*:} through the kernel" flashed $out
+done

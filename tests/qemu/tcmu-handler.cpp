@@ -32,13 +32,6 @@ using ofs::SimCommand;
 constexpr uint8_t kScsiGood = 0x00;
 constexpr uint8_t kScsiCheckCondition = 0x02;
 
-// How many CDB bytes the target core copies into the ring: it goes by the opcode's
-// group, so a 12-byte vendor command of group 2, 6 or 7 (40h-5Fh, C0h-FFh) loses bytes 10-11.
-std::size_t CarriedCdbLength(uint8_t opcode) {
-  static constexpr std::size_t kByGroup[8] = {6, 10, 10, 12, 16, 12, 10, 10};
-  return kByGroup[opcode >> 5];
-}
-
 // The ring does not say which way data goes: the commands that carry data to the
 // drive are known, everything else with a buffer reads from it.
 uint8_t DirectionOf(const uint8_t* cdb, std::size_t length) {
@@ -87,7 +80,8 @@ class Ring {
  private:
   void Answer(const tcmu_ring_command& command) {
     std::array<uint8_t, 12> cdb{};
-    const std::size_t carried = std::min(CarriedCdbLength(command.cdb[0]), cdb.size());
+    // The target core copies only as many bytes as the opcode's group defines.
+    const std::size_t carried = std::min(ofs::GroupCdbLength(command.cdb[0]), cdb.size());
     std::memcpy(cdb.data(), command.cdb, carried);
     const std::vector<iovec> iovs(command.iov, command.iov + command.iov_count);
     std::size_t length = 0;
@@ -158,7 +152,9 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<Ring>> rings;
   std::vector<pollfd> waits;
   for (std::size_t i = 0; i < count; ++i) {
-    drives.push_back(std::make_unique<ofs::SimulatedDrive>(loaded.profile->drives[i], *clock));
+    ofs::SimDriveProfile profile = loaded.profile->drives[i];
+    profile.cdbsCutToGroupLength = true;
+    drives.push_back(std::make_unique<ofs::SimulatedDrive>(profile, *clock));
     rings.push_back(std::make_unique<Ring>(static_cast<int>(i), *drives.back(), log));
     if (!rings.back()->Open(argv[3 + i])) {
       std::fprintf(stderr, "ofs-tcmu-handler: cannot map %s\n", argv[3 + i]);
