@@ -37,14 +37,11 @@ tcmu_start() {
 # number (1) or its node (2), from the listing made after the drives attached.
 sim_field() { awk -F'\t' -v p="ORVA    $1 " 'index($3, p) == 1 { print $'"$2"'; exit }' /tmp/tcmu-drives; }
 # sim_block PRODUCT: its block node's name (srN).
-sim_block() {
-  for d in /sys/class/scsi_device/*/device; do
-    [ "$(cat $d/model)" = "$1" ] && ls $d/block && return 0
-  done
-}
+sim_block() { ls "/sys/class/scsi_generic/$(sim_field "$1" 2 | cut -d/ -f3)/device/block"; }
 # sim_flash WHO PRODUCT: flashes PRODUCT.ofs to that drive with verification on.
 sim_flash() {
   out="tcmu-$2-$1"
+  sent_before="$(handler_log "$2" | wc -l)"
   run_as $1 $out "OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --verify --drive $(sim_field $2 1) /ofs/$2.ofs"
 }
 flashed() { [ "$(rc_of "$1")" -eq 0 ] && grep -q "All Completed!" "$1"; }
@@ -58,9 +55,11 @@ nothing_sent_twice() {
   [ "$(handler_log "$1" | awk 'substr($2, 1, 4) == "3b06" || substr($2, 1, 2) == "fd" {print $2}' | sort | uniq -d |
     wc -l)" -eq 0 ] && handler_log "$1" | grep -q '^[0-9]* 3b06'
 }
-# kernel_sent PRODUCT TRACE: the opcodes the drive received beyond those of the trace.
+# kernel_sent PRODUCT TRACE: the opcodes the drive received since the flash began
+# (sim_flash) beyond those of the flasher's trace.
 kernel_sent() {
-  { handler_log "$1" | awk '{print "h", substr($2, 1, 2)}'; awk '/^[0-9]/ {print "t", substr($2, 1, 2)}' "$2"; } |
+  { handler_log "$1" | tail -n +$((sent_before + 1)) | awk '{print "h", substr($2, 1, 2)}'
+    awk '/^[0-9]/ {print "t", substr($2, 1, 2)}' "$2"; } |
     awk '{ n[$2] += $1 == "h" ? 1 : -1 } END { for (op in n) if (n[op] > 0) printf "%s x%d ", op, n[op] }'
 }
 
@@ -83,4 +82,60 @@ for run in ofsuser:SIM-TYPE1 root:SIM-TYPE2 ofsuser:SIM-TYPE3 root:SIM-TYPE4 ofs
   ofsuser:SIM-TYPE6-2PASS root:SIM-TYPE7 ofsuser:SIM-TYPE8; do
   sim_flash "${run%%:*}" "${run#*:}"
   check "tcmu: ${run%%:*} flashes ${run#*:} through the kernel" flashed $out
+  echo "[tcmu] the kernel's own commands during the ${run#*:} flash: $(kernel_sent "${run#*:}" /tmp/$out.trace)"
 done
+
+# A type 6 drive that ends its run with a unit attention, flashed while the kernel
+# polls its media every second and another program tries to open it every 100 ms,
+# as udev's CD probe does (O_EXCL): the flash keeps that program out.
+ua="$(sim_block SIM-TYPE6-UA)"
+echo 1000 >/sys/block/$ua/events_poll_msecs
+(while [ ! -e /tmp/opener.stop ]; do
+  /ofs/guest-helper exclusive-open /dev/$ua >>/tmp/opener.txt
+  sleep 0.1
+done) &
+sim_flash root SIM-TYPE6-UA
+touch /tmp/opener.stop
+wait $!
+sort /tmp/opener.txt | uniq -c | sed 's/^/[opener] /'
+check "tcmu: root flashes SIM-TYPE6-UA (unit attention) under media polling and an opener" flashed $out
+check "tcmu: the opener was kept out during the flash" grep -q EBUSY /tmp/opener.txt
+unit_attention() { handler_log SIM-TYPE6-UA | grep -q ' 6/29/00$'; }
+check "tcmu: the drive reported its unit attention" unit_attention
+echo "[tcmu] the kernel's own commands during the SIM-TYPE6-UA flash: $(kernel_sent SIM-TYPE6-UA /tmp/$out.trace)"
+echo 0 >/sys/block/$ua/events_poll_msecs
+
+# Stopped and continued in the middle of its download, a flash sends no command twice.
+downloading() { [ "$(handler_log SIM-STOPPED | grep -c '^[0-9]* 3b06')" -ge 4 ]; }
+out=tcmu-SIM-STOPPED-root
+run_as root $out "OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --verify --drive $(sim_field SIM-STOPPED 1) /ofs/SIM-STOPPED.ofs" &
+flasher=$!
+wait_until 30 downloading
+stopped="$(pidof ofstool)"
+kill -STOP $stopped
+sleep 2
+check "tcmu: SIM-STOPPED's flasher stopped in the middle of its flash" kill -0 $stopped
+kill -CONT $stopped
+wait $flasher
+check "tcmu: root flashes SIM-STOPPED, stopped and continued" flashed $out
+check "tcmu: SIM-STOPPED received no command twice" nothing_sent_twice SIM-STOPPED
+
+# Two flashers of one drive started together, root and the user: exactly one flashes.
+race="OFSFLASH_TRACE=/tmp/tcmu-race-WHO.trace /ofs/ofstool flash --yes --verify --drive $(sim_field SIM-RACE 1) /ofs/SIM-RACE.ofs"
+run_as root tcmu-race-root "$(echo "$race" | sed s/WHO/root/)" &
+first=$!
+run_as ofsuser tcmu-race-user "$(echo "$race" | sed s/WHO/user/)" &
+wait $first $!
+winners=0
+for name in tcmu-race-root tcmu-race-user; do flashed $name && winners=$((winners + 1)); done
+check "tcmu: two flashers of SIM-RACE, exactly one flashes" test $winners -eq 1
+check "tcmu: the other names the holder" sh -c \
+  "cat tcmu-race-root tcmu-race-user | grep -q 'is being flashed by another program (ofstool, pid '"
+check "tcmu: SIM-RACE received no command twice" nothing_sent_twice SIM-RACE
+
+run_as ofsuser tcmu-drives-after /ofs/ofstool drives
+for product in SIM-TYPE1 SIM-TYPE2 SIM-TYPE3 SIM-TYPE4 SIM-TYPE5 SIM-TYPE6 SIM-TYPE6-2PASS SIM-TYPE7 SIM-TYPE8 \
+  SIM-TYPE6-UA SIM-STOPPED SIM-RACE; do
+  check "tcmu: ofstool drives shows $product at 2.00" grep -q "ORVA    $product *2.00" tcmu-drives-after
+done
+sed 's/^/[tcmu handler] /' /tmp/tcmu.err

@@ -45,5 +45,6 @@ done
 # More than 16 banks: two passes, the upper half first.
 sim_drive SIM-TYPE6-2PASS 6 -- --banks 32 --atapi-type 6
 sim_drive SIM-TYPE6-UA 6 "finish = unit_attention" -- --banks 2 --atapi-type 6
-sim_drive SIM-STOPPED 6 -- --banks 2 --atapi-type 6
+# A longer download, to be stopped in.
+sim_drive SIM-STOPPED 6 -- --banks 16 --atapi-type 6
 sim_drive SIM-RACE 6 -- --banks 2 --atapi-type 6
