@@ -59,7 +59,7 @@ nothing_sent_twice() {
 # (sim_flash) beyond those of the flasher's trace.
 kernel_sent() {
   { handler_log "$1" | tail -n +$((sent_before + 1)) | awk '{print "h", substr($2, 1, 2)}'
-    awk '/^[0-9]/ {print "t", substr($2, 1, 2)}' "$2"; } |
+    awk -v d="$(sim_field "$1" 1)" '$1 == d {print "t", substr($2, 1, 2)}' "$2"; } |
     awk '{ n[$2] += $1 == "h" ? 1 : -1 } END { for (op in n) if (n[op] > 0) printf "%s x%d ", op, n[op] }'
 }
 
