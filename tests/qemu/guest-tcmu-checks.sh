@@ -38,11 +38,15 @@ tcmu_start() {
 sim_field() { awk -F'\t' -v p="ORVA    $1 " 'index($3, p) == 1 { print $'"$2"'; exit }' /tmp/tcmu-drives; }
 # sim_block PRODUCT: its block node's name (srN).
 sim_block() { ls "/sys/class/scsi_generic/$(sim_field "$1" 2 | cut -d/ -f3)/device/block"; }
-# sim_flash WHO PRODUCT: flashes PRODUCT.ofs to that drive with verification on.
+# sim_flash WHO PRODUCT: flashes PRODUCT.ofs to that drive with verification on; the
+# output goes to $out (tcmu-PRODUCT-WHO), the number of handler lines before it to $out.before.
+# Each runs as a session of its own (one flasher per session), so that flashes of
+# different drives can run at once.
 sim_flash() {
   out="tcmu-$2-$1"
-  sent_before="$(handler_log "$2" | wc -l)"
-  run_as $1 $out "OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --verify --drive $(sim_field $2 1) /ofs/$2.ofs"
+  handler_log "$2" | wc -l >/tmp/$out.before
+  mkdir -m 1777 /tmp/$out.session
+  run_as $1 $out "XDG_RUNTIME_DIR=/tmp/$out.session OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --verify --drive $(sim_field $2 1) /ofs/$2.ofs"
 }
 flashed() { [ "$(rc_of "$1")" -eq 0 ] && grep -q "All Completed!" "$1"; }
 # handler_log PRODUCT: the handler's lines of that drive (numbered in profile order).
@@ -55,11 +59,14 @@ nothing_sent_twice() {
   [ "$(handler_log "$1" | awk 'substr($2, 1, 4) == "3b06" || substr($2, 1, 2) == "fd" {print $2}' | sort | uniq -d |
     wc -l)" -eq 0 ] && handler_log "$1" | grep -q '^[0-9]* 3b06'
 }
-# kernel_sent PRODUCT TRACE: the opcodes the drive received since the flash began
-# (sim_flash) beyond those of the flasher's trace.
+# kernel_sent PRODUCT OUT TRACE...: the opcodes the drive received since the flash OUT
+# of sim_flash began, beyond those the traces of every flasher running then show.
 kernel_sent() {
-  { handler_log "$1" | tail -n +$((sent_before + 1)) | awk '{print "h", substr($2, 1, 2)}'
-    awk -v d="$(sim_field "$1" 1)" '$1 == d {print "t", substr($2, 1, 2)}' "$2"; } |
+  product="$1" since="$(cat /tmp/$2.before)"
+  shift 2
+  { handler_log "$product" | tail -n +$((since + 1)) | awk '{print "h", substr($2, 1, 2)}'
+    # Each flasher's enumeration sends one INQUIRY to every drive below its trace.
+    awk -v d="$(sim_field "$product" 1)" 'FNR == 1 {print "t 12"} $1 == d {print "t", substr($2, 1, 2)}' "$@"; } |
     awk '{ n[$2] += $1 == "h" ? 1 : -1 } END { for (op in n) if (n[op] > 0) printf "%s x%d ", op, n[op] }'
 }
 
@@ -77,12 +84,20 @@ chmod 660 /dev/sr* /dev/sg* 2>/dev/null
 /ofs/ofstool drives >/tmp/tcmu-drives
 cat /tmp/tcmu-drives
 
-# Every flash type, the user and root taking turns.
-for run in ofsuser:SIM-TYPE1 root:SIM-TYPE2 ofsuser:SIM-TYPE3 root:SIM-TYPE4 ofsuser:SIM-TYPE5 root:SIM-TYPE6 \
-  ofsuser:SIM-TYPE6-2PASS root:SIM-TYPE7 ofsuser:SIM-TYPE8; do
-  sim_flash "${run%%:*}" "${run#*:}"
+# Every flash type, the user and root taking turns, all at once (each drive has its own flasher).
+runs="ofsuser:SIM-TYPE1 root:SIM-TYPE2 ofsuser:SIM-TYPE3 root:SIM-TYPE4 ofsuser:SIM-TYPE5 root:SIM-TYPE6
+  ofsuser:SIM-TYPE6-2PASS root:SIM-TYPE7 ofsuser:SIM-TYPE8"
+flashers=""
+for run in $runs; do
+  sim_flash "${run%%:*}" "${run#*:}" &
+  flashers="$flashers $!"
+done
+wait $flashers
+for run in $runs; do
+  out="tcmu-${run#*:}-${run%%:*}"
   check "tcmu: ${run%%:*} flashes ${run#*:} through the kernel" flashed $out
-  echo "[tcmu] the kernel's own commands during the ${run#*:} flash: $(kernel_sent "${run#*:}" /tmp/$out.trace)"
+  echo "[tcmu] the kernel's own commands during the ${run#*:} flash: $(kernel_sent "${run#*:}" $out \
+    $(for r in $runs; do echo "/tmp/tcmu-${r#*:}-${r%%:*}.trace"; done))"
 done
 
 # A type 6 drive that ends its run with a unit attention, flashed while the kernel
@@ -102,7 +117,7 @@ check "tcmu: root flashes SIM-TYPE6-UA (unit attention) under media polling and 
 check "tcmu: the opener was kept out during the flash" grep -q EBUSY /tmp/opener.txt
 unit_attention() { handler_log SIM-TYPE6-UA | grep -q ' 6/29/00$'; }
 check "tcmu: the drive reported its unit attention" unit_attention
-echo "[tcmu] the kernel's own commands during the SIM-TYPE6-UA flash: $(kernel_sent SIM-TYPE6-UA /tmp/$out.trace)"
+echo "[tcmu] the kernel's own commands during the SIM-TYPE6-UA flash: $(kernel_sent SIM-TYPE6-UA $out /tmp/$out.trace)"
 echo 0 >/sys/block/$ua/events_poll_msecs
 
 # Stopped and continued in the middle of its download, a flash sends no command twice.
