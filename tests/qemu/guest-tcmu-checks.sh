@@ -54,11 +54,28 @@ handler_log() {
   n="$(grep '^product = ' /ofs/tcmu.profile | grep -n " $1\$" | cut -d: -f1)"
   awk -v d=$((n - 1)) '$1 == d' /tmp/tcmu.log
 }
-# No data command reached the drive twice: the downloads address each block once.
-nothing_sent_twice() {
-  [ "$(handler_log "$1" | awk 'substr($2, 1, 4) == "3b06" || substr($2, 1, 2) == "fd" {print $2}' | sort | uniq -d |
-    wc -l)" -eq 0 ] && handler_log "$1" | grep -q '^[0-9]* 3b06'
+# sent_as_traced PRODUCT OUT...: the commands that the kernel never sends by itself
+# reached the drive, since the first flash OUT of sim_flash began, exactly as often
+# as the traces of these flashes show them, each cut to the bytes the kernel carries.
+# The kernel's SCSI target answers some commands itself (06/3Fh, its LUNs changed):
+# those never reach the drive.
+sent_as_traced() {
+  product="$1" since="$(cat /tmp/$2.before)"
+  shift
+  own='
+    function carried(cdb, group) {
+      group = int((index("0123456789abcdef", substr(cdb, 1, 1)) - 1) / 2)
+      return substr(cdb, 1, group == 0 ? 12 : group == 3 || group == 5 ? 24 : group == 4 ? 32 : 20)
+    }
+    $2 ~ /^(3b|5a|fd|1b|03)/ && !($5 == 2 && substr($7, 25, 2) == "3f") { print carried($2) }'
+  handler_log "$product" | tail -n +$((since + 1)) | awk "$own" | sort >/tmp/$1.received
+  for out in "$@"; do
+    awk -v d="$(sim_field "$product" 1)" '$1 == d' /tmp/$out.trace
+  done | awk "$own" | sort >/tmp/$1.sent
+  [ -s /tmp/$1.sent ] && cmp -s /tmp/$1.sent /tmp/$1.received
 }
+# target_answered OUT...: how many commands of these flashes the kernel's target answered itself.
+target_answered() { cat "$@" | awk '$5 == 2 && substr($7, 25, 2) == "3f"' | wc -l; }
 # kernel_sent PRODUCT OUT TRACE...: the opcodes the drive received since the flash OUT
 # of sim_flash began, beyond those the traces of every flasher running then show.
 kernel_sent() {
@@ -96,9 +113,12 @@ wait $flashers
 for run in $runs; do
   out="tcmu-${run#*:}-${run%%:*}"
   check "tcmu: ${run%%:*} flashes ${run#*:} through the kernel" flashed $out
+  check "tcmu: ${run#*:} received the flasher's commands once each" sent_as_traced "${run#*:}" $out
   echo "[tcmu] the kernel's own commands during the ${run#*:} flash: $(kernel_sent "${run#*:}" $out \
     $(for r in $runs; do echo "/tmp/tcmu-${r#*:}-${r%%:*}.trace"; done))"
 done
+echo "[tcmu] commands of these flashes the kernel's target answered itself (06/3F):" \
+  "$(target_answered $(for r in $runs; do echo "/tmp/tcmu-${r#*:}-${r%%:*}.trace"; done))"
 
 # A type 6 drive that ends its run with a unit attention, flashed while the kernel
 # polls its media every second and another program tries to open it every 100 ms,
@@ -117,13 +137,13 @@ check "tcmu: root flashes SIM-TYPE6-UA (unit attention) under media polling and 
 check "tcmu: the opener was kept out during the flash" grep -q EBUSY /tmp/opener.txt
 unit_attention() { handler_log SIM-TYPE6-UA | grep -q ' 6/29/00$'; }
 check "tcmu: the drive reported its unit attention" unit_attention
+check "tcmu: SIM-TYPE6-UA received the flasher's commands once each" sent_as_traced SIM-TYPE6-UA $out
 echo "[tcmu] the kernel's own commands during the SIM-TYPE6-UA flash: $(kernel_sent SIM-TYPE6-UA $out /tmp/$out.trace)"
 echo 0 >/sys/block/$ua/events_poll_msecs
 
 # Stopped and continued in the middle of its download, a flash sends no command twice.
 downloading() { [ "$(handler_log SIM-STOPPED | grep -c '^[0-9]* 3b06')" -ge 4 ]; }
-out=tcmu-SIM-STOPPED-root
-run_as root $out "OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --verify --drive $(sim_field SIM-STOPPED 1) /ofs/SIM-STOPPED.ofs" &
+sim_flash root SIM-STOPPED &
 flasher=$!
 wait_until 30 downloading
 stopped="$(pidof ofstool)"
@@ -132,21 +152,21 @@ sleep 2
 check "tcmu: SIM-STOPPED's flasher stopped in the middle of its flash" kill -0 $stopped
 kill -CONT $stopped
 wait $flasher
-check "tcmu: root flashes SIM-STOPPED, stopped and continued" flashed $out
-check "tcmu: SIM-STOPPED received no command twice" nothing_sent_twice SIM-STOPPED
+check "tcmu: root flashes SIM-STOPPED, stopped and continued" flashed tcmu-SIM-STOPPED-root
+check "tcmu: SIM-STOPPED received the flasher's commands once each" sent_as_traced SIM-STOPPED tcmu-SIM-STOPPED-root
 
 # Two flashers of one drive started together, root and the user: exactly one flashes.
-race="OFSFLASH_TRACE=/tmp/tcmu-race-WHO.trace /ofs/ofstool flash --yes --verify --drive $(sim_field SIM-RACE 1) /ofs/SIM-RACE.ofs"
-run_as root tcmu-race-root "$(echo "$race" | sed s/WHO/root/)" &
+sim_flash root SIM-RACE &
 first=$!
-run_as ofsuser tcmu-race-user "$(echo "$race" | sed s/WHO/user/)" &
+sim_flash ofsuser SIM-RACE &
 wait $first $!
 winners=0
-for name in tcmu-race-root tcmu-race-user; do flashed $name && winners=$((winners + 1)); done
+for who in root ofsuser; do flashed tcmu-SIM-RACE-$who && winners=$((winners + 1)); done
 check "tcmu: two flashers of SIM-RACE, exactly one flashes" test $winners -eq 1
 check "tcmu: the other names the holder" sh -c \
-  "cat tcmu-race-root tcmu-race-user | grep -q 'is being flashed by another program (ofstool, pid '"
-check "tcmu: SIM-RACE received no command twice" nothing_sent_twice SIM-RACE
+  "cat tcmu-SIM-RACE-root tcmu-SIM-RACE-ofsuser | grep -q 'is being flashed by another program (ofstool, pid '"
+check "tcmu: SIM-RACE received the flashers' commands once each" \
+  sent_as_traced SIM-RACE tcmu-SIM-RACE-root tcmu-SIM-RACE-ofsuser
 
 run_as ofsuser tcmu-drives-after /ofs/ofstool drives
 for product in SIM-TYPE1 SIM-TYPE2 SIM-TYPE3 SIM-TYPE4 SIM-TYPE5 SIM-TYPE6 SIM-TYPE6-2PASS SIM-TYPE7 SIM-TYPE8 \
