@@ -288,6 +288,44 @@ TEST(SimFlash, CommitOfThirtyTwoBanksWrapsItsCode) {
   EXPECT_EQ(ReadFirmwareVersion(*rig.atapi, 0), "2.00");
 }
 
+// Behind a transport that cuts CDBs to their group length, bytes 10-11 of 5Ah and
+// FDh commands arrive as zeros: the drive takes whole flashes without them, and
+// keeps every check that does not need them.
+TEST(SimFlash, CdbsCutToTheirGroupLengthStillFlash) {
+  SimDriveProfile profile = TestDrive();
+  profile.cdbsCutToGroupLength = true;
+  const Image image = NewFirmware(3);
+  const auto cut = [](Cdb cdb) {
+    cdb[10] = cdb[11] = 0;
+    return cdb;
+  };
+  SimRig banks(profile);
+  SendBankData(banks, image);
+  // Bank 2 again, with whatever the transport left in bytes 10-11.
+  ASSERT_TRUE(banks.SendOut(Cdb{0x5A, 0x00, 0x38, 'O', 'R', 0xA0, 0x05, 2, 0xFF, 0xFE, 0xAB, 0xCD},
+                            image.data() + 2 * kBank, 65534));
+  ASSERT_TRUE(SendCommit(banks, image.data(), 4, 3, 0));  // the sum of the download is not there
+  ASSERT_TRUE(WaitDriveReady(*banks.atapi, 0, 120));
+  EXPECT_EQ(ReadFirmwareVersion(*banks.atapi, 0), "2.00");
+  // Read-back: the transfer length stands in for bytes 10-11.
+  std::vector<uint8_t> piece(256);
+  ASSERT_TRUE(banks.Send(Cdb{0x5A, 0x00, 0x38, 'O', 'R', 0x11, 0xFE, 0x00, 0x00, 0x01, 0x00, 0x00}, piece.data(), 256,
+                         kDirIn));
+  EXPECT_TRUE(std::equal(piece.begin(), piece.end(), image.begin() + 0x1FE00));
+  // Block sums: each block is the next, the last is the one that completes the total.
+  SimRig blocks(profile);
+  Cdb wrong = cut(BlockSumCdb(image, 0, 12));
+  wrong[7] ^= 1;
+  EXPECT_FALSE(blocks.SendOut(wrong, image.data(), kBlock));
+  for (std::size_t i = 0; i < 12; ++i) {
+    EXPECT_FALSE(blocks.drive().Programming()) << i;
+    ASSERT_TRUE(blocks.SendOut(cut(BlockSumCdb(image, i, 12)), image.data() + i * kBlock, kBlock));
+  }
+  EXPECT_TRUE(blocks.drive().Programming());
+  ASSERT_TRUE(WaitDriveReady(*blocks.atapi, 0, 120));
+  EXPECT_EQ(ReadFirmwareVersion(*blocks.atapi, 0), "2.00");
+}
+
 // Downloads the drive must refuse: the flash stays as it was.
 TEST(SimFlash, InconsistentDownloadsAreRefused) {
   const Image image = NewFirmware(3);

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # fetch-kernel.sh CACHE_DIR: makes sure CACHE_DIR/current holds a Debian kernel
 # (vmlinuz) and the modules that reach an IDE ATAPI drive through sr and sg, in
-# load order (modules.load). Downloads and unpacks only when the cache is empty.
+# load order (modules.load), then those that put a userspace drive behind the
+# kernel's SCSI target (TCMU over tcm_loop) when the kernel has them; the ones it
+# lacks are named in missing-modules. Downloads and unpacks only when the cache
+# was not made for these modules.
 set -euo pipefail
 
 cache="$1"
-[ -f "$cache/current/modules.load" ] && exit 0
+required="ata_piix sr_mod sg"
+optional="target_core_user tcm_loop"
+[ "$(cat "$cache/current/wanted-modules" 2>/dev/null)" = "$required $optional" ] && exit 0
 
 pkg="$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')"
 if [ -z "$pkg" ]; then
@@ -29,8 +34,8 @@ out="$work/kernel"
 mkdir -p "$out/modules"
 cp "$work/root/boot/vmlinuz-$version" "$out/vmlinuz"
 
-# Each wanted module after its dependencies, each once. sg comes last so that the
-# guest can unload it alone to leave only /dev/sr*.
+# Each wanted module after its dependencies, each once. No other module needs sg,
+# so the guest can unload it alone to leave only /dev/sr*.
 : >"$out/modules.load"
 add_module() {
   local path="$1" dep
@@ -48,12 +53,19 @@ add_module() {
   basename "$path" >>"$out/modules.load.names"
   echo "$name" >>"$out/modules.load"
 }
-for wanted in ata_piix sr_mod sg; do
-  path="$(grep -E -m1 "^[^:]*/$wanted\.ko(\.xz|\.zst)?:" "$moddir/modules.dep" | cut -d: -f1)"
+module_path() { grep -E -m1 "^[^:]*/$1\.ko(\.xz|\.zst)?:" "$moddir/modules.dep" | cut -d: -f1; }
+for wanted in $required; do
+  path="$(module_path "$wanted")"
   [ -n "$path" ] || { echo "fetch-kernel: module $wanted not in $pkg" >&2; exit 1; }
   add_module "$path"
 done
+: >"$out/missing-modules"
+for wanted in $optional; do
+  path="$(module_path "$wanted")"
+  if [ -n "$path" ]; then add_module "$path"; else echo "$wanted" >>"$out/missing-modules"; fi
+done
 rm -f "$out/modules.load.names"
+echo "$required $optional" >"$out/wanted-modules"
 echo "$pkg" >"$out/package"
 
 rm -rf "$cache/$version"

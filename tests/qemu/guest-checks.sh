@@ -212,3 +212,6 @@ run_as root $out "OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --driv
 check "root on sr: type 8 reaches the drive and is refused" sent_to_drive1 $out.trace 3b 2 f0000500
 check "root on sr: type 8 claims no success" no_success $out
 check "root on sr: type 8 left the tray unlocked" tray_left_unlocked $out.trace
+
+# The same flashes, whole, through the kernel to simulated drives.
+. /tcmu-checks.sh

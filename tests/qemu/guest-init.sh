@@ -1,7 +1,8 @@
 #!/bin/busybox sh
 # First process of the test guest: mounts the kernel file systems, loads the
-# ATAPI/SCSI modules, gives the drive nodes to group cdrom as udev would, runs the
-# checks and powers off. Lines that start with OFSCHECK are read by the host.
+# ATAPI/SCSI modules and those of the SCSI target the simulated drives sit
+# behind, gives the drive nodes to group cdrom as udev would, runs the checks and
+# powers off. Lines that start with OFSCHECK are read by the host.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc

@@ -2,6 +2,8 @@
 # run-qemu-checks.sh BUILD_DIR: boots a small Linux guest under QEMU with two
 # emulated IDE ATAPI DVD drives (one holding a disc, one empty) and runs ofstool
 # from BUILD_DIR inside it through the kernel's SG_IO path (sg and sr).
+# Simulated drives served by BUILD_DIR's ofs-tcmu-handler sit behind the kernel's
+# SCSI target, so whole flashes go through the kernel too.
 # Needs qemu-system-x86, busybox-static, cpio and kmod; the kernel comes from the
 # Debian archive and is cached in BUILD_DIR/qemu-kernel.
 set -euo pipefail
@@ -10,6 +12,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build="$(cd "$1" && pwd)"
 ofstool="$build/tools/ofstool"
 mkofs="$build/tools/mkofs"
+handler="$build/tests/qemu/ofs-tcmu-handler"
 qemu="${OFS_QEMU:-qemu-system-x86_64}"
 # Software emulation by default: CI machines need not offer KVM.
 accel="${OFS_QEMU_ACCEL:-tcg}"
@@ -19,7 +22,8 @@ for tool in "$qemu" cpio depmod; do
 done
 busybox=/bin/busybox
 ldd "$busybox" >/dev/null 2>&1 && { echo "qemu checks: $busybox is not static (install busybox-static)" >&2; exit 1; }
-[ -x "$ofstool" ] && [ -x "$mkofs" ] || { echo "qemu checks: build ofstool and mkofs in $build first" >&2; exit 1; }
+[ -x "$ofstool" ] && [ -x "$mkofs" ] && [ -x "$handler" ] ||
+  { echo "qemu checks: build ofstool, mkofs and ofs-tcmu-handler in $build first" >&2; exit 1; }
 
 "$here/fetch-kernel.sh" "$build/qemu-kernel"
 kernel="$build/qemu-kernel/current"
@@ -30,16 +34,19 @@ root="$work/root"
 mkdir -p "$root"/{bin,dev,proc,sys,etc,lib/modules,ofs,home/ofsuser}
 
 cp "$busybox" "$root/bin/busybox"
-cp "$kernel"/modules/*.ko "$kernel/modules.load" "$root/lib/modules/"
+cp "$kernel"/modules/*.ko "$kernel/modules.load" "$kernel/missing-modules" "$root/lib/modules/"
 cp "$here/guest-init.sh" "$root/init"
 cp "$here/guest-checks.sh" "$root/checks.sh"
+cp "$here/guest-tcmu-checks.sh" "$root/tcmu-checks.sh"
 
-# ofstool with its shared libraries and loader at their own paths.
-cp "$ofstool" "$root/ofs/ofstool"
-strip "$root/ofs/ofstool" 2>/dev/null || true
-for lib in $(ldd "$ofstool" | grep -o '/[^ ]*'); do
-  mkdir -p "$root$(dirname "$lib")"
-  cp -L "$lib" "$root$lib"
+# The programs with their shared libraries and loader at their own paths.
+for program in "$ofstool" "$handler"; do
+  cp "$program" "$root/ofs/"
+  strip "$root/ofs/$(basename "$program")" 2>/dev/null || true
+  for lib in $(ldd "$program" | grep -o '/[^ ]*'); do
+    mkdir -p "$root$(dirname "$lib")"
+    cp -L "$lib" "$root$lib"
+  done
 done
 
 cat >"$root/etc/passwd" <<'PASSWD'
@@ -69,11 +76,14 @@ timeout 150 "$qemu" -machine pc -accel "$accel" -m 384 -nodefaults -no-reboot -d
   -device ide-cd,drive=disc,bus=ide.1,unit=0 \
   -device ide-cd,bus=ide.1,unit=1 \
   </dev/null >"$log" 2>&1 || true
-tr -d '\r' <"$log" | grep '^OFSCHECK' || true
+# Read from a file: grep -q ends early, and under pipefail a writer into it would fail.
+results="$work/results"
+tr -d '\r' <"$log" | grep '^OFSCHECK' >"$results" || true
+cat "$results"
 echo "qemu checks: guest ran $(($(date +%s) - start)) s (log: $log)"
 
-tr -d '\r' <"$log" | grep -q '^OFSCHECK END' || { echo "qemu checks: the guest did not finish" >&2; exit 1; }
-if tr -d '\r' <"$log" | grep -q '^OFSCHECK FAIL'; then
+grep -q '^OFSCHECK END' "$results" || { echo "qemu checks: the guest did not finish" >&2; exit 1; }
+if grep -q '^OFSCHECK FAIL' "$results"; then
   echo "qemu checks: FAILED" >&2
   exit 1
 fi

@@ -93,6 +93,11 @@ int CdbSubFunction(const uint8_t* cdb) {
   }
 }
 
+std::size_t GroupCdbLength(uint8_t opcode) {
+  static constexpr std::array<std::size_t, 8> kByGroup{6, 10, 10, 12, 16, 12, 10, 10};
+  return kByGroup[opcode >> 5];
+}
+
 std::optional<SimCommand> SimCommandFromName(const std::string& name) {
   for (const auto& [kind, known] : kNames)
     if (name == known) return kind;

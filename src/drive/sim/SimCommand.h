@@ -1,5 +1,6 @@
 #pragma once
 // The commands a simulated drive tells apart, and how a profile names them.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,6 +38,9 @@ SimCommand ClassifyCdb(const uint8_t* cdb);
 // The byte that tells the variants of an opcode apart (5A: byte 5, 3B: mode,
 // 1B: byte 4 & 3); -1 for opcodes without one.
 int CdbSubFunction(const uint8_t* cdb);
+// How many bytes of a CDB a transport that goes by the opcode's group carries (6,
+// 10, 12 or 16), as the kernel's SCSI target does: 10 for 20h-5Fh and C0h-FFh.
+std::size_t GroupCdbLength(uint8_t opcode);
 // The command a profile names ("write_buffer"), if any.
 std::optional<SimCommand> SimCommandFromName(const std::string& name);
 

@@ -66,7 +66,8 @@ SimulatedDrive::Reply SimulatedDrive::FlashData(const Command& c) {
   if (banks >= 32 && bank == static_cast<uint8_t>(0xE0 + banks) && value == 128 && c.length == 128)
     return FlashCommit(c);
   // Data carries no checksum, and the drive's flash takes whole 16-bit words.
-  if (c.direction != kDirOut || Be16(c.cdb + 10) != 0 || c.length % 2 != 0) return Refuse(kInvalidField);
+  if (c.direction != kDirOut || (TailKnown(c.cdb) && Be16(c.cdb + 10) != 0) || c.length % 2 != 0)
+    return Refuse(kInvalidField);
   // Bytes 8-9 equal to the transfer length mean a whole bank from its start; any
   // other value is an offset in the bank, and so is every value once a download
   // has used offsets (the second half bank carries 8000h with 32768 bytes).
@@ -92,7 +93,8 @@ SimulatedDrive::Reply SimulatedDrive::FlashCommit(const Command& c) {
   if (!valid) return Refuse(kInvalidParameter);
   // Bytes 10-11 carry the 16-bit sum of the download; a drive that sums it differently programs nothing.
   const uint32_t downloaded = static_cast<uint32_t>(programmer_.SessionEndBank()) * kSimBankSize;
-  if ((programmer_.DownloadSum(0, downloaded) & 0xFFFF) != Be16(c.cdb + 10)) return Refuse(kInvalidField);
+  if (TailKnown(c.cdb) && (programmer_.DownloadSum(0, downloaded) & 0xFFFF) != Be16(c.cdb + 10))
+    return Refuse(kInvalidField);
   StartProgramming(false);
   return {};
 }
@@ -100,7 +102,10 @@ SimulatedDrive::Reply SimulatedDrive::FlashCommit(const Command& c) {
 SimulatedDrive::Reply SimulatedDrive::BlockSum(const Command& c) {
   if (!Speaks({kBlockSumFamily})) return Refuse(kInvalidField);
   if (c.direction != kDirOut || c.length != kBlockSize) return Refuse(kInvalidField);
-  const uint8_t number = c.cdb[10];
+  // Without bytes 10-11 each block is the next one, and the last is the one that
+  // completes the total sum.
+  const bool tailKnown = TailKnown(c.cdb);
+  const uint8_t number = tailKnown ? c.cdb[10] : static_cast<uint8_t>(blocksReceived_ + 1);
   const uint8_t count = c.cdb[11];
   if (number == 1) NewSession();
   if (number != static_cast<uint8_t>(blocksReceived_ + 1)) return Refuse(kSequenceError);
@@ -109,12 +114,13 @@ SimulatedDrive::Reply SimulatedDrive::BlockSum(const Command& c) {
   const uint64_t offset = uint64_t{static_cast<uint32_t>(blocksReceived_)} * kBlockSize;
   if (!programmer_.Store(offset, c.buffer, c.length)) return Refuse(kOutOfRange);
   ++blocksReceived_;
-  if (number != count) return {};
+  if (tailKnown && number != count) return {};
   const uint32_t received = static_cast<uint32_t>(blocksReceived_) * kBlockSize;
   if ((programmer_.DownloadSum(0, received) & 0xFFFF) == Be16(c.cdb + 8)) {
     StartProgramming(false);
     return {};
   }
+  if (!tailKnown) return {};
   // Block numbers wrap at 256: a wrong total is final only when no further block fits.
   if (uint64_t{received} + 256ull * kBlockSize <= flash_.size()) return {};
   return Refuse(kInvalidParameter);

@@ -69,6 +69,9 @@ struct SimDriveProfile {
   uint32_t programmingMs = 3000;  // one programming run, whatever its bank count
   uint8_t progressAscq = 0x08;    // NOT READY 04/xx while programming
   bool finishWithUnitAttention = false;  // kernel programming ends with 06/29 instead of the last bank
+  // The transport carries only GroupCdbLength bytes of a CDB (the kernel's SCSI target):
+  // bytes 10-11 of a 12-byte 5Ah or FDh command are unknown, and the checks on them are skipped.
+  bool cdbsCutToGroupLength = false;
 
   // Faults.
   int stayInBoot = 0;  // the next K flashes leave the drive in its boot code

@@ -277,9 +277,14 @@ SimulatedDrive::Reply SimulatedDrive::ChecksumSet(const Command& c) {
   return {};
 }
 
+bool SimulatedDrive::TailKnown(const uint8_t* cdb) const {
+  return !settings_.cdbsCutToGroupLength || GroupCdbLength(cdb[0]) >= 12;
+}
+
 SimulatedDrive::Reply SimulatedDrive::ReadRom(const Command& c) {
   const uint64_t offset = uint64_t{c.cdb[9]} * kSimBankSize + Be16(c.cdb + 6);
-  const uint32_t length = Be16(c.cdb + 10);
+  // Without bytes 10-11 the transfer length is the length asked for.
+  const uint32_t length = TailKnown(c.cdb) ? Be16(c.cdb + 10) : c.length;
   if (offset + length > flash_.size()) return {kStatusCheckCondition, MakeSense(kOutOfRange)};
   Programming();
   CopyReply(c.buffer, std::min(c.length, length), c.direction, flash_.data() + offset, length);

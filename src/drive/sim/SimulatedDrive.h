@@ -95,6 +95,7 @@ class SimulatedDrive {
   // True when the drive's flash family is one of these (a drive of no stated family speaks all).
   bool Speaks(std::initializer_list<int> families) const;
   bool SpeaksTwoBanks() const;
+  bool TailKnown(const uint8_t* cdb) const;  // bytes 10-11 reached the drive
   bool FamilyStated() const;  // a profile or a firmware named the family
   bool FamilyIs(int family) const;
   void AcknowledgeFinish();

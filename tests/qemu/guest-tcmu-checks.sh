@@ -1,0 +1,176 @@
+# Sourced by the guest checks: simulated drives (ofs-tcmu-handler, /ofs/tcmu.profile)
+# behind the kernel's SCSI target over tcm_loop, so whole flashes travel through
+# sr/sg. The handler logs every command it answers in /tmp/tcmu.log.
+
+cfg=/sys/kernel/config
+core="$cfg/target/core/user_0"
+loop="$cfg/target/loopback/naa.5001405000000001/tpgt_1"
+
+# tcmu_start DRIVES: one TCMU device per profile drive, the handler on their UIO
+# devices, then one LUN each; true once every drive has its sr and sg node.
+tcmu_start() {
+  mount -t configfs configfs "$cfg" 2>/dev/null
+  i=0 uios=""
+  while [ $i -lt "$1" ]; do
+    mkdir -p "$core/sim$i"
+    echo "dev_config=sim$i/x" >"$core/sim$i/control"
+    echo "dev_size=33554432" >"$core/sim$i/control"
+    echo 1 >"$core/sim$i/enable" || return 1
+    uios="$uios uio$i"
+    i=$((i + 1))
+  done
+  /ofs/ofs-tcmu-handler /ofs/tcmu.profile /tmp/tcmu.log $uios 2>/tmp/tcmu.err &
+  mkdir -p "$loop"
+  echo naa.5001405000000002 >"$loop/nexus"
+  i=0
+  while [ $i -lt "$1" ]; do
+    mkdir -p "$loop/lun/lun_$i"
+    ln -s "$core/sim$i" "$loop/lun/lun_$i/sim$i"
+    i=$((i + 1))
+  done
+  wait_until 20 sh -c "[ \$(grep -l '^SIM-' /sys/class/scsi_device/*/device/model | wc -l) -eq $1 ]" &&
+    wait_until 10 sh -c "for d in /sys/class/scsi_device/*/device; do
+      grep -q '^SIM-' \$d/model || continue; ls \$d/scsi_generic/ \$d/block/ >/dev/null 2>&1 || exit 1; done"
+}
+
+# sim_field PRODUCT FIELD: of the simulated drive of that product, ofstool's drive
+# number (1) or its node (2), from the listing made after the drives attached.
+sim_field() { awk -F'\t' -v p="ORVA    $1 " 'index($3, p) == 1 { print $'"$2"'; exit }' /tmp/tcmu-drives; }
+# sim_block PRODUCT: its block node's name (srN).
+sim_block() { ls "/sys/class/scsi_generic/$(sim_field "$1" 2 | cut -d/ -f3)/device/block"; }
+# sim_flash WHO PRODUCT: flashes PRODUCT.ofs to that drive with verification on; the
+# output goes to $out (tcmu-PRODUCT-WHO), the number of handler lines before it to $out.before.
+# Each runs as a session of its own (one flasher per session), so that flashes of
+# different drives can run at once.
+sim_flash() {
+  out="tcmu-$2-$1"
+  handler_log "$2" | wc -l >/tmp/$out.before
+  mkdir -m 1777 /tmp/$out.session
+  run_as $1 $out "XDG_RUNTIME_DIR=/tmp/$out.session OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --verify --drive $(sim_field $2 1) /ofs/$2.ofs"
+}
+flashed() { [ "$(rc_of "$1")" -eq 0 ] && grep -q "All Completed!" "$1"; }
+# handler_log PRODUCT: the handler's lines of that drive (numbered in profile order).
+handler_log() {
+  n="$(grep '^product = ' /ofs/tcmu.profile | grep -n " $1\$" | cut -d: -f1)"
+  awk -v d=$((n - 1)) '$1 == d' /tmp/tcmu.log
+}
+# sent_as_traced PRODUCT OUT...: the commands that the kernel never sends by itself
+# reached the drive, since the first flash OUT of sim_flash began, exactly as often
+# as the traces of these flashes show them, each cut to the bytes the kernel carries.
+# The kernel's SCSI target answers some commands itself (06/3Fh, its LUNs changed):
+# those never reach the drive.
+sent_as_traced() {
+  product="$1" since="$(cat /tmp/$2.before)"
+  shift
+  own='
+    function carried(cdb, group) {
+      group = int((index("0123456789abcdef", substr(cdb, 1, 1)) - 1) / 2)
+      return substr(cdb, 1, group == 0 ? 12 : group == 3 || group == 5 ? 24 : group == 4 ? 32 : 20)
+    }
+    $2 ~ /^(3b|5a|fd|1b|03)/ && !($5 == 2 && substr($7, 25, 2) == "3f") { print carried($2) }'
+  handler_log "$product" | tail -n +$((since + 1)) | awk "$own" | sort >/tmp/$1.received
+  for out in "$@"; do
+    awk -v d="$(sim_field "$product" 1)" '$1 == d' /tmp/$out.trace
+  done | awk "$own" | sort >/tmp/$1.sent
+  [ -s /tmp/$1.sent ] && cmp -s /tmp/$1.sent /tmp/$1.received
+}
+# target_answered OUT...: how many commands of these flashes the kernel's target answered itself.
+target_answered() { cat "$@" | awk '$5 == 2 && substr($7, 25, 2) == "3f"' | wc -l; }
+# kernel_sent PRODUCT OUT TRACE...: the opcodes the drive received since the flash OUT
+# of sim_flash began, beyond those the traces of every flasher running then show.
+kernel_sent() {
+  product="$1" since="$(cat /tmp/$2.before)"
+  shift 2
+  { handler_log "$product" | tail -n +$((since + 1)) | awk '{print "h", substr($2, 1, 2)}'
+    # Each flasher's enumeration sends one INQUIRY to every drive below its trace.
+    awk -v d="$(sim_field "$product" 1)" 'FNR == 1 {print "t 12"} $1 == d {print "t", substr($2, 1, 2)}' "$@"; } |
+    awk '{ n[$2] += $1 == "h" ? 1 : -1 } END { for (op in n) if (n[op] > 0) printf "%s x%d ", op, n[op] }'
+}
+
+missing="$(cat /lib/modules/missing-modules)"
+if [ -n "$missing" ]; then
+  echo "OFSCHECK skip simulated drives behind the kernel: module $missing missing"
+  return 0
+fi
+# The checks before unloaded sg: the flashes through the kernel need it back.
+insmod /lib/modules/sg.ko
+drives="$(grep -c '^\[drive\]' /ofs/tcmu.profile)"
+check "tcmu: $drives simulated drives attached as sr and sg" tcmu_start "$drives"
+chgrp cdrom /dev/sr* /dev/sg* 2>/dev/null
+chmod 660 /dev/sr* /dev/sg* 2>/dev/null
+/ofs/ofstool drives >/tmp/tcmu-drives
+cat /tmp/tcmu-drives
+
+# Every flash type, the user and root taking turns, all at once (each drive has its own flasher).
+runs="ofsuser:SIM-TYPE1 root:SIM-TYPE2 ofsuser:SIM-TYPE3 root:SIM-TYPE4 ofsuser:SIM-TYPE5 root:SIM-TYPE6
+  ofsuser:SIM-TYPE6-2PASS root:SIM-TYPE7 ofsuser:SIM-TYPE8"
+flashers=""
+for run in $runs; do
+  sim_flash "${run%%:*}" "${run#*:}" &
+  flashers="$flashers $!"
+done
+wait $flashers
+for run in $runs; do
+  out="tcmu-${run#*:}-${run%%:*}"
+  check "tcmu: ${run%%:*} flashes ${run#*:} through the kernel" flashed $out
+  check "tcmu: ${run#*:} received the flasher's commands once each" sent_as_traced "${run#*:}" $out
+  echo "[tcmu] the kernel's own commands during the ${run#*:} flash: $(kernel_sent "${run#*:}" $out \
+    $(for r in $runs; do echo "/tmp/tcmu-${r#*:}-${r%%:*}.trace"; done))"
+done
+echo "[tcmu] commands of these flashes the kernel's target answered itself (06/3F):" \
+  "$(target_answered $(for r in $runs; do echo "/tmp/tcmu-${r#*:}-${r%%:*}.trace"; done))"
+
+# A type 6 drive that ends its run with a unit attention, flashed while the kernel
+# polls its media every second and another program tries to open it every 100 ms,
+# as udev's CD probe does (O_EXCL): the flash keeps that program out.
+ua="$(sim_block SIM-TYPE6-UA)"
+echo 1000 >/sys/block/$ua/events_poll_msecs
+(while [ ! -e /tmp/opener.stop ]; do
+  /ofs/guest-helper exclusive-open /dev/$ua >>/tmp/opener.txt
+  sleep 0.1
+done) &
+sim_flash root SIM-TYPE6-UA
+touch /tmp/opener.stop
+wait $!
+sort /tmp/opener.txt | uniq -c | sed 's/^/[opener] /'
+check "tcmu: root flashes SIM-TYPE6-UA (unit attention) under media polling and an opener" flashed $out
+check "tcmu: the opener was kept out during the flash" grep -q EBUSY /tmp/opener.txt
+unit_attention() { handler_log SIM-TYPE6-UA | grep -q ' 6/29/00$'; }
+check "tcmu: the drive reported its unit attention" unit_attention
+check "tcmu: SIM-TYPE6-UA received the flasher's commands once each" sent_as_traced SIM-TYPE6-UA $out
+echo "[tcmu] the kernel's own commands during the SIM-TYPE6-UA flash: $(kernel_sent SIM-TYPE6-UA $out /tmp/$out.trace)"
+echo 0 >/sys/block/$ua/events_poll_msecs
+
+# Stopped and continued in the middle of its download, a flash sends no command twice.
+downloading() { [ "$(handler_log SIM-STOPPED | grep -c '^[0-9]* 3b06')" -ge 4 ]; }
+sim_flash root SIM-STOPPED &
+flasher=$!
+wait_until 30 downloading
+stopped="$(pidof ofstool)"
+kill -STOP $stopped
+sleep 2
+check "tcmu: SIM-STOPPED's flasher stopped in the middle of its flash" kill -0 $stopped
+kill -CONT $stopped
+wait $flasher
+check "tcmu: root flashes SIM-STOPPED, stopped and continued" flashed tcmu-SIM-STOPPED-root
+check "tcmu: SIM-STOPPED received the flasher's commands once each" sent_as_traced SIM-STOPPED tcmu-SIM-STOPPED-root
+
+# Two flashers of one drive started together, root and the user: exactly one flashes.
+sim_flash root SIM-RACE &
+first=$!
+sim_flash ofsuser SIM-RACE &
+wait $first $!
+winners=0
+for who in root ofsuser; do flashed tcmu-SIM-RACE-$who && winners=$((winners + 1)); done
+check "tcmu: two flashers of SIM-RACE, exactly one flashes" test $winners -eq 1
+check "tcmu: the other names the holder" sh -c \
+  "cat tcmu-SIM-RACE-root tcmu-SIM-RACE-ofsuser | grep -q 'is being flashed by another program (ofstool, pid '"
+check "tcmu: SIM-RACE received the flashers' commands once each" \
+  sent_as_traced SIM-RACE tcmu-SIM-RACE-root tcmu-SIM-RACE-ofsuser
+
+run_as ofsuser tcmu-drives-after /ofs/ofstool drives
+for product in SIM-TYPE1 SIM-TYPE2 SIM-TYPE3 SIM-TYPE4 SIM-TYPE5 SIM-TYPE6 SIM-TYPE6-2PASS SIM-TYPE7 SIM-TYPE8 \
+  SIM-TYPE6-UA SIM-STOPPED SIM-RACE; do
+  check "tcmu: ofstool drives shows $product at 2.00" grep -q "ORVA    $product *2.00" tcmu-drives-after
+done
+sed 's/^/[tcmu handler] /' /tmp/tcmu.err
