@@ -41,8 +41,12 @@ TransportStatus TAtapiImp::ExecuteCommand(const uint8_t* cdb, uint8_t* buffer, u
   return lastStatus_;
 }
 
+bool TAtapiImp::LastCommandRejectedByDrive() const {
+  return lastStatus_ == kStatusCheckCondition && (sense_[2] & 0x0F) == 0x05;
+}
+
 bool TAtapiImp::LastCommandRefused() const {
-  if (lastStatus_ == kStatusCheckCondition) return (sense_[2] & 0x0F) == 0x05;
+  if (lastStatus_ == kStatusCheckCondition) return LastCommandRejectedByDrive();
   if (lastStatus_ != kStatusTransportError) return false;
   // A time-out or a reset may have come after the data went out; these errors come before.
   switch (lastErrno_) {

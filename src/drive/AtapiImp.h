@@ -38,6 +38,8 @@ class TAtapiImp {
   // answered ILLEGAL REQUEST, or the kernel refused it (EPERM, EACCES, ENODEV,
   // EINVAL, EIO).
   bool LastCommandRefused() const;
+  // The drive itself answered the last command with ILLEGAL REQUEST.
+  bool LastCommandRejectedByDrive() const;
   // Why the table is empty, for a person to act on (may be empty).
   std::string WhyNoDrive() const { return backend_->WhyNoDrive(); }
   // Whether the path to drive `index` lets this process send `opcode`.

@@ -75,7 +75,7 @@ FlashResult FlashBankWrite(FlashContext& ctx, DriveIndex drive) {
   if (!SendBankPieces(ctx, drive, *plan)) return kWriteBufferFail;
   ctx.view.Pump();
   ctx.view.SetProgress(kProgressMax * 2 / 3);
-  SendFlashCommit(ctx, drive, 4, static_cast<uint32_t>(plan->size()));
+  if (!SendFlashCommit(ctx, drive, 4, static_cast<uint32_t>(plan->size()))) return kWriteBufferFail;
   if (auto failure = WaitReadyAfterFlash(ctx, drive)) return failure;
   ctx.view.Pump();
   ctx.view.SetProgress(kProgressMax);
@@ -88,7 +88,7 @@ FlashResult FlashBankWritePolled(FlashContext& ctx, DriveIndex drive) {
   IssueReadKernelInfo(ctx, drive);
   PostFlashBanner(ctx, kWaitOneMinute);
   if (!SendBankPieces(ctx, drive, *plan)) return kWriteBufferFail;
-  SendFlashCommit(ctx, drive, 5, static_cast<uint32_t>(plan->size()));
+  if (!SendFlashCommit(ctx, drive, 5, static_cast<uint32_t>(plan->size()))) return kWriteBufferFail;
   ctx.view.Pump();
   ctx.view.SetProgress(kProgressMax / 4);
   if (auto failure = RunFlashProgressPoll(ctx, drive, false)) return failure;
@@ -109,7 +109,7 @@ FlashResult FlashHalfBankWrite(FlashContext& ctx, DriveIndex drive) {
         return kWriteBufferFail;
     }
   }
-  SendFlashCommit(ctx, drive, 4, banks);
+  if (!SendFlashCommit(ctx, drive, 4, banks)) return kWriteBufferFail;
   ctx.view.Pump();
   ctx.view.SetProgress(kProgressMax / 4);
   if (auto failure = RunFlashProgressPoll(ctx, drive, true)) return failure;

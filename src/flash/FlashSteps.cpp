@@ -37,13 +37,16 @@ bool SendFlashDataCommand(FlashContext& ctx, DriveIndex drive, uint8_t subFuncti
   return SendAtapiCommand(ctx.atapi, drive, cdb.data(), data, length, kDirOut);
 }
 
-void SendFlashCommit(FlashContext& ctx, DriveIndex drive, uint8_t subFunction, uint32_t banksSent) {
+bool SendFlashCommit(FlashContext& ctx, DriveIndex drive, uint8_t subFunction, uint32_t banksSent) {
   constexpr uint16_t kCommitLength = 128;
   std::array<uint8_t, kCommitLength> head{};
   CopyImageSlice(ctx, 0, head.data(), kCommitLength);
   const auto code = static_cast<uint8_t>(0xE0 + banksSent);
-  SendFlashDataCommand(ctx, drive, subFunction, code, kCommitLength, ctx.imageParameter.HeaderCheckSum,
-                       head.data(), kCommitLength);
+  // Only the drive's own "illegal request" counts: as it starts programming it may drop
+  // the commit's status, and the ready wait tells what happened then.
+  return SendFlashDataCommand(ctx, drive, subFunction, code, kCommitLength, ctx.imageParameter.HeaderCheckSum,
+                              head.data(), kCommitLength) ||
+         !ctx.atapi.LastCommandRejectedByDrive();
 }
 
 FlashResult WaitReadyAfterFlash(FlashContext& ctx, DriveIndex drive) {

@@ -38,7 +38,8 @@ bool SendFlashDataCommand(FlashContext& ctx, DriveIndex drive, uint8_t subFuncti
                           uint16_t value89, uint16_t value1011, uint8_t* data, uint16_t length);
 // The commit: the first 128 image bytes, the bank-count code and HeaderCheckSum.
 // Its result is not looked at: the wait or poll after it decides.
-void SendFlashCommit(FlashContext& ctx, DriveIndex drive, uint8_t subFunction, uint32_t banksSent);
+// False when the drive refused the commit: it will not program what it was sent.
+bool SendFlashCommit(FlashContext& ctx, DriveIndex drive, uint8_t subFunction, uint32_t banksSent);
 
 // WaitDriveReady with the 120-second limit, as a flash result.
 FlashResult WaitReadyAfterFlash(FlashContext& ctx, DriveIndex drive);

@@ -561,7 +561,7 @@ TEST_F(Update, TheDriveIsHeldForTheWholeSequenceAndABusyDriveIsLeftAlone) {
   h.Form().BitBtn2Click();
   EXPECT_EQ(h.Drive(0).CommandLog().size(), sentBefore);
   ASSERT_EQ(h.view.BoxTexts(),
-            std::vector<std::string>{"Drive 0 (sim:0) is being flashed by another program. Nothing was sent to it."});
+            std::vector<std::string>{"Drive 0 (sim:0) is being flashed by another program. Nothing was written to it."});
   EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
   ExpectIdleAndUnlocked();
 
@@ -619,17 +619,17 @@ TEST_F(Update, SilentStillAsksBeforeOverwritingNewerFirmware) {
   ExpectIdleAndUnlocked();
 }
 
-TEST_F(Update, ADriveThatRefusedToProgramFailsVerification) {
-  // The commit carries a header checksum that is not the sum of the image: the drive programs nothing.
+TEST_F(Update, ADriveThatRefusesToProgramFailsEvenWithoutVerification) {
+  // The commit carries a header checksum that is not the sum of the image: the drive refuses it.
   build::OfsLayout layout;
   layout.atapiFlashType = 1;
   layout.bankSizes.assign(4, 65534);  // what one bank command carries
   layout.headerChecksum = 0x4242;
   Prepare(build::BuildOfs(layout, MakeImage(Drive0Template("1.02")).flat));
-  h.Form().check_verifyClick(true);
+  h.Form().check_verifyClick(false);
   const std::vector<uint8_t> before = FlashPrefix(0, 0x40000);
   h.Form().BitBtn2Click();
-  EXPECT_EQ(h.view.BoxTexts(), std::vector<std::string>{"Flash Verify Error!"});
+  EXPECT_EQ(h.view.BoxTexts(), std::vector<std::string>{"Write Buffer Fail !"});
   EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
   EXPECT_EQ(FlashPrefix(0, 0x40000), before);
   ExpectIdleAndUnlocked();

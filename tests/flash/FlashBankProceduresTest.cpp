@@ -112,6 +112,24 @@ TEST(FlashBankWrite, FailingBankStopsWithWriteBufferFail) {
   EXPECT_EQ(BankCommands(h).size(), 2u);  // no third bank, no commit
 }
 
+// A commit the drive refuses is a failure, whatever the procedure; one whose status is lost is not.
+TEST(FlashCommit, RefusedByTheDriveEndsTheFlashALostStatusDoesNot) {
+  using Procedure = FlashResult (*)(FlashContext&, DriveIndex);
+  for (Procedure flash : {Procedure{FlashBankWrite}, Procedure{FlashBankWritePolled}, Procedure{FlashHalfBankWrite}}) {
+    for (const uint8_t key : {5, 6}) {
+      FlashHarness h;
+      h.image = PatternImage(65536);
+      h.drive.failWhen = [key](const RecordedCommand& c) -> std::optional<Sense3> {
+        if (c.cdb[0] == 0x5A && c.cdb[7] >= 0xE0) return Sense3{key, 0x24, 0};
+        return std::nullopt;
+      };
+      auto ctx = h.Context();
+      EXPECT_EQ(flash(ctx, 0), key == 5 ? FlashResult("Write Buffer Fail !") : std::nullopt);
+      EXPECT_EQ(h.With(0x00).empty(), key == 5) << "the ready wait or poll follows only an accepted commit";
+    }
+  }
+}
+
 TEST(FlashBankWrite, ReadyTimeOutAfterCommit) {
   FlashHarness h;
   h.image = PatternImage(65536);

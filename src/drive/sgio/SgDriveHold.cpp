@@ -121,7 +121,7 @@ std::string SgDriveHold::LockSharedFile(const SgioPaths& paths, const HeldDriveN
   struct stat info {};
   std::string holder = ::fstat(lock_, &info) == 0 ? LockHolder(paths.procRoot, info.st_ino) : std::string();
   return label + " is being flashed by another program" + (holder.empty() ? "" : " (" + holder + ")") +
-         ". Nothing was sent to it.";
+         ". Nothing was written to it.";
 }
 
 std::string SgDriveHold::OpenBlockNodeExclusively(const SgioPaths& paths, const HeldDriveNodes& drive,
@@ -135,7 +135,7 @@ std::string SgDriveHold::OpenBlockNodeExclusively(const SgioPaths& paths, const 
   const int error = errno;
   if (error == EBUSY) {
     return label + " is in use: another program holds " + node +
-           " (a mount, a disc burner or another flasher). Nothing was sent to it.";
+           " (a mount, a disc burner or another flasher). Nothing was written to it.";
   }
   // Without access to the block node the lock file alone keeps other flashers away.
   note_("not holding " + node + " exclusively: " + Reason(error));

@@ -32,7 +32,7 @@ SimBackend::SimBackend(const SimProfile& profile, Clock& clock)
 HoldResult SimBackend::Hold(int index, const TraceNote& note) {
   const std::string label = "Drive " + std::to_string(index) + " (sim:" + std::to_string(index) + ")";
   if (index < 0 || index >= DriveCount()) return {nullptr, "There is no such drive."};
-  if (Held(index)) return {nullptr, label + " is being flashed by another program. Nothing was sent to it."};
+  if (Held(index)) return {nullptr, label + " is being flashed by another program. Nothing was written to it."};
   note("holding sim:" + std::to_string(index));
   return {std::make_unique<SimHold>(held_, static_cast<std::size_t>(index)), {}};
 }
