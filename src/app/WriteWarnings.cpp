@@ -23,19 +23,25 @@ std::string WithHardwareId(const std::string& model, const std::string& hardware
 
 }  // namespace
 
-std::vector<std::string> TMainForm::WriteWarnings(EDriveIndex d) {
-  std::vector<std::string> warnings;
-  if (!imageBuffer || philipsImage) return warnings;
+std::optional<std::string> TMainForm::OtherDriveWarning(EDriveIndex d) {
+  if (!imageBuffer || philipsImage) return std::nullopt;
   const std::string imageModel = GetImageModelName(imageBuffer.get(), imageLength);
   const std::string driveModel = ReadModelName(s_.atapi, d);
   // A blank hardware ID and none at all are the same.
   const std::string imageHardware = WithoutPadding(GetImageHardwareId(imageBuffer.get(), imageLength));
   const std::string driveHardware = WithoutPadding(ReadHardwareId(s_.atapi, d));
   const bool otherHardware = imageHardware != driveHardware;
-  if (imageModel != driveModel || otherHardware) {
-    warnings.push_back("WARNING: this image is for " + WithHardwareId(imageModel, imageHardware, otherHardware) +
-                       ", the drive is " + WithHardwareId(driveModel, driveHardware, otherHardware));
-  }
+  if (imageModel == driveModel && !otherHardware) return std::nullopt;
+  return "WARNING: this image is for " + WithHardwareId(imageModel, imageHardware, otherHardware) +
+         ", the drive is " + WithHardwareId(driveModel, driveHardware, otherHardware);
+}
+
+bool TMainForm::ImageIsForDrive(EDriveIndex d) { return !OtherDriveWarning(d); }
+
+std::vector<std::string> TMainForm::WriteWarnings(EDriveIndex d) {
+  std::vector<std::string> warnings;
+  if (!imageBuffer || philipsImage) return warnings;
+  if (auto other = OtherDriveWarning(d)) warnings.push_back(*other);
   const auto computed =
       static_cast<uint16_t>(ComputeImageCheckSum(imageBuffer.get(), imageLength, imageParameter));
   if (computed != imageParameter.HeaderCheckSum) {

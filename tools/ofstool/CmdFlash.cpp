@@ -14,6 +14,7 @@
 #include "ofstool/Commands.h"
 #include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashConfirmation.h"
+#include "ofstool/FlashReport.h"
 #include "ofstool/JsonWriter.h"
 #include "ofstool/ConsoleView.h"
 #include "system/LinuxPlatform.h"
@@ -21,12 +22,7 @@
 
 namespace {
 
-// What the exit code says about the drive.
-constexpr int kExitDone = 0;
-constexpr int kExitUntouched = 1;       // failed before anything was written
-constexpr int kExitUsage = 2;
-constexpr int kExitMaybeIncomplete = 3;  // failed after writing began
-constexpr int kExitAbortedByUser = 4;    // Esc in the drive's wait: it may still be programming
+using namespace ofstool;
 
 struct FlashOptions {
   ofstool::ConsoleOptions console;
@@ -76,36 +72,10 @@ int Usage(const std::string& word) {
   return kExitUsage;
 }
 
-// The file (or the image this program carries) with the identity the window shows for it.
-std::string ImageLine(const ofs::TMainForm& form, const ofstool::ConsoleView& view, const std::string& file) {
-  const std::string source = file.empty() ? std::string("embedded image") : file;
-  const std::string hardware =
-      form.philipsImage ? std::string() : "hardware ID " + ofs::GetImageHardwareId(form.imageBuffer.get(), form.imageLength) + ", ";
-  return source + ": " + view.Edit1() + " (" + hardware + "checksum " + view.Edit2() + ")";
-}
-
-std::string FlashKind(const ofs::TMainForm& form) {
-  const uint8_t type = form.imageParameter.AtapiFlashType;
-  if (form.philipsImage) return "Philips image";
-  return "ATAPI flash type " + std::to_string(type) + " " + ofs::AtapiFlashTypeName(type);
-}
-
-std::string FlashLine(const ofs::TMainForm& form) {
-  return FlashKind(form) + ", verification " + (form.verify ? "on" : "off");
-}
-
 // The last word after a failed update: was the drive touched, and what next.
 int ReportFailure(RunReport& report, int drive) {
-  const std::string number = std::to_string(drive);
-  if (!report.driveTouched) {
-    return End(report, kExitUntouched,
-               "ofstool: nothing was written to drive " + number +
-                   "; it still holds the firmware it had. Mend the cause above and run the same command again.");
-  }
-  return End(report, kExitMaybeIncomplete,
-             "ofstool: drive " + number +
-                 " may hold incomplete firmware. Do not power it off or restart the machine: run the same command "
-                 "again now, so that the whole image is written.");
+  const ofstool::Verdict verdict = ofstool::FailureVerdict(report.driveTouched, drive);
+  return End(report, verdict.code, verdict.text);
 }
 
 std::optional<int> ParseDriveIndex(const char* text) {
@@ -245,6 +215,9 @@ int ofstool::RunFlash(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return kExitDone;
     }
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--all") == 0) return RunFlashAll(argc, argv);
   }
   FlashOptions options;
   if (const auto wrong = ParseOptions(argc, argv, options)) return Usage(*wrong);
