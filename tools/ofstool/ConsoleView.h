@@ -24,9 +24,9 @@ struct ConsoleOptions {
   bool json = false;          // out gets one JSON object per event instead of the texts
   // One view of several updating drives at once: its texts start with "[drive N] ",
   // its JSON events carry the drive, and every view writes under the same lock.
-  std::optional<int> drive;
+  std::optional<int> drive{};
   std::mutex* outputLock = nullptr;
-  std::optional<bool> newerFirmwareAnswer;  // asked once for all drives beforehand
+  std::optional<bool> newerFirmwareAnswer{};  // asked once for all drives beforehand
   bool startupShown = false;  // start-up lines were shown once for all: print from the update's on
   ProgressDisplay* progress = nullptr;      // this drive's bar, drawn by its owner
 };
