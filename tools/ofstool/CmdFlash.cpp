@@ -56,6 +56,8 @@ constexpr char kUsage[] =
     "Before anything is written it shows the drive, the image and the flash type and asks\n"
     "'Write this firmware to drive N? [y/N]' on the terminal.\n"
     "  --drive N        the drive to write (see 'ofstool drives'); default: the first that fits\n"
+    "  --all            every drive the image is for, all at once (not with --drive or --dry-run); exit code\n"
+    "                   0 only when every drive is done, else the worst of the drives' codes\n"
     "  --verify, --no-verify  verify the flash afterwards, or not (default: the parameter block's)\n"
     "  --yes            answer that question, and the update's own questions, with yes\n"
     "  --force          with --yes: write even an image for another model or with a bad checksum\n"
