@@ -11,6 +11,7 @@
 #include "drive/TransportFactory.h"
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
+#include "ofstool/CmdFlashAll.h"
 #include "ofstool/Commands.h"
 #include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashConfirmation.h"
@@ -33,6 +34,7 @@ struct FlashOptions {
   bool no = false;   // the update's questions answered Cancel
   bool force = false;
   bool json = false;  // JSON lines on stdout, the human texts on stderr
+  bool all = false;   // every drive the image is for, at once
   std::string file;
 };
 
@@ -50,7 +52,7 @@ int End(RunReport& report, int code, const std::string& text) {
 }
 
 constexpr char kUsage[] =
-    "usage: ofstool flash [--drive N] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [--json]\n"
+    "usage: ofstool flash [--drive N] [--all] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [--json]\n"
     "                     [FILE]\n"
     "Writes FILE (or the firmware this program carries) to the drive it fits, as the window's Start does.\n"
     "Before anything is written it shows the drive, the image and the flash type and asks\n"
@@ -109,6 +111,8 @@ std::optional<std::string> ParseOptions(int argc, char** argv, FlashOptions& opt
       options.json = true;
     } else if (arg == "--dry-run") {
       options.dryRun = true;
+    } else if (arg == "--all") {
+      options.all = true;
     } else if (!arg.empty() && arg[0] != '-' && options.file.empty()) {
       options.file = arg;
     } else if (!arg.empty() && arg[0] != '-') {
@@ -218,11 +222,12 @@ int ofstool::RunFlash(int argc, char** argv) {
       return kExitDone;
     }
   }
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--all") == 0) return RunFlashAll(argc, argv);
-  }
   FlashOptions options;
   if (const auto wrong = ParseOptions(argc, argv, options)) return Usage(*wrong);
+  if (options.all && (options.drive || options.dryRun)) return Usage("--all goes without --drive and --dry-run");
+  if (options.all) {
+    return RunFlashAll({options.console, options.verify, options.yes, options.force, options.json, options.file});
+  }
   RunReport report;
   const int code = Flash(options, report);
   if (options.json) {

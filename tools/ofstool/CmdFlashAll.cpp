@@ -9,7 +9,7 @@
 
 #include "app/Mainflash.h"
 #include "drive/TransportFactory.h"
-#include "ofstool/Commands.h"
+#include "ofstool/CmdFlashAll.h"
 #include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashAll.h"
 #include "ofstool/FlashConfirmation.h"
@@ -20,60 +20,6 @@
 
 namespace ofstool {
 namespace {
-
-struct AllOptions {
-  ConsoleOptions console;
-  std::optional<bool> verify;
-  bool yes = false;
-  bool no = false;
-  bool force = false;
-  bool json = false;
-  std::string file;
-};
-
-constexpr char kAllUsage[] =
-    "usage: ofstool flash --all [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--json] [FILE]\n";
-
-int AllUsage(const std::string& word) {
-  std::fprintf(stderr, "ofstool flash: %s\n%s", word.c_str(), kAllUsage);
-  return kExitUsage;
-}
-
-std::optional<std::string> ParseAllOptions(int argc, char** argv, AllOptions& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--all") continue;
-    if (arg == "--verify" || arg == "--no-verify") {
-      options.verify = arg == "--verify";
-    } else if (arg == "--yes") {
-      options.yes = true;
-    } else if (arg == "--no") {
-      options.no = true;
-    } else if (arg == "--force") {
-      options.force = true;
-    } else if (arg == "--reboot") {
-      options.console.reboot = true;
-    } else if (arg == "--json") {
-      options.json = true;
-    } else if (arg == "--drive" || arg == "--dry-run") {
-      return arg + " is for one drive; --all writes every drive the image is for";
-    } else if (!arg.empty() && arg[0] != '-' && options.file.empty()) {
-      options.file = arg;
-    } else if (!arg.empty() && arg[0] != '-') {
-      return "one firmware file only: " + arg;
-    } else {
-      return "unknown option " + arg;
-    }
-  }
-  if (options.no) {
-    options.console.answers = AnswerPolicy::No;
-  } else if (options.yes) {
-    options.console.answers = AnswerPolicy::Yes;
-  }
-  options.console.json = options.json;
-  options.console.progressLine = !options.json && isatty(STDOUT_FILENO) != 0;
-  return std::nullopt;
-}
 
 struct Run {
   std::vector<DriveOutcome> outcomes;
@@ -105,7 +51,7 @@ std::optional<bool> AskNewerFirmwareOnce(ofs::TMainForm& form, ConsoleView& view
   return view.AskOkCancel(questions + "Update these drives too ?", "Warning!");
 }
 
-int FlashAll(AllOptions& options, Run& run) {
+int FlashAll(FlashAllRequest& options, Run& run) {
   std::FILE* human = options.json ? stderr : stdout;
   ofs::LinuxPlatform platform;
   if (!platform.EnsureSingleInstance(ofs::kApplicationTitle)) {
@@ -195,14 +141,14 @@ std::string ResultJson(int code, const Run& run) {
 
 }  // namespace
 
-int RunFlashAll(int argc, char** argv) {
-  AllOptions options;
-  if (const auto wrong = ParseAllOptions(argc, argv, options)) return AllUsage(*wrong);
+int RunFlashAll(FlashAllRequest request) {
+  request.console.json = request.json;
+  request.console.progressLine = !request.json && isatty(STDOUT_FILENO) != 0;
   Run run;
-  const int code = FlashAll(options, run);
+  const int code = FlashAll(request, run);
   if (!run.text.empty()) std::fprintf(stderr, "%s\n", run.text.c_str());
-  if (!run.outcomes.empty()) PrintSummary(options.json ? stderr : stdout, run.outcomes);
-  if (options.json) std::fputs(ResultJson(code, run).c_str(), stdout);
+  if (!run.outcomes.empty()) PrintSummary(request.json ? stderr : stdout, run.outcomes);
+  if (request.json) std::fputs(ResultJson(code, run).c_str(), stdout);
   return code;
 }
 

@@ -7,6 +7,5 @@ int RunParams(int argc, char** argv);
 int RunEmbedded(int argc, char** argv);
 int RunDrives(int argc, char** argv);
 int RunFlash(int argc, char** argv);
-int RunFlashAll(int argc, char** argv);  // flash --all
 
 }  // namespace ofstool
