@@ -190,6 +190,24 @@ TEST_F(OfstoolFlash, AllDrivesAtOnceReportEachDrive) {
   EXPECT_NE(screen.find("\x1b[Kdrive 3 [########################] 100%"), std::string::npos) << screen;
 }
 
+// A drive with newer firmware is asked about once for all drives, before any drive
+// is written; Cancel leaves that drive untouched and lets the other go ahead.
+TEST_F(OfstoolFlash, AllDrivesAskTheNewerFirmwareQuestionOnceBeforeAnyWrite) {
+  BuildImage();
+  std::ofstream(Path("two.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n"
+                                     << "[drive]\nproduct = KZR-3350P2\nhardware_id = A1\nrevision = 2.00\n";
+  const std::string check =
+      "python3 -c 'import json, sys\n"
+      "events = [json.loads(line) for line in sys.stdin]\n"
+      "asked = [i for i, e in enumerate(events) if e.get(\"caption\") == \"Warning!\"]\n"
+      "first = min(i for i, e in enumerate(events) if \"drive\" in e and e[\"event\"] != \"result\")\n"
+      "print(len(asked), asked[0] < first, events[asked[0]][\"text\"].splitlines()[0], events[-1][\"exit\"],\n"
+      "      [d[\"exit\"] for d in events[-1][\"drives\"]], sep=\"|\")'";
+  const RunResult run = Run("OFSFLASH_SIMULATE=" + Path("two.profile") + " " + Tool("ofstool") +
+                            " flash --all --yes --no --json " + Path("a.ofs") + " </dev/null | " + check);
+  EXPECT_EQ(run.out, "1|True|drive 1: 2.00 is newer than 1.02 !! Update the drive ?|1|[0, 1]\n") << run.err;
+}
+
 // One Esc, without Enter, ends the drive's wait; the exit code and the last line say
 // the drive may still be programming.
 TEST_F(OfstoolFlash, EscDuringTheReadyWaitIsSeenAtOnceAndEndsWithItsOwnExitCode) {

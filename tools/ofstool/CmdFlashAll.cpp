@@ -115,7 +115,8 @@ int FlashAll(FlashAllRequest& options, Run& run) {
 void PrintSummary(std::FILE* to, const std::vector<DriveOutcome>& outcomes) {
   std::fprintf(to, "\n%-5s  %-40s  %-40s  %7s  %s\n", "drive", "before", "after", "seconds", "result");
   for (const DriveOutcome& o : outcomes) {
-    const std::string result = o.code == 0 ? "done" : "exit " + std::to_string(o.code) + ": " + o.failure;
+    const std::string result =
+        o.code == 0 ? "done" : "exit " + std::to_string(o.code) + (o.failure.empty() ? "" : ": " + o.failure);
     std::fprintf(to, "%-5d  %-40.40s  %-40.40s  %7.1f  %s\n", o.drive, o.before.c_str(), o.after.c_str(),
                  static_cast<double>(o.milliseconds) / 1000.0, result.c_str());
   }

@@ -123,7 +123,9 @@ void ConsoleView::ShowMessage(const std::string& text, const std::string& captio
 void ConsoleView::ShowPlainMessage(const std::string& text) { ShowMessage(text, ofs::kApplicationTitle); }
 
 bool ConsoleView::AskOkCancel(const std::string& text, const std::string& caption) {
-  // One of several drives: the restart is offered once, after all have finished.
+  // One of several drives: the newer-firmware question was asked once for all
+  // before any write, the restart is offered once after all have finished.
+  if (options_.newerFirmwareAnswer && IsNewerFirmwareQuestion(caption)) return *options_.newerFirmwareAnswer;
   if (options_.drive && IsRestartQuestion(text)) return false;
   const auto lock = OutputLock();
   PrintBox(caption, text);
@@ -132,8 +134,6 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
   bool answer = false;
   if (IsRestartQuestion(text)) {
     answer = options_.reboot;
-  } else if (options_.newerFirmwareAnswer && IsNewerFirmwareQuestion(caption)) {
-    answer = *options_.newerFirmwareAnswer;
   } else if (options_.answers == AnswerPolicy::Yes) {
     answer = !IsTrayPrompt(text) || ++trayPromptsInWait_ <= kUnattendedTrayPrompts;
   } else if (options_.answers == AnswerPolicy::Ask) {

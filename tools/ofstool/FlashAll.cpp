@@ -84,11 +84,16 @@ std::vector<DriveOutcome> FlashDrives(const std::vector<int>& drives, const Flas
   std::vector<Worker> workers;
   for (int drive : drives) {
     Worker worker{drive, setup.atapi.Share(), {}};
-    if (worker.atapi) {
+    if (!worker.atapi) {
+      worker.outcome = Untouched(drive, "This way of reaching drives serves one drive at a time.");
+    } else if (worker.atapi->drives[drive].devicePath != setup.atapi.drives[drive].devicePath) {
+      // A handle opens the drives anew: one that came or went since would shift the numbers.
+      worker.outcome = Untouched(drive, "The drives changed while ofstool ran; nothing was sent to drive " +
+                                            std::to_string(drive) + ".");
+      worker.atapi.reset();
+    } else {
       // One terminal, one key mode: no worker watches it for Esc.
       worker.atapi->escapeEndsWaits = false;
-    } else {
-      worker.outcome = Untouched(drive, "This way of reaching drives serves one drive at a time.");
     }
     workers.push_back(std::move(worker));
   }
