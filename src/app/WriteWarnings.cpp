@@ -36,7 +36,8 @@ std::optional<std::string> TMainForm::OtherDriveWarning(EDriveIndex d) {
          ", the drive is " + WithHardwareId(driveModel, driveHardware, otherHardware);
 }
 
-bool TMainForm::ImageIsForDrive(EDriveIndex d) { return !OtherDriveWarning(d); }
+// A Philips image names no model: it is for no drive in particular.
+bool TMainForm::ImageIsForDrive(EDriveIndex d) { return imageBuffer && !philipsImage && !OtherDriveWarning(d); }
 
 std::vector<std::string> TMainForm::WriteWarnings(EDriveIndex d) {
   std::vector<std::string> warnings;

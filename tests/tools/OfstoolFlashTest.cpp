@@ -173,6 +173,11 @@ TEST_F(OfstoolFlash, AllDrivesAtOnceReportEachDrive) {
       << run.out;
   EXPECT_NE(run.out.find("  exit 3: Write Buffer Fail !\n"), std::string::npos) << run.out;
   EXPECT_NE(run.err.find("ofstool: drive 2 may hold incomplete firmware."), std::string::npos) << run.err;
+  // A Philips image names no model: it is for no drive in particular.
+  ASSERT_EQ(Run(Tool("mkofs") + " -o " + Path("p.bin") + " --format philips --image-size 0x20000").exitCode, 0);
+  const RunResult philips = Run(all + Path("p.bin") + " </dev/null");
+  EXPECT_EQ(philips.exitCode, 1);
+  EXPECT_NE(philips.err.find("no drive this image is for; nothing was written"), std::string::npos) << philips.err;
 
   const std::string check =
       "python3 -c 'import json, sys\n"

@@ -33,7 +33,7 @@ std::vector<int> DrivesForImage(ofs::TMainForm& form, const ofs::TAtapiImp& atap
     if (form.ImageIsForDrive(d)) {
       drives.push_back(d);
     } else {
-      std::fprintf(human, "Left alone: drive %d (%s), the image is for another model or hardware.\n", d,
+      std::fprintf(human, "Left alone: drive %d (%s): the image is not for its model and hardware ID.\n", d,
                    atapi.drives[d].devicePath.c_str());
     }
   }
