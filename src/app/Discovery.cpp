@@ -117,6 +117,7 @@ std::optional<std::string> TMainForm::DiscoverDrives() {
   }
   const int expectedMismatches = CandidateCount();
   for (int d = 0; d < s_.atapi.driveCount; ++d) {
+    if (!Reaches(d)) continue;
     const auto index = static_cast<EDriveIndex>(d);
     if (philipsImage) {
       driveList.push_back(index);

@@ -30,6 +30,8 @@ inline constexpr char kProgramDate[] = "2006/07/14";
 inline constexpr char kApplicationTitle[] = "ofsflash";
 inline constexpr char kOpenDialogFilter[] = "OFS file(*.ofs)|*.ofs;*.zip|All File (*.*)|*.*";  // the loader also takes zip archives
 inline constexpr char kSaveDialogFilter[] = "INI file(*.ini)|*.ini|All File (*.*)|*.*";
+inline constexpr char kRestartQuestion[] =
+    "After updating, the system must be restarted.\nClick Yes to reboot your system.";
 
 struct AppServices {
   MainView& view;
@@ -110,6 +112,13 @@ class TMainForm {
   bool dryRun = false;
   // Transport index that discovery selects when it is listed (console front end).
   std::optional<EDriveIndex> preferredDrive;
+  // The one drive start-up and discovery send commands to, when several
+  // controllers update several drives at once; the others are left alone.
+  std::optional<EDriveIndex> onlyDrive;
+
+  // The question the update asks before writing to drive d when the drive's
+  // firmware is newer than the image's; empty when it asks none.
+  std::string NewerFirmwareQuestion(EDriveIndex d);
 
   // Lines that must be read before the working image goes to drive d: an image
   // for another model or hardware, a checksum that disagrees with its header.
@@ -117,6 +126,8 @@ class TMainForm {
   // Set when the person has already read WriteWarnings and chose to write (ofstool's
   // confirmation): Start then does not ask about another model again.
   bool writeWarningsAccepted = false;
+  // The image names drive d's model and hardware ID.
+  bool ImageIsForDrive(EDriveIndex d);
 
  private:
   // Start-up.
@@ -129,6 +140,7 @@ class TMainForm {
   void EndStartup(const std::string& message, bool terminate);
 
   // Discovery and matching.
+  bool Reaches(int d) const { return !onlyDrive || *onlyDrive == d; }
   int CandidateCount() const;
   bool IsCandidate(int i) const;
   void ReleaseCandidate(int i);

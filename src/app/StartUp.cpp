@@ -156,6 +156,7 @@ std::optional<std::string> TMainForm::LoadEmbeddedImages() {
 bool TMainForm::ListEveryDrive() {
   if (s_.atapi.driveCount <= 0) return false;
   for (int d = 0; d < s_.atapi.driveCount; ++d) {
+    if (!Reaches(d)) continue;
     s_.view.AddDrive(BuildDriveLine(s_.atapi, static_cast<DriveIndex>(d), true));
   }
   s_.view.SelectDriveItem(0);

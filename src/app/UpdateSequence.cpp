@@ -120,13 +120,17 @@ void TMainForm::ReenableControls() {
   }
 }
 
-bool TMainForm::ConfirmVersion(EDriveIndex d) {
+std::string TMainForm::NewerFirmwareQuestion(EDriveIndex d) {
   const std::string driveVersion = ReadFirmwareVersion(s_.atapi, d);
   const std::string imageVersion =
       GetImageFirmwareVersion(imageBuffer.get(), imageLength, imageParameter.AtapiFlashType);
-  if (VersionNumber(driveVersion) <= VersionNumber(imageVersion)) return true;
-  const std::string question = driveVersion + " is newer than " + imageVersion + " !! Update the drive ?";
-  return s_.view.AskOkCancel(question, "Warning!");
+  if (VersionNumber(driveVersion) <= VersionNumber(imageVersion)) return {};
+  return driveVersion + " is newer than " + imageVersion + " !! Update the drive ?";
+}
+
+bool TMainForm::ConfirmVersion(EDriveIndex d) {
+  const std::string question = NewerFirmwareQuestion(d);
+  return question.empty() || s_.view.AskOkCancel(question, "Warning!");
 }
 
 void TMainForm::RestartInsteadOfFlashing(const std::string& identity) {
@@ -249,8 +253,7 @@ void TMainForm::FinishUpdate(const std::optional<std::string>& identity) {
     }
   }
   s_.view.Pump();
-  if (s_.view.AskOkCancel("After updating, the system must be restarted.\nClick Yes to reboot your system.",
-                          "Check")) {
+  if (s_.view.AskOkCancel(kRestartQuestion, "Check")) {
     s_.platform.RestartSystem();
   }
 }

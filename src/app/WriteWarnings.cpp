@@ -46,6 +46,9 @@ bool TMainForm::ConfirmModel(EDriveIndex d) {
                                           "Warning!");
 }
 
+// A Philips image names no model: it is for no drive in particular.
+bool TMainForm::ImageIsForDrive(EDriveIndex d) { return imageBuffer && !philipsImage && !FindModelMismatch(d); }
+
 std::vector<std::string> TMainForm::WriteWarnings(EDriveIndex d) {
   std::vector<std::string> warnings;
   if (const auto m = FindModelMismatch(d)) {

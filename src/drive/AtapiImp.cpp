@@ -8,7 +8,7 @@
 namespace ofs {
 
 TAtapiImp::TAtapiImp(std::unique_ptr<TransportBackend> backend, Clock& clock, bool useSpti,
-                     std::unique_ptr<CommandTrace> trace)
+                     std::shared_ptr<CommandTrace> trace)
     : useSpti(useSpti), backend_(std::move(backend)), clock_(clock), trace_(std::move(trace)) {
   // Drives past the table are left out rather than written past its end.
   for (const BackendDrive& found : backend_->Enumerate()) {
@@ -22,6 +22,15 @@ TAtapiImp::TAtapiImp(std::unique_ptr<TransportBackend> backend, Clock& clock, bo
 }
 
 TAtapiImp::~TAtapiImp() = default;
+
+std::unique_ptr<TAtapiImp> TAtapiImp::Share() {
+  SharedBackend shared = backend_->Share();
+  if (!shared.backend) return nullptr;
+  Clock& clock = shared.clock ? *shared.clock : clock_;
+  auto handle = std::make_unique<TAtapiImp>(std::move(shared.backend), clock, useSpti, trace_);
+  handle->ownClock_ = std::move(shared.clock);
+  return handle;
+}
 
 void TAtapiImp::SelectDrive(int index) {
   if (index < 0 || index >= driveCount) return;

@@ -25,10 +25,15 @@ class TAtapiImp {
   // useSpti: the platform's family (true on NT and on Linux). clock serves every wait
   // above the transport. trace may be null.
   TAtapiImp(std::unique_ptr<TransportBackend> backend, Clock& clock, bool useSpti,
-            std::unique_ptr<CommandTrace> trace = nullptr);
+            std::shared_ptr<CommandTrace> trace = nullptr);
   ~TAtapiImp();
   TAtapiImp(const TAtapiImp&) = delete;
   TAtapiImp& operator=(const TAtapiImp&) = delete;
+
+  // A second handle on the same drives for another thread: its own table, target,
+  // status and hold, the same trace. Null when the back end cannot give one.
+  // Make every handle before any thread sends a command.
+  std::unique_ptr<TAtapiImp> Share();
 
   void SelectDrive(int index);
   TransportStatus ExecuteCommand(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction);
@@ -55,6 +60,9 @@ class TAtapiImp {
   // flash is as it was.
   int writesReached = 0;
 
+  // Whether the ready waits watch the terminal for Esc; the terminal has one
+  // key mode, so only one thread of the process may.
+  bool escapeEndsWaits = true;
   // How the program ends when the user leaves a ready wait with Esc.
   int userAbortExitCode = 0;
   std::string userAbortNotice;  // written to stderr first when not empty
@@ -67,9 +75,10 @@ class TAtapiImp {
   Clock& clock() { return clock_; }
 
  private:
+  std::unique_ptr<Clock> ownClock_;  // a shared handle's own time, when its back end gives one
   std::unique_ptr<TransportBackend> backend_;
   Clock& clock_;
-  std::unique_ptr<CommandTrace> trace_;
+  std::shared_ptr<CommandTrace> trace_;
   SenseData sense_{};
   TransportStatus lastStatus_ = kStatusGood;
   int lastErrno_ = 0;

@@ -1,6 +1,7 @@
 #pragma once
 // Every wait of the program goes through a Clock, so tests and the simulated
 // drive can run a 120-second time-out on virtual time.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -19,14 +20,16 @@ class Clock {
 std::unique_ptr<Clock> MakeRealClock();
 
 // Time moves only when someone sleeps (or Advance is called); Sleep returns at once.
+// Safe to share between threads, though each thread's sleeps then hurry the others' time.
 class VirtualClock final : public Clock {
  public:
-  Milliseconds Now() override { return now_; }
-  void Sleep(Milliseconds duration) override { now_ += duration; }
-  void Advance(Milliseconds duration) { now_ += duration; }
+  explicit VirtualClock(Milliseconds start = Milliseconds{0}) : now_(start.count()) {}
+  Milliseconds Now() override { return Milliseconds{now_.load()}; }
+  void Sleep(Milliseconds duration) override { now_ += duration.count(); }
+  void Advance(Milliseconds duration) { now_ += duration.count(); }
 
  private:
-  Milliseconds now_{0};
+  std::atomic<Milliseconds::rep> now_;
 };
 
 }  // namespace ofs

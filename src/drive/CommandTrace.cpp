@@ -70,6 +70,7 @@ void CommandTrace::Note(const std::string& text) { Write("# " + text); }
 
 void CommandTrace::Write(const std::string& line) {
   const std::string withEnd = line + '\n';
+  const std::lock_guard<std::mutex> lock(mutex_);
   std::fwrite(withEnd.data(), 1, withEnd.size(), file_.get());
   std::fflush(file_.get());
 }

@@ -1,9 +1,11 @@
 #pragma once
 // OFSFLASH_TRACE: one line per command of any back end, flushed at once so the
 // file survives a crash and can go with a bug report (format in docs/tracing.md).
+// Transport handles on several threads may share one trace; lines never mix.
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "drive/TransportBackend.h"
@@ -33,6 +35,7 @@ class CommandTrace {
   };
   void Write(const std::string& line);
 
+  std::mutex mutex_;
   std::unique_ptr<std::FILE, FileCloser> file_;
 };
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "drive/Clock.h"
 #include "drive/CommandFilter.h"
 
 namespace ofs {
@@ -46,6 +47,14 @@ struct HoldResult {
   std::string error;                // why, naming the drive
 };
 
+class TransportBackend;
+
+// A second handle on the same drives, for another thread.
+struct SharedBackend {
+  std::unique_ptr<TransportBackend> backend;  // null when this back end cannot give one
+  std::unique_ptr<Clock> clock;               // the handle's own time; null: the first handle's clock
+};
+
 class TransportBackend {
  public:
   virtual ~TransportBackend() = default;
@@ -62,6 +71,9 @@ class TransportBackend {
   virtual std::string WhyNoDrive() const { return {}; }
   // Takes drive `index` for this process alone; `note` outlives the hold.
   virtual HoldResult Hold(int /*index*/, const TraceNote& /*note*/) { return {std::make_unique<DriveHold>(), {}}; }
+  // Another handle that lists the same drives in the same order, made before any
+  // thread uses either; each handle then serves one thread.
+  virtual SharedBackend Share() { return {}; }
 };
 
 }  // namespace ofs

@@ -110,10 +110,10 @@ bool WaitDriveReady(TAtapiImp& atapi, DriveIndex index, int timeoutSeconds) {
   Clock& clock = atapi.clock();
   const Clock::Milliseconds start = clock.Now();
   const Clock::Milliseconds limit = std::chrono::seconds(timeoutSeconds);
-  ConsoleKeyMode keys(STDIN_FILENO);  // one Esc is enough, no Enter needed
+  ConsoleKeyMode keys(atapi.escapeEndsWaits ? STDIN_FILENO : -1);  // one Esc is enough, no Enter needed
   for (;;) {
     if (TestUnitReady(atapi, index)) return true;
-    if (ConsoleEscapePressed()) {
+    if (atapi.escapeEndsWaits && ConsoleEscapePressed()) {
       PreventMediumRemoval(atapi, index, 0);
       keys.Restore();
       atapi.ReleaseDrive();

@@ -5,10 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
+#include <mutex>
+#include <sstream>
 #include <string>
 #include <tuple>
 
+#include "drive/sim/SimBackend.h"
+#include "ofstool/FlashAll.h"
+#include "support/FakePlatform.h"
 #include "tools/ToolRunner.h"
 
 namespace ofs {
@@ -52,6 +58,161 @@ class OfstoolFlash : public test::ToolTest {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, screen};
   }
 };
+
+// Four drives of one model and a fifth of another; the third fails at its third bank write.
+constexpr char kFourDrives[] =
+    "clock = virtual\n"
+    "[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n"
+    "[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n"
+    "[drive]\nproduct = KZR-3350P2\nhardware_id = A1\nfail = write_buffer at 3 times always sense 03/0C/00\n"
+    "[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n"
+    "[drive]\nproduct = KZW-5520\nhardware_id = B2\n";
+
+// What the workers print, seen line by line as they print it.
+struct Screen {
+  std::mutex mutex;
+  std::string text;
+  std::function<void(const std::string&)> onLine;
+
+  static ssize_t Write(void* cookie, const char* bytes, size_t size) {
+    auto& screen = *static_cast<Screen*>(cookie);
+    const std::string chunk(bytes, size);
+    {
+      const std::lock_guard<std::mutex> lock(screen.mutex);
+      screen.text += chunk;
+    }
+    if (screen.onLine) screen.onLine(chunk);
+    return static_cast<ssize_t>(size);
+  }
+};
+
+// The CDBs the trace shows for drive `drive`, in order.
+std::vector<std::string> TracedCommands(const std::string& trace, int drive) {
+  std::vector<std::string> cdbs;
+  std::istringstream lines(trace);
+  const std::string prefix = std::to_string(drive) + " ";
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(prefix, 0) == 0) cdbs.push_back(line.substr(prefix.size(), 24));
+  }
+  return cdbs;
+}
+
+std::vector<std::string> ReceivedCommands(SimulatedDrive& drive) {
+  std::vector<std::string> cdbs;
+  for (const auto& cdb : drive.CommandLog()) {
+    char hex[25];
+    for (std::size_t i = 0; i < cdb.size(); ++i) std::snprintf(hex + 2 * i, 3, "%02x", cdb[i]);
+    cdbs.emplace_back(hex, 24);
+  }
+  return cdbs;
+}
+
+// Each drive goes its own way: the failing one does not stop the others, every
+// drive receives exactly the commands traced for it and no other drive's, a drive
+// not in the run receives none, and while a drive is flashed its lock refuses a
+// second flasher.
+TEST_F(OfstoolFlash, FourDrivesAtOnceEachOnItsOwnWithItsLock) {
+  BuildImage();
+  const SimProfileResult parsed = ParseSimProfile(kFourDrives);
+  ASSERT_TRUE(parsed.profile) << parsed.error;
+  VirtualClock clock;
+  auto backend = std::make_unique<SimBackend>(*parsed.profile, clock);
+  SimBackend& sim = *backend;
+  TAtapiImp atapi(std::move(backend), clock, true, CommandTrace::Open(Path("trace.txt")));
+  const std::unique_ptr<TAtapiImp> single = atapi.Share();
+  ASSERT_TRUE(single);
+  Screen screen;
+  std::string refusal;
+  screen.onLine = [&](const std::string& line) {
+    if (line == "[drive 1] Flashing is processing...\n") refusal = single->ClaimDrive(1);
+  };
+  std::FILE* out = fopencookie(&screen, "w", {nullptr, Screen::Write, nullptr, nullptr});
+  std::FILE* err = std::tmpfile();
+  test::FakePlatform platform;
+  ofstool::ConsoleOptions console;
+  console.answers = ofstool::AnswerPolicy::Yes;
+  const ofstool::FlashAllSetup setup{atapi, platform, Path("a.ofs"), std::nullopt, console, out, err, nullptr};
+  const auto outcomes = ofstool::FlashDrives({0, 1, 2, 3}, setup);
+  std::fclose(out);
+  std::fclose(err);
+
+  ASSERT_EQ(outcomes.size(), 4u);
+  for (int d : {0, 1, 3}) {
+    EXPECT_EQ(outcomes[d].code, 0) << d << screen.text;
+    EXPECT_NE(outcomes[d].after.find("1.02"), std::string::npos) << outcomes[d].after;
+    const auto inquiry = sim.Drive(d).InquiryData();
+    EXPECT_EQ(std::string(inquiry.begin() + 32, inquiry.begin() + 36), "1.02") << d;
+  }
+  EXPECT_EQ(outcomes[2].code, 3);
+  EXPECT_EQ(outcomes[2].failure, "Write Buffer Fail !");
+  EXPECT_EQ(ofstool::CombinedExitCode(outcomes), 3);
+  EXPECT_NE(screen.text.find("[drive 2] Write Buffer Fail !\n"), std::string::npos) << screen.text;
+  EXPECT_EQ(refusal, "Drive 1 (sim:1) is being flashed by another program. Nothing was written to it.");
+
+  const std::string trace = ReadText(Path("trace.txt"));
+  for (int d = 0; d < 4; ++d) {
+    EXPECT_EQ(TracedCommands(trace, d), ReceivedCommands(sim.Drive(d))) << "drive " << d;
+    EXPECT_GE(sim.Drive(d).OpcodeCount(0x3B), 3) << "drive " << d;
+  }
+  EXPECT_TRUE(sim.Drive(4).CommandLog().empty());
+  EXPECT_FALSE(sim.Held(1));
+}
+
+// What a person or a script sees of a run over several drives: lines tagged by
+// drive, a summary with the failure and its class, the worst exit code; JSON events
+// that carry their drive; on a terminal one bar per drive.
+TEST_F(OfstoolFlash, AllDrivesAtOnceReportEachDrive) {
+  BuildImage();
+  std::ofstream(Path("four.profile")) << kFourDrives;
+  const std::string all = "OFSFLASH_SIMULATE=" + Path("four.profile") + " " + Tool("ofstool") + " flash --all --yes ";
+  const RunResult run = Run(all + Path("a.ofs") + " </dev/null");
+  EXPECT_EQ(run.exitCode, 3) << run.err;
+  EXPECT_NE(run.out.find("Left alone: drive 4 (sim:4)"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("[drive 3] Flashing finished !\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\n3      ORVA    KZR-3350P2       1.00 000000      ORVA    KZR-3350P2       1.02"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("  exit 3: Write Buffer Fail !\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("ofstool: drive 2 may hold incomplete firmware."), std::string::npos) << run.err;
+  // A Philips image names no model: it is for no drive in particular.
+  ASSERT_EQ(Run(Tool("mkofs") + " -o " + Path("p.bin") + " --format philips --image-size 0x20000").exitCode, 0);
+  const RunResult philips = Run(all + Path("p.bin") + " </dev/null");
+  EXPECT_EQ(philips.exitCode, 1);
+  EXPECT_NE(philips.err.find("no drive this image is for; nothing was written"), std::string::npos) << philips.err;
+
+  const std::string check =
+      "python3 -c 'import json, sys\n"
+      "events = [json.loads(line) for line in sys.stdin]\n"
+      "done = sorted(e[\"drive\"] for e in events if e.get(\"text\") == \"Flashing finished !\")\n"
+      "r = events[-1]\n"
+      "print(done, r[\"exit\"], [d[\"exit\"] for d in r[\"drives\"]], r[\"drives\"][2][\"failure\"], sep=\"|\")'";
+  const RunResult json = Run(all + "--json " + Path("a.ofs") + " </dev/null | " + check);
+  EXPECT_EQ(json.out, "[0, 1, 3]|3|[0, 0, 3, 0]|Write Buffer Fail !\n") << json.err;
+
+  setenv("OFSFLASH_SIMULATE", Path("four.profile").c_str(), 1);
+  const auto [code, screen] = RunOnTerminal({Tool("ofstool"), "flash", "--all", "--yes", Path("a.ofs")}, "");
+  unsetenv("OFSFLASH_SIMULATE");
+  EXPECT_EQ(code, 3) << screen;
+  EXPECT_NE(screen.find("\x1b[Kdrive 3 [########################] 100%"), std::string::npos) << screen;
+}
+
+// A drive with newer firmware is asked about once for all drives, before any drive
+// is written; Cancel leaves that drive untouched and lets the other go ahead.
+TEST_F(OfstoolFlash, AllDrivesAskTheNewerFirmwareQuestionOnceBeforeAnyWrite) {
+  BuildImage();
+  std::ofstream(Path("two.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n"
+                                     << "[drive]\nproduct = KZR-3350P2\nhardware_id = A1\nrevision = 2.00\n";
+  const std::string check =
+      "python3 -c 'import json, sys\n"
+      "events = [json.loads(line) for line in sys.stdin]\n"
+      "asked = [i for i, e in enumerate(events) if e.get(\"caption\") == \"Warning!\"]\n"
+      "first = min(i for i, e in enumerate(events) if \"drive\" in e and e[\"event\"] != \"result\")\n"
+      "print(len(asked), asked[0] < first, events[asked[0]][\"text\"].splitlines()[0], events[-1][\"exit\"],\n"
+      "      [d[\"exit\"] for d in events[-1][\"drives\"]], sep=\"|\")'";
+  const RunResult run = Run("OFSFLASH_SIMULATE=" + Path("two.profile") + " " + Tool("ofstool") +
+                            " flash --all --yes --no --json " + Path("a.ofs") + " </dev/null | " + check);
+  EXPECT_EQ(run.out, "1|True|drive 1: 2.00 is newer than 1.02 !! Update the drive ?|1|[0, 1]\n") << run.err;
+}
 
 // One Esc, without Enter, ends the drive's wait; the exit code and the last line say
 // the drive may still be programming.

@@ -11,10 +11,12 @@
 #include "drive/TransportFactory.h"
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
+#include "ofstool/CmdFlashAll.h"
 #include "ofstool/Commands.h"
 #include "ofstool/DriveBackup.h"
 #include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashConfirmation.h"
+#include "ofstool/FlashReport.h"
 #include "ofstool/JsonWriter.h"
 #include "ofstool/ConsoleView.h"
 #include "system/LinuxPlatform.h"
@@ -22,12 +24,7 @@
 
 namespace {
 
-// What the exit code says about the drive.
-constexpr int kExitDone = 0;
-constexpr int kExitUntouched = 1;       // failed before anything was written
-constexpr int kExitUsage = 2;
-constexpr int kExitMaybeIncomplete = 3;  // failed after writing began
-constexpr int kExitAbortedByUser = 4;    // Esc in the drive's wait: it may still be programming
+using namespace ofstool;
 
 struct FlashOptions {
   ofstool::ConsoleOptions console;
@@ -39,6 +36,7 @@ struct FlashOptions {
   bool force = false;
   bool json = false;  // JSON lines on stdout, the human texts on stderr
   std::string backup;  // where the drive's firmware is saved before anything is written
+  bool all = false;   // every drive the image is for, at once
   std::string file;
 };
 
@@ -56,12 +54,14 @@ int End(RunReport& report, int code, const std::string& text) {
 }
 
 constexpr char kUsage[] =
-    "usage: ofstool flash [--drive N] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [--json]\n"
+    "usage: ofstool flash [--drive N] [--all] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [--json]\n"
     "                     [--backup OUT] [FILE]\n"
     "Writes FILE (or the firmware this program carries) to the drive it fits, as the window's Start does.\n"
     "Before anything is written it shows the drive, the image and the flash type and asks\n"
     "'Write this firmware to drive N? [y/N]' on the terminal.\n"
     "  --drive N        the drive to write (see 'ofstool drives'); default: the first that fits\n"
+    "  --all            every drive the image is for, all at once (not with --drive, --dry-run, --backup); exit code\n"
+    "                   0 only when every drive is done, else the worst of the drives' codes\n"
     "  --verify, --no-verify  verify the flash afterwards, or not (default: the parameter block's)\n"
     "  --yes            answer that question, and the update's own questions, with yes\n"
     "  --force          with --yes: write even an image for another model or with a bad checksum\n"
@@ -80,36 +80,10 @@ int Usage(const std::string& word) {
   return kExitUsage;
 }
 
-// The file (or the image this program carries) with the identity the window shows for it.
-std::string ImageLine(const ofs::TMainForm& form, const ofstool::ConsoleView& view, const std::string& file) {
-  const std::string source = file.empty() ? std::string("embedded image") : file;
-  const std::string hardware =
-      form.philipsImage ? std::string() : "hardware ID " + ofs::GetImageHardwareId(form.imageBuffer.get(), form.imageLength) + ", ";
-  return source + ": " + view.Edit1() + " (" + hardware + "checksum " + view.Edit2() + ")";
-}
-
-std::string FlashKind(const ofs::TMainForm& form) {
-  const uint8_t type = form.imageParameter.AtapiFlashType;
-  if (form.philipsImage) return "Philips image";
-  return "ATAPI flash type " + std::to_string(type) + " " + ofs::AtapiFlashTypeName(type);
-}
-
-std::string FlashLine(const ofs::TMainForm& form) {
-  return FlashKind(form) + ", verification " + (form.verify ? "on" : "off");
-}
-
 // The last word after a failed update: was the drive touched, and what next.
 int ReportFailure(RunReport& report, int drive) {
-  const std::string number = std::to_string(drive);
-  if (!report.driveTouched) {
-    return End(report, kExitUntouched,
-               "ofstool: nothing was written to drive " + number +
-                   "; it still holds the firmware it had. Mend the cause above and run the same command again.");
-  }
-  return End(report, kExitMaybeIncomplete,
-             "ofstool: drive " + number +
-                 " may hold incomplete firmware. Do not power it off or restart the machine: run the same command "
-                 "again now, so that the whole image is written.");
+  const ofstool::Verdict verdict = ofstool::FailureVerdict(report.driveTouched, drive);
+  return End(report, verdict.code, verdict.text);
 }
 
 std::optional<int> ParseDriveIndex(const char* text) {
@@ -144,6 +118,8 @@ std::optional<std::string> ParseOptions(int argc, char** argv, FlashOptions& opt
     } else if (arg == "--backup") {
       if (i + 1 == argc) return "--backup needs a file to save to";
       options.backup = argv[++i];
+    } else if (arg == "--all") {
+      options.all = true;
     } else if (!arg.empty() && arg[0] != '-' && options.file.empty()) {
       options.file = arg;
     } else if (!arg.empty() && arg[0] != '-') {
@@ -263,6 +239,12 @@ int ofstool::RunFlash(int argc, char** argv) {
   }
   FlashOptions options;
   if (const auto wrong = ParseOptions(argc, argv, options)) return Usage(*wrong);
+  if (options.all && (options.drive || options.dryRun || !options.backup.empty())) {
+    return Usage("--all goes without --drive, --dry-run and --backup");
+  }
+  if (options.all) {
+    return RunFlashAll({options.console, options.verify, options.yes, options.force, options.json, options.file});
+  }
   RunReport report;
   const int code = Flash(options, report);
   if (options.json) {

@@ -14,7 +14,9 @@ constexpr int kUnattendedTrayPrompts = 2;
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
-bool IsRestartQuestion(const std::string& text) { return StartsWith(text, "After updating, the system must be"); }
+bool IsRestartQuestion(const std::string& text) { return text == ofs::kRestartQuestion; }
+
+bool IsNewerFirmwareQuestion(const std::string& caption) { return caption == "Warning!"; }
 
 bool IsTrayPrompt(const std::string& text) {
   return StartsWith(text, "Please close the tray") || StartsWith(text, "Please remove your disc");
@@ -24,15 +26,36 @@ bool IsTrayPrompt(const std::string& text) {
 
 ConsoleView::ConsoleView(ConsoleOptions options, std::FILE* out, std::FILE* err, std::FILE* in)
     : options_(options), out_(out), err_(err), in_(in) {
-  if (options_.progressLine) progressLine_ = std::make_unique<ProgressLine>(out_, ofs::kProgressMax);
+  if (options_.progressLine) {
+    progressLine_ = std::make_unique<ProgressBoard>(out_, ofs::kProgressMax, std::vector<std::string>{""});
+    bar_ = &progressLine_->Row(0);
+  }
+  quiet_ = options_.startupShown;
+  if (options_.progress != nullptr) bar_ = options_.progress;
+}
+
+std::unique_lock<std::mutex> ConsoleView::OutputLock() {
+  return options_.outputLock != nullptr ? std::unique_lock<std::mutex>(*options_.outputLock)
+                                        : std::unique_lock<std::mutex>();
+}
+
+std::string ConsoleView::Tag() const {
+  return options_.drive ? "[drive " + std::to_string(*options_.drive) + "] " : std::string();
+}
+
+JsonWriter ConsoleView::Event(const char* name) const {
+  JsonWriter event;
+  event.BeginObject().Key("event").String(name);
+  if (options_.drive) event.Key("drive").Number(*options_.drive);
+  return event;
 }
 
 void ConsoleView::SetProgress(int position) {
   progress_ = position;
-  if (progressLine_) progressLine_->Set(position);
+  if (bar_ != nullptr) bar_->Set(position);
   if (options_.json) {
-    Emit(JsonWriter().BeginObject().Key("event").String("progress").Key("value").Number(position)
-             .Key("max").Number(ofs::kProgressMax).EndObject().Text());
+    const auto lock = OutputLock();
+    Emit(Event("progress").Key("value").Number(position).Key("max").Number(ofs::kProgressMax).EndObject().Text());
   }
 }
 
@@ -42,11 +65,11 @@ void ConsoleView::Emit(const std::string& jsonLine) {
 }
 
 void ConsoleView::HideProgress() {
-  if (progressLine_) progressLine_->Hide();
+  if (bar_ != nullptr) bar_->Hide();
 }
 
 void ConsoleView::ShowProgress() {
-  if (progressLine_) progressLine_->Show();
+  if (bar_ != nullptr) bar_->Show();
 }
 
 bool ConsoleView::IsEnabled(ofs::Control control) const {
@@ -71,36 +94,40 @@ std::string ConsoleView::DriveText(int item) {
 // Lines go above the progress line, which then shows the latest of them.
 void ConsoleView::AddLine(const std::string& line) {
   trayPromptsInWait_ = 0;
-  if (options_.json) {
-    return Emit(JsonWriter().BeginObject().Key("event").String("line").Key("text").String(line).EndObject().Text());
-  }
+  if (quiet_) return;
+  const auto lock = OutputLock();
+  if (options_.json) return Emit(Event("line").Key("text").String(line).EndObject().Text());
   HideProgress();
-  std::fprintf(out_, "%s\n", line.c_str());
+  std::fprintf(out_, "%s%s\n", Tag().c_str(), line.c_str());
   std::fflush(out_);
-  if (progressLine_) progressLine_->SetText(line);
+  if (bar_ != nullptr) bar_->SetText(line);
   ShowProgress();
 }
 
 void ConsoleView::PrintBox(const std::string& caption, const std::string& text) {
   const bool endsWithNewline = !text.empty() && text.back() == '\n';
   HideProgress();
-  std::fprintf(err_, "%s: %s%s", caption.c_str(), text.c_str(), endsWithNewline ? "" : "\n");
+  std::fprintf(err_, "%s%s: %s%s", Tag().c_str(), caption.c_str(), text.c_str(), endsWithNewline ? "" : "\n");
   std::fflush(err_);
   ShowProgress();
 }
 
 // A box: its text for a person on stderr, and an event for a JSON reader.
 void ConsoleView::ShowMessage(const std::string& text, const std::string& caption) {
+  const auto lock = OutputLock();
+  lastBox_ = text.substr(0, text.find_last_not_of('\n') + 1);
   PrintBox(caption, text);
-  if (options_.json) {
-    Emit(JsonWriter().BeginObject().Key("event").String("box").Key("caption").String(caption).Key("text")
-             .String(text).EndObject().Text());
-  }
+  if (options_.json) Emit(Event("box").Key("caption").String(caption).Key("text").String(text).EndObject().Text());
 }
 
 void ConsoleView::ShowPlainMessage(const std::string& text) { ShowMessage(text, ofs::kApplicationTitle); }
 
 bool ConsoleView::AskOkCancel(const std::string& text, const std::string& caption) {
+  // One of several drives: the newer-firmware question was asked once for all
+  // before any write, the restart is offered once after all have finished.
+  if (options_.newerFirmwareAnswer && IsNewerFirmwareQuestion(caption)) return *options_.newerFirmwareAnswer;
+  if (options_.drive && IsRestartQuestion(text)) return false;
+  const auto lock = OutputLock();
   PrintBox(caption, text);
   // The ticker must not draw over the question and its answer.
   HideProgress();
@@ -112,11 +139,11 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
   } else if (options_.answers == AnswerPolicy::Ask) {
     answer = AskTerminal();
   }
-  std::fprintf(err_, "-> %s\n", answer ? "OK" : "Cancel");
+  std::fprintf(err_, "%s-> %s\n", Tag().c_str(), answer ? "OK" : "Cancel");
   std::fflush(err_);
   if (options_.json) {
-    Emit(JsonWriter().BeginObject().Key("event").String("question").Key("caption").String(caption).Key("text")
-             .String(text).Key("answer").Bool(answer).EndObject().Text());
+    Emit(Event("question").Key("caption").String(caption).Key("text").String(text).Key("answer").Bool(answer)
+             .EndObject().Text());
   }
   ShowProgress();
   return answer;

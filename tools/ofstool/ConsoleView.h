@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "flash/MainView.h"
+#include "ofstool/JsonWriter.h"
 #include "ofstool/ProgressLine.h"
 
 namespace ofstool {
@@ -19,6 +22,13 @@ struct ConsoleOptions {
   bool reboot = false;        // the restart question is answered OK only then
   bool progressLine = false;  // out is a terminal: draw the progress bar as a line in place
   bool json = false;          // out gets one JSON object per event instead of the texts
+  // One view of several updating drives at once: its texts start with "[drive N] ",
+  // its JSON events carry the drive, and every view writes under the same lock.
+  std::optional<int> drive{};
+  std::mutex* outputLock = nullptr;
+  std::optional<bool> newerFirmwareAnswer{};  // asked once for all drives beforehand
+  bool startupShown = false;  // start-up lines were shown once for all: print from the update's on
+  ProgressDisplay* progress = nullptr;      // this drive's bar, drawn by its owner
 };
 
 class ConsoleView : public ofs::MainView {
@@ -28,6 +38,7 @@ class ConsoleView : public ofs::MainView {
   bool IsEnabled(ofs::Control control) const;
   const std::string& Edit1() const { return edit1_; }
   const std::string& Edit2() const { return edit2_; }
+  const std::string& LastBoxText() const { return lastBox_; }  // the failure a run ended with
 
   void ClearDrives() override;
   void AddDrive(const std::string& line) override { drives_.push_back(line); }
@@ -41,7 +52,7 @@ class ConsoleView : public ofs::MainView {
   void SetEdit2(const std::string& text) override { edit2_ = text; }
   void AddLine(const std::string& line) override;
   void PostStatusLine(const std::string& line) override { AddLine(line); }
-  void ClearLines() override {}
+  void ClearLines() override { quiet_ = false; }  // the update sequence begins with it
   void DeleteFirstLine() override {}
   void ClearLineSelection() override {}
   void SetProgress(int position) override;
@@ -71,6 +82,9 @@ class ConsoleView : public ofs::MainView {
   void HideProgress();
   void ShowProgress();
   void Emit(const std::string& jsonLine);
+  JsonWriter Event(const char* name) const;
+  std::unique_lock<std::mutex> OutputLock();
+  std::string Tag() const;
 
   ConsoleOptions options_;
   std::FILE* out_;
@@ -78,11 +92,13 @@ class ConsoleView : public ofs::MainView {
   std::FILE* in_;
   std::vector<std::string> drives_;
   int selected_ = -1;
-  std::string edit1_, edit2_;
+  std::string edit1_, edit2_, lastBox_;
   int progress_ = 0;
   std::map<ofs::Control, bool> enabled_;
   int trayPromptsInWait_ = 0;  // a message-list line starts a new wait
-  std::unique_ptr<ProgressLine> progressLine_;
+  bool quiet_ = false;
+  std::unique_ptr<ProgressBoard> progressLine_;
+  ProgressDisplay* bar_ = nullptr;  // progressLine_'s or the one given
 };
 
 }  // namespace ofstool

@@ -24,5 +24,8 @@ struct ConfirmOptions {
 // terminal. Returns 0 when the write may go ahead, else the exit code (2).
 int ConfirmWrite(const WritePlan& plan, const ConfirmOptions& options, std::FILE* in, std::FILE* out,
                  std::FILE* err);
+// The same for one image going to several drives (their plans differ only in the drive).
+int ConfirmWrites(const std::vector<WritePlan>& plans, const ConfirmOptions& options, std::FILE* in,
+                  std::FILE* out, std::FILE* err);
 
 }  // namespace ofstool

@@ -1,6 +1,7 @@
 #include "ofstool/ProgressLine.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace ofstool {
 namespace {
@@ -8,14 +9,36 @@ namespace {
 constexpr int kBarWidth = 24;
 constexpr std::size_t kTextWidth = 40;
 constexpr auto kTick = std::chrono::milliseconds(250);
-constexpr char kClearLine[] = "\r\x1b[K";
+
+// Back to the start of the first of `lines` lines, the cursor being on the last.
+std::string ToFirstLine(std::size_t lines) {
+  return lines > 1 ? "\r\x1b[" + std::to_string(lines - 1) + "A" : std::string("\r");
+}
 
 }  // namespace
 
-ProgressLine::ProgressLine(std::FILE* terminal, int maximum)
-    : terminal_(terminal), maximum_(maximum), ticker_([this] { Tick(); }) {}
+class ProgressBoard::BoardRow final : public ProgressDisplay {
+ public:
+  BoardRow(ProgressBoard& board, std::size_t index) : board_(board), index_(index) {}
+  void Set(int value) override { board_.Set(index_, value); }
+  void SetText(const std::string& text) override { board_.SetText(index_, text); }
+  void Hide() override { board_.Hide(); }
+  void Show() override { board_.Show(); }
 
-ProgressLine::~ProgressLine() {
+ private:
+  ProgressBoard& board_;
+  std::size_t index_;
+};
+
+ProgressBoard::ProgressBoard(std::FILE* terminal, int maximum, std::vector<std::string> labels)
+    : terminal_(terminal), maximum_(maximum), labels_(std::move(labels)), state_(labels_.size()) {
+  for (std::size_t i = 0; i < labels_.size(); ++i) rows_.push_back(std::make_unique<BoardRow>(*this, i));
+  ticker_ = std::thread([this] { Tick(); });
+}
+
+ProgressDisplay& ProgressBoard::Row(std::size_t index) { return *rows_.at(index); }
+
+ProgressBoard::~ProgressBoard() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -26,48 +49,61 @@ ProgressLine::~ProgressLine() {
   ticker_.join();
 }
 
-void ProgressLine::Set(int value) {
+void ProgressBoard::Set(std::size_t row, int value) {
   std::lock_guard<std::mutex> lock(mutex_);
-  value_ = std::clamp(value, 0, maximum_);
+  state_[row].value = std::clamp(value, 0, maximum_);
   shown_ = true;
   DrawLocked();
 }
 
-void ProgressLine::SetText(const std::string& text) {
+void ProgressBoard::SetText(std::size_t row, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
-  text_ = text.substr(0, text.find('\n'));
+  state_[row].text = text.substr(0, text.find('\n'));
   DrawLocked();
 }
 
-void ProgressLine::Hide() {
+void ProgressBoard::Hide() {
   std::lock_guard<std::mutex> lock(mutex_);
   ++hidden_;
-  if (onScreen_) std::fputs(kClearLine, terminal_);
+  EraseLocked();
   std::fflush(terminal_);
-  onScreen_ = false;
 }
 
-void ProgressLine::Show() {
+void ProgressBoard::Show() {
   std::lock_guard<std::mutex> lock(mutex_);
   hidden_ = std::max(0, hidden_ - 1);
   DrawLocked();
 }
 
-void ProgressLine::DrawLocked() {
+void ProgressBoard::EraseLocked() {
+  if (onScreen_) std::fputs((ToFirstLine(state_.size()) + "\x1b[J").c_str(), terminal_);
+  onScreen_ = false;
+}
+
+void ProgressBoard::DrawLocked() {
   if (!shown_ || hidden_ > 0 || stopping_) return;
-  const int filled = static_cast<int>(int64_t{kBarWidth} * value_ / maximum_);
-  const auto seconds =
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_).count();
-  const std::string bar = std::string(static_cast<std::size_t>(filled), '#') +
-                          std::string(static_cast<std::size_t>(kBarWidth - filled), '.');
-  std::fprintf(terminal_, "%s[%s] %3d%%  %lld:%02lld  %s", kClearLine, bar.c_str(),
-               static_cast<int>(int64_t{100} * value_ / maximum_), static_cast<long long>(seconds / 60),
-               static_cast<long long>(seconds % 60), text_.substr(0, kTextWidth).c_str());
+  std::string screen = onScreen_ ? ToFirstLine(state_.size()) : std::string("\r");
+  const auto elapsed = std::chrono::steady_clock::now() - start_;
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+  char time[32];
+  std::snprintf(time, sizeof time, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                static_cast<long long>(seconds % 60));
+  for (std::size_t i = 0; i < state_.size(); ++i) {
+    const int filled = static_cast<int>(int64_t{kBarWidth} * state_[i].value / maximum_);
+    const int percent = static_cast<int>(int64_t{100} * state_[i].value / maximum_);
+    char figures[16];
+    std::snprintf(figures, sizeof figures, "] %3d%%  ", percent);
+    screen += (i > 0 ? "\n" : "") + std::string("\x1b[K") + labels_[i] + "[" +
+              std::string(static_cast<std::size_t>(filled), '#') +
+              std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + figures + time + "  " +
+              state_[i].text.substr(0, kTextWidth);
+  }
+  std::fputs(screen.c_str(), terminal_);
   std::fflush(terminal_);
   onScreen_ = true;
 }
 
-void ProgressLine::Tick() {
+void ProgressBoard::Tick() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!wake_.wait_for(lock, kTick, [this] { return stopping_; })) DrawLocked();
 }

@@ -1,44 +1,66 @@
 #pragma once
-// The window's progress bar on a terminal: one line, redrawn in place, with the
-// percentage, a bar, the elapsed time and the latest status line. A ticker
-// redraws it every quarter second, so a long wait still shows time passing.
+// The window's progress bar on a terminal: one line per drive, redrawn in place
+// under the lines printed above, each with the percentage, a bar, the elapsed
+// time and the drive's latest status line. A ticker redraws every quarter
+// second, so a long wait still shows time passing.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace ofstool {
 
-class ProgressLine {
+// Where a console view draws its progress bar.
+class ProgressDisplay {
  public:
-  ProgressLine(std::FILE* terminal, int maximum);
-  ~ProgressLine();  // the line stays, ended
-  ProgressLine(const ProgressLine&) = delete;
-  ProgressLine& operator=(const ProgressLine&) = delete;
+  virtual ~ProgressDisplay() = default;
+  virtual void Set(int value) = 0;  // the first value puts the bars on the screen
+  virtual void SetText(const std::string& text) = 0;
+  // Takes the bars off the screen while a caller prints or asks; Show puts them back.
+  virtual void Hide() = 0;
+  virtual void Show() = 0;
+};
 
-  void Set(int value);  // the first value puts the line on the screen
-  void SetText(const std::string& text);
-  // Takes the line off the screen while a caller prints or asks; Show puts it back.
-  void Hide();
-  void Show();
+class ProgressBoard {
+ public:
+  // labels: what each line starts with ("" for a single bar).
+  ProgressBoard(std::FILE* terminal, int maximum, std::vector<std::string> labels);
+  ~ProgressBoard();  // the lines stay, ended
+  ProgressBoard(const ProgressBoard&) = delete;
+  ProgressBoard& operator=(const ProgressBoard&) = delete;
+
+  ProgressDisplay& Row(std::size_t index);
 
  private:
+  class BoardRow;
+  struct RowState {
+    int value = 0;
+    std::string text;
+  };
+  void Set(std::size_t row, int value);
+  void SetText(std::size_t row, const std::string& text);
+  void Hide();
+  void Show();
+  void EraseLocked();
   void DrawLocked();
   void Tick();
 
   std::FILE* terminal_;
   const int maximum_;
+  const std::vector<std::string> labels_;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::vector<std::unique_ptr<BoardRow>> rows_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;
-  bool shown_ = false;   // a value arrived
-  int hidden_ = 0;       // nested Hide calls
+  bool shown_ = false;  // a value arrived
+  int hidden_ = 0;      // nested Hide calls
   bool onScreen_ = false;
-  int value_ = 0;
-  std::string text_;
+  std::vector<RowState> state_;
   std::thread ticker_;
 };
 

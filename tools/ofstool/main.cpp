@@ -23,7 +23,7 @@ constexpr Command kCommands[] = {
     {"embedded", ofstool::RunEmbedded, "embedded [--json]         what this executable carries", {"--json"}},
     {"drives", ofstool::RunDrives, "drives [--json]           list the drives", {"--json"}},
     {"flash", ofstool::RunFlash,
-     "flash [--drive N] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [--json] [--backup OUT] [FILE]",
+     "flash [--drive N] [--all] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [--json] [--backup OUT] [FILE]",
      {}},
     {"backup", ofstool::RunBackup, "backup [--drive N] --like IMAGE OUT   save a drive's firmware to OUT", {}},
 };

@@ -16,6 +16,7 @@ class LinuxSgSystem final : public SgSystem {
  public:
   int Open(const std::string& path, int flags) override { return ::open(path.c_str(), flags | O_CLOEXEC); }
   void Close(int fd) override { ::close(fd); }
+  std::unique_ptr<SgSystem> Another() override { return std::make_unique<LinuxSgSystem>(); }
   int SgIo(int fd, sg_io_hdr_t& request) override { return ::ioctl(fd, SG_IO, &request); }
   ssize_t Write(int fd, const sg_io_hdr_t& request) override { return ::write(fd, &request, sizeof request); }
   int Poll(int fd, int timeoutMs) override {

@@ -32,6 +32,8 @@ class SgSystem {
   virtual ssize_t Read(int fd, sg_io_hdr_t& reply) = 0;
   // CAP_SYS_RAWIO lets any opened node (also /dev/sr*) carry vendor commands.
   virtual bool HasRawIoCapability() = 0;
+  // The same system for a second back end on another thread; null when there is none.
+  virtual std::unique_ptr<SgSystem> Another() { return nullptr; }
 };
 
 std::unique_ptr<SgSystem> MakeLinuxSgSystem();

@@ -181,6 +181,12 @@ std::string SgioBackend::WhyNoDrive() const {
          "again), or, without any /dev/sg* node, sudo modprobe sg. See \"Running without root\" in the README.";
 }
 
+SharedBackend SgioBackend::Share() {
+  std::unique_ptr<SgSystem> system = system_->Another();
+  if (!system) return {};
+  return {std::make_unique<SgioBackend>(std::move(system), paths_), nullptr};
+}
+
 std::unique_ptr<TransportBackend> MakeSgioBackend() {
   return std::make_unique<SgioBackend>(MakeLinuxSgSystem(), SgioPaths{});
 }

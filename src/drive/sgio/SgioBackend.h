@@ -27,6 +27,8 @@ class SgioBackend final : public TransportBackend {
   int LastSystemError() const override { return lastErrno_; }
   std::string WhyNoDrive() const override;
   HoldResult Hold(int index, const TraceNote& note) override;
+  // Opens the drives again: the system lists them in the same order while none comes or goes.
+  SharedBackend Share() override;
 
  private:
   struct OpenNode {

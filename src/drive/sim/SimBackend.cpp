@@ -2,45 +2,91 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 #include "drive/sim/SimFactory.h"
 #include "drive/sim/SimFirmware.h"
 
 namespace ofs {
+
+// Handles on several threads reach the same drives: each drive runs one command
+// at a time, and the holds are counted under a lock of their own.
+struct SimRack {
+  struct Bay {
+    std::unique_ptr<SimulatedDrive> drive;
+    std::mutex commands;
+    bool held = false;  // under holds
+  };
+  std::vector<std::unique_ptr<Bay>> bays;
+  std::mutex holds;
+
+  Bay& At(int index) { return *bays.at(static_cast<std::size_t>(index)); }
+};
+
 namespace {
 constexpr std::size_t kMaxProfileBytes = 1u << 20;  // a profile is a few lines; /dev/zero is not one
 
 class SimHold : public DriveHold {
  public:
-  SimHold(std::shared_ptr<std::vector<bool>> held, std::size_t index) : held_(std::move(held)), index_(index) {
-    (*held_)[index_] = true;
+  SimHold(std::shared_ptr<SimRack> rack, int index) : rack_(std::move(rack)), index_(index) {}
+  ~SimHold() override {
+    const std::lock_guard<std::mutex> lock(rack_->holds);
+    rack_->At(index_).held = false;
   }
-  ~SimHold() override { (*held_)[index_] = false; }
 
  private:
-  std::shared_ptr<std::vector<bool>> held_;
-  std::size_t index_;
+  std::shared_ptr<SimRack> rack_;
+  int index_;
 };
 
 }  // namespace
 
-SimBackend::SimBackend(const SimProfile& profile, Clock& clock)
-    : held_(std::make_shared<std::vector<bool>>(profile.drives.size(), false)) {
-  for (const SimDriveProfile& drive : profile.drives) drives_.push_back(std::make_unique<SimulatedDrive>(drive, clock));
+SimBackend::SimBackend(const SimProfile& profile, Clock& clock) : rack_(std::make_shared<SimRack>()), clock_(clock) {
+  for (const SimDriveProfile& drive : profile.drives) {
+    rack_->bays.push_back(std::make_unique<SimRack::Bay>());
+    rack_->bays.back()->drive = std::make_unique<SimulatedDrive>(drive, clock);
+  }
+}
+
+SimBackend::SimBackend(std::shared_ptr<SimRack> rack, Clock& clock) : rack_(std::move(rack)), clock_(clock) {}
+
+SimBackend::~SimBackend() = default;
+
+int SimBackend::DriveCount() const { return static_cast<int>(rack_->bays.size()); }
+
+SimulatedDrive& SimBackend::Drive(int index) { return *rack_->At(index).drive; }
+
+bool SimBackend::Held(int index) const {
+  const std::lock_guard<std::mutex> lock(rack_->holds);
+  return rack_->At(index).held;
 }
 
 HoldResult SimBackend::Hold(int index, const TraceNote& note) {
   const std::string label = "Drive " + std::to_string(index) + " (sim:" + std::to_string(index) + ")";
   if (index < 0 || index >= DriveCount()) return {nullptr, "There is no such drive."};
-  if (Held(index)) return {nullptr, label + " is being flashed by another program. Nothing was written to it."};
+  {
+    const std::lock_guard<std::mutex> lock(rack_->holds);
+    bool& held = rack_->At(index).held;
+    if (held) return {nullptr, label + " is being flashed by another program. Nothing was written to it."};
+    held = true;
+  }
   note("holding sim:" + std::to_string(index));
-  return {std::make_unique<SimHold>(held_, static_cast<std::size_t>(index)), {}};
+  return {std::make_unique<SimHold>(rack_, index), {}};
+}
+
+SharedBackend SimBackend::Share() {
+  SharedBackend shared;
+  if (dynamic_cast<VirtualClock*>(&clock_) != nullptr) shared.clock = std::make_unique<VirtualClock>(clock_.Now());
+  Clock& clock = shared.clock ? *shared.clock : clock_;
+  shared.backend = std::unique_ptr<SimBackend>(new SimBackend(rack_, clock));
+  return shared;
 }
 
 std::vector<BackendDrive> SimBackend::Enumerate() {
   std::vector<BackendDrive> list;
-  for (std::size_t i = 0; i < drives_.size(); ++i) {
-    const auto inquiry = drives_[i]->InquiryData();
+  for (int i = 0; i < DriveCount(); ++i) {
+    const std::lock_guard<std::mutex> lock(rack_->At(i).commands);
+    const auto inquiry = Drive(i).InquiryData();
     BackendDrive entry;
     entry.devicePath = "sim:" + std::to_string(i);
     entry.identification.assign(inquiry.begin() + 8, inquiry.begin() + 32);
@@ -58,7 +104,12 @@ TransportStatus SimBackend::Execute(const uint8_t* cdb, uint8_t* buffer, uint32_
     sense.fill(0);
     return kStatusTransportError;
   }
-  return drives_[static_cast<std::size_t>(selected_)]->Execute(cdb, buffer, length, direction, sense);
+  SimRack::Bay& bay = rack_->At(selected_);
+  const std::lock_guard<std::mutex> lock(bay.commands);
+  bay.drive->UseClock(&clock_);
+  const TransportStatus status = bay.drive->Execute(cdb, buffer, length, direction, sense);
+  bay.drive->UseClock(nullptr);
+  return status;
 }
 
 SimProfile BuiltInDemoProfile(bool virtualClock) {

@@ -10,9 +10,12 @@
 
 namespace ofs {
 
+struct SimRack;  // the drives every handle of one profile shares
+
 class SimBackend : public TransportBackend {
  public:
   SimBackend(const SimProfile& profile, Clock& clock);
+  ~SimBackend() override;
 
   std::vector<BackendDrive> Enumerate() override;
   void Select(int index) override;
@@ -21,16 +24,21 @@ class SimBackend : public TransportBackend {
   // One holder per simulated drive, as the real drives' lock gives.
   HoldResult Hold(int index, const TraceNote& note) override;
   std::string WhyNoDrive() const override { return "The simulation profile lists no drive."; }
-  bool Held(int index) const { return held_->at(static_cast<std::size_t>(index)); }
+  bool Held(int index) const;
+  // The same drives; on virtual time the handle keeps a time of its own, so one
+  // thread's waits do not hurry another's drive.
+  SharedBackend Share() override;
 
-  int DriveCount() const { return static_cast<int>(drives_.size()); }
+  int DriveCount() const;
   // index must be below DriveCount().
-  SimulatedDrive& Drive(int index) { return *drives_.at(static_cast<std::size_t>(index)); }
+  SimulatedDrive& Drive(int index);
 
  private:
-  std::vector<std::unique_ptr<SimulatedDrive>> drives_;
+  SimBackend(std::shared_ptr<SimRack> rack, Clock& clock);
+
+  std::shared_ptr<SimRack> rack_;  // shared with the other handles and the holds, which may outlive this
+  Clock& clock_;                   // the time of this handle's commands
   int selected_ = 0;
-  std::shared_ptr<std::vector<bool>> held_;  // shared with the holds, which may outlive this
 };
 
 }  // namespace ofs

@@ -49,7 +49,7 @@ void SimulatedDrive::NewSession() {
 }
 
 void SimulatedDrive::StartProgramming(bool kernel) {
-  programmer_.Start(kernel, clock_.Now(), Clock::Milliseconds{settings_.programmingMs});
+  programmer_.Start(kernel, Now(), Clock::Milliseconds{settings_.programmingMs});
   NewSession();
   awaitingFinish_ = false;
   unitAttention_ = false;

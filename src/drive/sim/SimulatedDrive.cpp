@@ -18,7 +18,8 @@ constexpr uint32_t kMinCommandMs = 1;
 
 SimulatedDrive::SimulatedDrive(const SimDriveProfile& profile, Clock& clock)
     : settings_(profile),
-      clock_(clock),
+      ownClock_(clock),
+      clock_(&clock),
       flash_(BuildInitialFlash(profile)),
       programmer_(flash_),
       trayOpen_(profile.trayOpen),
@@ -37,13 +38,18 @@ TransportStatus SimulatedDrive::Execute(const uint8_t* cdb, uint8_t* buffer, uin
   ++byOpcode_[cdb[0]];
   // No command is instant: a host that repeats a failing command at once must
   // still reach its time limits on a virtual clock.
-  clock_.Sleep(Clock::Milliseconds{std::max(settings_.latencyMs, kMinCommandMs)});
+  clock_->Sleep(Clock::Milliseconds{std::max(settings_.latencyMs, kMinCommandMs)});
   if (settings_.unplugged) return kStatusTransportError;
   Programming();
   Reply reply;
   if (!InjectedFailure(cdb, kind, reply)) reply = Dispatch(kind, Command{cdb, buffer, length, direction});
   if (reply.status != kStatusGood) sense = reply.sense;
   return reply.status;
+}
+
+Clock::Milliseconds SimulatedDrive::Now() {
+  seen_ = std::max(seen_, clock_->Now());
+  return seen_;
 }
 
 void SimulatedDrive::AddFailure(const SimFailure& failure) { settings_.failures.push_back(failure); }
@@ -94,7 +100,7 @@ SimulatedDrive::Reply SimulatedDrive::Dispatch(SimCommand kind, const Command& c
 }
 
 bool SimulatedDrive::Programming() {
-  progress_ = programmer_.Advance(clock_.Now(), settings_.neverFinish,
+  progress_ = programmer_.Advance(Now(), settings_.neverFinish,
                                   [this](const SimProgramRun& run) { OnCommit(run); });
   return progress_.active;
 }

@@ -36,6 +36,9 @@ class SimulatedDrive {
   std::optional<uint16_t> ExpectedChecksum() const { return expectedChecksum_; }  // last one set by the host
   uint16_t ReportedChecksum() const;
   std::array<uint8_t, 96> InquiryData();
+  // The commands that follow run on this clock's time (null: the drive's own clock
+  // again): a second transport handle, on its own thread, brings its own time.
+  void UseClock(Clock* clock) { clock_ = clock != nullptr ? clock : &ownClock_; }
 
   // Every CDB received, in order, and counts by kind and by opcode.
   const std::vector<std::array<uint8_t, 12>>& CommandLog() const { return log_; }
@@ -65,6 +68,8 @@ class SimulatedDrive {
   // The condition TEST UNIT READY and REQUEST SENSE report; consumes a unit attention.
   SenseData Condition();
   SenseData FinishedSense() const;
+  // The clock's time, never earlier than a time the drive has already seen.
+  Clock::Milliseconds Now();
   void OnCommit(const SimProgramRun& run);
   void SaveFlash() const;  // to the profile's flash file, when it names one
   const std::vector<std::size_t>& Templates();
@@ -103,7 +108,9 @@ class SimulatedDrive {
   void StartProgramming(bool kernel);
 
   SimDriveProfile settings_;
-  Clock& clock_;
+  Clock& ownClock_;
+  Clock* clock_;
+  Clock::Milliseconds seen_{0};
   std::vector<uint8_t> flash_;
   SimProgrammer programmer_;
   SimProgress progress_;

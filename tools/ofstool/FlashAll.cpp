@@ -1,0 +1,133 @@
+#include "ofstool/FlashAll.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "app/Mainflash.h"
+#include "ofstool/FlashReport.h"
+#include "system/MemorySettingStore.h"
+
+namespace ofstool {
+namespace {
+
+// The caller holds the single-instance guard and offers the restart once, after
+// every drive has finished.
+class WorkerPlatform final : public ofs::Platform {
+ public:
+  explicit WorkerPlatform(bool nt) : nt_(nt) {}
+  bool IsNtPlatform() override { return nt_; }
+  bool EnsureSingleInstance(const std::string&) override { return true; }
+  void RestartSystem() override {}
+
+ private:
+  bool nt_;
+};
+
+struct Worker {
+  int drive;
+  std::unique_ptr<ofs::TAtapiImp> atapi;
+  DriveOutcome outcome;
+};
+
+DriveOutcome Untouched(int drive, const std::string& why) {
+  DriveOutcome outcome;
+  outcome.drive = drive;
+  outcome.code = kExitUntouched;
+  outcome.text = why;
+  return outcome;
+}
+
+void FlashOne(Worker& worker, const FlashAllSetup& setup, bool nt, ConsoleOptions options) {
+  const int drive = worker.drive;
+  WorkerPlatform platform(nt);
+  ofs::MemorySettingStore settings;
+  ConsoleView view(options, setup.out, setup.err, setup.in);
+  ofs::TMainForm form({view, *worker.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
+  const auto index = static_cast<ofs::EDriveIndex>(drive);
+  form.onlyDrive = index;
+  form.preferredDrive = index;
+  form.FormCreate();
+  if (!form.startupFailed && !setup.file.empty()) form.LoadFirmwareFile(setup.file);
+  const int item = view.SelectedDriveItem();
+  if (form.startupFailed || !view.IsEnabled(ofs::Control::BitBtn2) || item < 0 ||
+      item >= static_cast<int>(form.driveList.size()) || form.driveList[static_cast<std::size_t>(item)] != index) {
+    worker.outcome = Untouched(drive, "Drive " + std::to_string(drive) + " does not fit this firmware.");
+    return;
+  }
+  if (setup.verify) form.check_verifyClick(*setup.verify);
+  worker.outcome.drive = drive;
+  worker.outcome.before = view.DriveText(item);
+  const auto start = std::chrono::steady_clock::now();
+  form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });
+  worker.outcome.milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::Completed) {
+    worker.outcome.after = view.DriveText(item);
+    worker.outcome.code = kExitDone;
+    worker.outcome.text = "done";
+    return;
+  }
+  worker.outcome.failure = view.LastBoxText();
+  const Verdict verdict = FailureVerdict(worker.atapi->writesReached > 0, drive);
+  worker.outcome.code = verdict.code;
+  worker.outcome.text = verdict.text;
+}
+
+}  // namespace
+
+std::vector<DriveOutcome> FlashDrives(const std::vector<int>& drives, const FlashAllSetup& setup) {
+  // Every handle is made before any worker sends a command: making one may
+  // enumerate the drives.
+  std::vector<Worker> workers;
+  for (int drive : drives) {
+    Worker worker{drive, setup.atapi.Share(), {}};
+    if (!worker.atapi) {
+      worker.outcome = Untouched(drive, "This way of reaching drives serves one drive at a time.");
+    } else if (worker.atapi->drives[drive].devicePath != setup.atapi.drives[drive].devicePath) {
+      // A handle opens the drives anew: one that came or went since would shift the numbers.
+      worker.outcome = Untouched(drive, "The drives changed while ofstool ran; nothing was sent to drive " +
+                                            std::to_string(drive) + ".");
+      worker.atapi.reset();
+    } else {
+      // One terminal, one key mode: no worker watches it for Esc.
+      worker.atapi->escapeEndsWaits = false;
+    }
+    workers.push_back(std::move(worker));
+  }
+  const bool terminal = setup.console.progressLine && !setup.console.json;
+  std::vector<std::string> labels;
+  for (int drive : drives) labels.push_back("drive " + std::to_string(drive) + " ");
+  std::unique_ptr<ProgressBoard> board;
+  if (terminal) board = std::make_unique<ProgressBoard>(setup.out, ofs::kProgressMax, labels);
+
+  std::mutex output;
+  std::vector<std::thread> threads;
+  const bool nt = setup.platform.IsNtPlatform();
+  for (std::size_t i = 0; i < workers.size(); ++i) {
+    if (!workers[i].atapi) continue;
+    ConsoleOptions options = setup.console;
+    options.progressLine = false;
+    options.drive = workers[i].drive;
+    options.outputLock = &output;
+    options.startupShown = true;
+    options.progress = board ? &board->Row(i) : nullptr;
+    threads.emplace_back([&workers, &setup, nt, options, i] { FlashOne(workers[i], setup, nt, options); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  board.reset();
+  std::vector<DriveOutcome> outcomes;
+  for (Worker& worker : workers) outcomes.push_back(std::move(worker.outcome));
+  return outcomes;
+}
+
+int CombinedExitCode(const std::vector<DriveOutcome>& outcomes) {
+  int code = kExitDone;
+  // The codes rise with what the drive may need: untouched, maybe incomplete, maybe still programming.
+  for (const DriveOutcome& outcome : outcomes) code = std::max(code, outcome.code);
+  return code;
+}
+
+}  // namespace ofstool

@@ -1,0 +1,38 @@
+#include "ofstool/FlashReport.h"
+
+#include "firmware/Firmware.h"
+#include "firmware/Ofs.h"
+
+namespace ofstool {
+
+Verdict FailureVerdict(bool touched, int drive) {
+  const std::string number = std::to_string(drive);
+  if (!touched) {
+    return {kExitUntouched, "ofstool: nothing was written to drive " + number +
+                                "; it still holds the firmware it had. Mend the cause above and run the same command "
+                                "again."};
+  }
+  return {kExitMaybeIncomplete,
+          "ofstool: drive " + number +
+              " may hold incomplete firmware. Do not power it off or restart the machine: run the same command "
+              "again now, so that the whole image is written."};
+}
+
+std::string ImageLine(const ofs::TMainForm& form, const ConsoleView& view, const std::string& file) {
+  const std::string source = file.empty() ? std::string("embedded image") : file;
+  const std::string hardware =
+      form.philipsImage ? std::string() : "hardware ID " + ofs::GetImageHardwareId(form.imageBuffer.get(), form.imageLength) + ", ";
+  return source + ": " + view.Edit1() + " (" + hardware + "checksum " + view.Edit2() + ")";
+}
+
+std::string FlashKind(const ofs::TMainForm& form) {
+  const uint8_t type = form.imageParameter.AtapiFlashType;
+  if (form.philipsImage) return "Philips image";
+  return "ATAPI flash type " + std::to_string(type) + " " + ofs::AtapiFlashTypeName(type);
+}
+
+std::string FlashLine(const ofs::TMainForm& form) {
+  return FlashKind(form) + ", verification " + (form.verify ? "on" : "off");
+}
+
+}  // namespace ofstool

@@ -1,0 +1,30 @@
+#pragma once
+// What ofstool flash says about a drive and an image, for one drive or many at once.
+#include <string>
+
+#include "app/Mainflash.h"
+#include "ofstool/ConsoleView.h"
+
+namespace ofstool {
+
+// What the exit code says about the drive.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitUntouched = 1;       // failed before anything was written
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitMaybeIncomplete = 3;  // failed after writing began
+inline constexpr int kExitAbortedByUser = 4;    // Esc in the drive's wait: it may still be programming
+
+struct Verdict {
+  int code = kExitDone;
+  std::string text;
+};
+
+// The last word after a failed update: was the drive touched, and what next.
+Verdict FailureVerdict(bool touched, int drive);
+
+// The file (or the image this program carries) with the identity the window shows for it.
+std::string ImageLine(const ofs::TMainForm& form, const ConsoleView& view, const std::string& file);
+std::string FlashKind(const ofs::TMainForm& form);
+std::string FlashLine(const ofs::TMainForm& form);
+
+}  // namespace ofstool
