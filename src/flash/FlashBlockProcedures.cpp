@@ -33,10 +33,12 @@ bool SendBlockSumCommand(FlashContext& ctx, DriveIndex drive, uint8_t* block, ui
   return SendAtapiCommand(ctx.atapi, drive, cdb.data(), block, static_cast<uint16_t>(kBlockSize), kDirOut);
 }
 
-// WRITE BUFFER mode 7 without data: the drive saves the bank it has buffered.
-void SaveBank(FlashContext& ctx, DriveIndex drive, uint8_t bank) {
+// WRITE BUFFER mode 7 without data: the drive saves the bank it has buffered. False only
+// when the drive itself refused: as it starts programming it may drop the status.
+bool SaveBank(FlashContext& ctx, DriveIndex drive, uint8_t bank) {
   const std::array<uint8_t, 12> cdb{0x3B, 0x07, 0x00, bank, 0, 0, 0, 0, 0, 0, 0, 0};
-  SendAtapiCommand(ctx.atapi, drive, cdb.data(), nullptr, 0, kDirNone);
+  return SendAtapiCommand(ctx.atapi, drive, cdb.data(), nullptr, 0, kDirNone) ||
+         !ctx.atapi.LastCommandRejectedByDrive();
 }
 
 }  // namespace
@@ -85,7 +87,7 @@ FlashResult FlashTwoBanks(FlashContext& ctx, DriveIndex drive) {
       ctx.view.Pump();
       ctx.view.SetProgress(ctx.view.Progress() + kProgressMax / 8);
     }
-    SaveBank(ctx, drive, bank);
+    if (!SaveBank(ctx, drive, bank)) return kWriteBufferFail;
   }
   return WaitReadyAfterFlash(ctx, drive);
 }

@@ -61,15 +61,20 @@ TEST(FlashBlockSums, RefusedBlockEndsTheFlashOtherFailuresAreLeftToTheReadyWait)
   }
 }
 
-TEST(FlashTwoBanks, RefusedBufferWriteEndsTheFlashARefusedSaveDoesNot) {
+TEST(FlashTwoBanks, RefusedBufferWriteOrSaveEndsTheFlashALostSaveStatusDoesNot) {
   FlashHarness h;
   h.image = PatternImage(2 * 65536);
-  h.drive.failWhen = [](const RecordedCommand& c) -> std::optional<Sense3> {
-    if (c.cdb[0] == 0x3B && c.cdb[1] == 0x07) return Sense3{5, 0x20, 0};
+  uint8_t saveKey = 6;
+  h.drive.failWhen = [&saveKey](const RecordedCommand& c) -> std::optional<Sense3> {
+    if (c.cdb[0] == 0x3B && c.cdb[1] == 0x07) return Sense3{saveKey, 0x20, 0};
     return std::nullopt;
   };
   auto ctx = h.Context();
   EXPECT_EQ(FlashTwoBanks(ctx, 0), std::nullopt);  // the drive may drop a save's status as it starts programming
+  saveKey = 5;
+  h.backend->commands.clear();
+  EXPECT_EQ(FlashTwoBanks(ctx, 0), "Write Buffer Fail !");
+  EXPECT_EQ(h.backend->commands.size(), 5u);  // bank 1's blocks and its save; nothing of bank 0
   h.drive.failWhen = [](const RecordedCommand& c) -> std::optional<Sense3> {
     if (c.cdb[0] == 0x3B && c.cdb[1] == 0x06 && c.cdb[4] == 0x40) return Sense3{5, 0x20, 0};
     return std::nullopt;
