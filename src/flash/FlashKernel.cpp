@@ -77,8 +77,11 @@ FlashResult KernelFlash::FlashOnce() {
   PostFlashBanner(ctx_, kWaitAccomplishment);
   for (std::size_t p = 0; p < passes; ++p) {
     if (auto failure = Download(plan[p])) return failure;
-    // Only pass 1 of a two-pass flash programs the upper half.
-    TriggerFlash(ctx_.atapi, drive_, upperHalf_ && !plan[p].second ? 1 : 0);
+    // Only pass 1 of a two-pass flash programs the upper half. A trigger the drive refused
+    // programs nothing, and the poll's clean sense would read as done.
+    if (!TriggerFlash(ctx_.atapi, drive_, upperHalf_ && !plan[p].second ? 1 : 0) &&
+        ctx_.atapi.LastCommandRejectedByDrive())
+      return kTriggerFail;
     if (auto failure = Poll(plan[p])) return failure;
   }
   return std::nullopt;

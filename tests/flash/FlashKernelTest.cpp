@@ -57,6 +57,21 @@ TEST_F(KernelFlash, EightBanksInOnePass) {
   EXPECT_TRUE(h.With(0x5A, 5, 0x0B).empty());  // no capability 13: no hand-shake
 }
 
+// The poll reads a clean sense as done: after a trigger the drive refused, it must not run.
+TEST_F(KernelFlash, ATriggerTheDriveRefusedIsAFailureALostStatusIsNot) {
+  Image(8);
+  uint8_t key = 5;
+  h.drive.failWhen = [&key](const RecordedCommand& c) -> std::optional<Sense3> {
+    if (c.cdb[0] == 0x3B && c.cdb[1] == 0x07) return Sense3{key, 0x24, 0};
+    return std::nullopt;
+  };
+  EXPECT_EQ(Run(), "Trigger Fail !\n");
+  EXPECT_TRUE(Senses().empty());
+  key = 6;
+  h.drive.requestSense = {Busy(8)};
+  EXPECT_EQ(Run(), std::nullopt);
+}
+
 TEST_F(KernelFlash, SixteenBanksStayInOnePass) {
   Image(16);
   h.drive.requestSense = {Busy(16)};
