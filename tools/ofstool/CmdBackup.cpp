@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -12,6 +11,7 @@
 #include "ofstool/ConsoleView.h"
 #include "ofstool/ContainerFile.h"
 #include "ofstool/DriveBackup.h"
+#include "ofstool/DriveNumber.h"
 #include "system/LinuxPlatform.h"
 
 namespace {
@@ -45,11 +45,8 @@ std::optional<std::string> ParseOptions(int argc, char** argv, BackupOptions& op
     const std::string arg = argv[i];
     if ((arg == "--drive" || arg == "--like") && i + 1 == argc) return arg + " needs a value";
     if (arg == "--drive") {
-      char* end = nullptr;
-      const long value = std::strtol(argv[++i], &end, 10);
-      if (end == argv[i] || *end != '\0' || value < 0 || value > 255)
-        return "not a drive number: " + std::string(argv[i]);
-      options.drive = static_cast<int>(value);
+      options.drive = ofstool::ParseDriveIndex(argv[++i]);
+      if (!options.drive) return "not a drive number: " + std::string(argv[i]);
     } else if (arg == "--like") {
       options.like = argv[++i];
     } else if (!arg.empty() && arg[0] != '-' && options.out.empty()) {

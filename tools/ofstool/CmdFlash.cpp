@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -14,6 +13,7 @@
 #include "ofstool/CmdFlashAll.h"
 #include "ofstool/Commands.h"
 #include "ofstool/DriveBackup.h"
+#include "ofstool/DriveNumber.h"
 #include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashConfirmation.h"
 #include "ofstool/FlashReport.h"
@@ -86,20 +86,13 @@ int ReportFailure(RunReport& report, int drive) {
   return End(report, verdict.code, verdict.text);
 }
 
-std::optional<int> ParseDriveIndex(const char* text) {
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || value < 0 || value > 255) return std::nullopt;
-  return static_cast<int>(value);
-}
-
 // The word it could not take, or nothing.
 std::optional<std::string> ParseOptions(int argc, char** argv, FlashOptions& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--drive") {
       if (i + 1 == argc) return "--drive needs a drive number";
-      options.drive = ParseDriveIndex(argv[++i]);
+      options.drive = ofstool::ParseDriveIndex(argv[++i]);
       if (!options.drive) return "not a drive number: " + std::string(argv[i]);
     } else if (arg == "--force") {
       options.force = true;
