@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "app/Mainflash.h"
+#include "app/ui/ApplicationIdentity.h"
 #include "app/ui/MainWindow.h"
 #include "drive/TransportFactory.h"
 #include "firmware/EmbeddedAreas.h"
@@ -14,8 +15,7 @@
 namespace {
 
 int Run(QApplication& app) {
-  QApplication::setApplicationName(QString::fromLatin1(ofs::kApplicationTitle));
-  QApplication::setDesktopFileName(QStringLiteral("ofsflash"));
+  ofs::SetApplicationIdentity();
 
   ofs::MainWindow window;
   // The installed theme icon, else the copy in the resources (uninstalled builds).
