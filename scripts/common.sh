@@ -8,6 +8,8 @@ OFS_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libm
 # (kernel fetched by tests/qemu/fetch-kernel.sh), gcovr for ./test --coverage, python3 whose JSON
 # parser reads ofstool's JSON in the tests.
 OFS_TEST_PACKAGES=(clang libclang-rt-14-dev qemu-system-x86 busybox-static cpio kmod xz-utils gcovr python3)
+# The desktop validators for the launcher and AppStream tests; the package stage installs its own tools.
+OFS_TEST_PACKAGES+=(appstream desktop-file-utils)
 
 ofs_install_dependencies() {
   local missing=()
