@@ -105,5 +105,6 @@ done < <(cat "$work/ofstool.list" "$work/ofsflash.list")
 echo "-- packages"
 for deb in "$ofstool_deb" "$ofsflash_deb"; do
   echo "$(basename "$deb"): $(stat -c %s "$deb") bytes, installed size $(dpkg-deb -f "$deb" Installed-Size) KiB"
+  dpkg-deb -c "$deb"
 done
 echo "packages built, installed, checked and purged"
