@@ -139,6 +139,8 @@ void ReportDryRun(std::FILE* to, const ofs::TMainForm& form, const ofstool::Cons
 int Flash(FlashOptions& options, RunReport& report) {
   using namespace ofstool;
   std::FILE* human = options.json ? stderr : stdout;  // what a person reads, out of the JSON's way
+  // A stop signal ends the run before the first write and waits for the end of the writing after it.
+  const ofs::StopSignalCatch stops;
   ofs::LinuxPlatform platform;
   // Taken here to say why nothing happens; start-up asks again and keeps it.
   if (!platform.EnsureSingleInstance(ofs::kApplicationTitle)) {
