@@ -222,12 +222,13 @@ void TMainForm::LockTray(EDriveIndex d) {
   PreventMediumRemoval(s_.atapi, d, 1);
 }
 
-// A drive that refuses the unlock once must not stay locked: ask again.
+// A drive that refuses the unlock once must not stay locked: ask again. The lock is
+// forgotten only once asked for, so a sequence stopped on its way here unlocks on its way out.
 void TMainForm::AllowRemoval(EDriveIndex d) {
-  lockedDrive_.reset();
   for (int attempt = 0; attempt < kUnlockAttempts; ++attempt) {
-    if (PreventMediumRemoval(s_.atapi, d, 0)) return;
+    if (PreventMediumRemoval(s_.atapi, d, 0)) break;
   }
+  lockedDrive_.reset();
 }
 
 bool TMainForm::RefreshDriveLine(EDriveIndex d) {
