@@ -35,6 +35,7 @@ const StopCase kCases[] = {
      "Stopped on SIGQUIT after the flash had ended; what was left of the update was skipped."},
     {"Verification", SIGTSTP, SimCommand::ChecksumRead, 2, true, true, false,
      "Stopped on SIGTSTP after the flash had ended; what was left of the update was skipped."},
+    {"LastReadOfTheRefreshedDriveLine", SIGINT, SimCommand::Inquiry, 13, false, true, false, "All Completed!"},
 };
 
 class StopDuringUpdate : public ::testing::TestWithParam<StopCase> {
