@@ -73,7 +73,9 @@ constexpr char kUsage[] =
     "                   dry run); if that fails nothing is written. 'ofstool flash OUT' rolls back\n"
     "Exit codes: 0 done; 1 failed, nothing was written to the drive; 2 usage, or not confirmed;\n"
     "3 failed after writing began, the drive may hold incomplete firmware; 4 aborted with Esc while\n"
-    "the drive may still be programming.\n";
+    "the drive may still be programming.\n"
+    "A stop signal (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT, Ctrl-Z) ends the run before the first write (exit 1), waits\n"
+    "for the end of the flash once writing has begun, and ends the run after it.\n";
 
 int Usage(const std::string& word) {
   std::fprintf(stderr, "ofstool flash: %s\n%s", word.c_str(), kUsage);
