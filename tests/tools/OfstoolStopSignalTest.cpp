@@ -74,20 +74,25 @@ TEST_F(OfstoolStop, ASignalDuringTheWritesIsHeldUntilTheFlashHasEnded) {
   }
 }
 
+// In start-up, or in the update with the tray locked: the tray is unlocked on the way out.
 TEST_F(OfstoolStop, ASignalBeforeTheFirstWriteEndsTheRunWithNothingWritten) {
-  const std::string drive = Profile(1, "raise = SIGINT at prevent_allow 1\n");
-  ASSERT_EQ(Run(drive + Tool("ofstool") + " drives").exitCode, 0);
-  const std::string before = ReadText(Path("flash0.bin"));
-  const RunResult run = Run(drive + "OFSFLASH_TRACE=" + Path("trace.txt") + " " + Tool("ofstool") +
-                            " flash --yes " + Path("type1.ofs") + " </dev/null");
-  EXPECT_EQ(run.exitCode, 1) << run.err;
-  EXPECT_NE(run.out.find("Nothing was written to the drive.\n"), std::string::npos) << run.out;
-  EXPECT_EQ(run.err.find(kGoesOn), std::string::npos) << run.err;
-  const std::string trace = ReadText(Path("trace.txt"));
-  EXPECT_EQ(trace.find(" out "), std::string::npos) << trace;
-  // The tray was locked when the signal came: it is unlocked on the way out.
-  EXPECT_NE(trace.find("1e0000000000000000000000"), std::string::npos) << trace;
-  EXPECT_TRUE(ReadText(Path("flash0.bin")) == before);
+  for (const char* where : {"inquiry 1", "prevent_allow 1"}) {
+    SCOPED_TRACE(where);
+    ASSERT_EQ(Run(Profile(1, "") + Tool("ofstool") + " drives").exitCode, 0);
+    const std::string before = ReadText(Path("flash0.bin"));  // what a new drive starts with
+    const std::string drive = Profile(1, std::string("raise = SIGINT at ") + where + "\n");
+    const RunResult run = Run(drive + "OFSFLASH_TRACE=" + Path("trace.txt") + " " + Tool("ofstool") +
+                              " flash --yes " + Path("type1.ofs") + " </dev/null");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE((run.out + run.err).find("Nothing was written to the drive.\n"), std::string::npos) << run.out << run.err;
+    EXPECT_EQ(run.err.find(kGoesOn), std::string::npos) << run.err;
+    const std::string trace = ReadText(Path("trace.txt"));
+    EXPECT_EQ(trace.find(" out "), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("1e0000000100000000000000") == std::string::npos,
+              trace.find("1e0000000000000000000000") == std::string::npos)
+        << "locked and not unlocked: " << trace;
+    EXPECT_TRUE(ReadText(Path("flash0.bin")) == before);
+  }
 }
 
 // Every drive of the run is finished, the one the signal came from and the others.
