@@ -60,9 +60,8 @@ class TAtapiImp {
   // going out, or WRITE BUFFER saving what was sent. Zero means every drive's
   // flash is as it was.
   int writesReached = 0;
-  // Told, before each command goes out, whether it writes (as writesReached counts):
-  // the update sequence marks its write phase there, and may keep the command from
-  // going out by unwinding to its end.
+  // Told, before each command goes out, whether it writes (as writesReached counts).
+  // A watcher that throws keeps the command from going out.
   std::function<void(bool writes)> beforeCommand;
 
   // Whether the ready waits watch the terminal for Esc; the terminal has one

@@ -180,6 +180,7 @@ kill -USR1 $helper
 wait $helper
 echo $? >/tmp/hangup.rc
 sed 's/^/[hang-up] /' /tmp/hangup.out | tail -n 3
+echo  # the progress line it ended with has no line end
 check "tcmu: a flash whose terminal hung up after its second bank ends well" test "$(cat /tmp/hangup.rc)" -eq 0
 
 run_as ofsuser tcmu-drives-after /ofs/ofstool drives

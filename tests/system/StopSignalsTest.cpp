@@ -67,6 +67,7 @@ TEST_P(StopSignals, CaughtOutsideTheWritePhaseNotHeldAndTheFormerHandlerBackAfte
       const StopSignalCatch inner;
       raise(GetParam());
     }
+    raise(GetParam());
     EXPECT_EQ(g_seen, 0) << "the inner catch gave the signal back while the outer one lived";
     EXPECT_EQ(CaughtStopSignal(), GetParam());
     EXPECT_FALSE(StopSignalHeld());
