@@ -74,15 +74,18 @@ TEST_F(OfstoolStop, ASignalDuringTheWritesIsHeldUntilTheFlashHasEnded) {
   }
 }
 
-// In start-up, or in the update with the tray locked: the tray is unlocked on the way out.
+// In start-up (also when the question then goes unanswered), or in the update with the
+// tray locked: the tray is unlocked on the way out.
 TEST_F(OfstoolStop, ASignalBeforeTheFirstWriteEndsTheRunWithNothingWritten) {
-  for (const char* where : {"inquiry 1", "prevent_allow 1"}) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"inquiry 1", " --yes"}, {"inquiry 8", ""}, {"prevent_allow 1", " --yes"}};
+  for (const auto& [where, confirm] : cases) {
     SCOPED_TRACE(where);
     ASSERT_EQ(Run(Profile(1, "") + Tool("ofstool") + " drives").exitCode, 0);
     const std::string before = ReadText(Path("flash0.bin"));  // what a new drive starts with
     const std::string drive = Profile(1, std::string("raise = SIGINT at ") + where + "\n");
     const RunResult run = Run(drive + "OFSFLASH_TRACE=" + Path("trace.txt") + " " + Tool("ofstool") +
-                              " flash --yes " + Path("type1.ofs") + " </dev/null");
+                              " flash" + confirm + " " + Path("type1.ofs") + " </dev/null");
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_NE((run.out + run.err).find("Nothing was written to the drive.\n"), std::string::npos) << run.out << run.err;
     EXPECT_EQ(run.err.find(kGoesOn), std::string::npos) << run.err;

@@ -196,15 +196,14 @@ int Flash(FlashOptions& options, RunReport& report) {
                          FlashLine(form),
                          form.WriteWarnings(static_cast<ofs::EDriveIndex>(drive))};
     const ConfirmOptions confirm{options.yes, options.force};
-    const int refused = ConfirmWrite(plan, confirm, stdin, human, stderr);
-    if (refused != 0 && ofs::CaughtStopSignal() == 0) {
+    if (const int refused = ConfirmWrite(plan, confirm, stdin, human, stderr); refused != 0) {
+      // Stopped while starting up or asking (the answer then reads as no): a stop all the same.
+      if (ofs::CaughtStopSignal() != 0) return End(report, kExitUntouched, "Nothing was written to the drive.");
       report.text = "not confirmed; nothing was written";
       return refused;
     }
     form.writeWarningsAccepted = true;
   }
-  // Stopped while starting up or asking (the answer then reads as no): the run ends untouched.
-  if (ofs::CaughtStopSignal() != 0) return End(report, kExitUntouched, "Nothing was written to the drive.");
 
   if (!options.backup.empty()) {
     const BackupRequest backup{static_cast<ofs::DriveIndex>(drive), form.imageParameter, form.imageLength,
