@@ -1,5 +1,6 @@
 // The one place where an exception is caught: a handler that throws (an
-// allocation that fails, a library that throws) ends like a failed step.
+// allocation that fails, a library that throws) ends like a failed step, and a
+// stop signal outside the write phase ends the update where it came.
 #include <exception>
 
 #include "app/Mainflash.h"
@@ -9,6 +10,8 @@ namespace ofs {
 void TMainForm::RunJob(const std::function<void(TMainForm&)>& job) {
   try {
     job(*this);
+  } catch (const StopRequested&) {
+    EndStopped();
   } catch (const std::exception& e) {
     EndJobAfterException(e.what());
   } catch (...) {

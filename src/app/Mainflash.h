@@ -20,6 +20,7 @@
 #include "params/Parameter.h"
 #include "system/Platform.h"
 #include "system/SettingStore.h"
+#include "system/StopSignals.h"
 
 namespace ofs {
 
@@ -129,6 +130,12 @@ class TMainForm {
   // The image names drive d's model and hardware ID.
   bool ImageIsForDrive(EDriveIndex d);
 
+  // The stop signal (SIGINT, SIGTERM, ...) the last update sequence held while it
+  // wrote to the drive, to act on it once the writing had ended; 0 if none.
+  int heldSignal = 0;
+  // Called once per update sequence, just before its first command that writes goes out.
+  std::function<void()> onWritePhaseBegins;
+
  private:
   // Start-up.
   void ApplyOptions(const SParameter& parameter);
@@ -182,6 +189,19 @@ class TMainForm {
 
   void ShowError(const std::string& text);
   void EndJobAfterException(const std::string& what);
+
+  // The write phase: from the first command that writes until the procedure and its
+  // waits have ended, stop signals are held; before and after it they end the sequence.
+  struct StopRequested {};  // unwinds the sequence from the command it keeps from going out
+  void WatchCommands();
+  void BeforeCommand(bool writes);
+  void EndWritePhase(bool flashEnded);
+  bool StopAfterWriting() const;
+  void EndStopped();
+  std::optional<WritePhaseMark> writePhase_;
+  bool writesBegun_ = false;
+  bool flashEnded_ = false;  // the procedure reported no failure
+  bool stopping_ = false;    // the way out sends its own commands
 
   std::optional<EDriveIndex> lockedDrive_;  // from LockTray until AllowRemoval
 

@@ -29,6 +29,16 @@ struct DriveRelease {
   ~DriveRelease() { atapi.ReleaseDrive(); }
 };
 
+// Sees every command of the sequence before it goes out, until the sequence ends on any way out.
+struct CommandWatch {
+  TAtapiImp& atapi;
+  std::optional<WritePhaseMark>& writePhase;
+  ~CommandWatch() {
+    atapi.beforeCommand = nullptr;
+    writePhase.reset();
+  }
+};
+
 // Why the path to the drive cannot carry this image's commands, or nothing.
 std::string PathRefusal(const TAtapiImp& atapi, EDriveIndex d, uint8_t flashType, bool philipsImage) {
   for (uint8_t opcode : FlashOpcodes(flashType, philipsImage)) {
@@ -76,6 +86,8 @@ void TMainForm::BitBtn2Click() {
     return ReenableControls();
   }
   const DriveRelease release{s_.atapi};
+  WatchCommands();
+  const CommandWatch watch{s_.atapi, writePhase_};
   if (!writeWarningsAccepted && !ConfirmModel(d)) return EndUnwritten();
   if (!ConfirmVersion(d)) return EndUnwritten();
 
@@ -172,6 +184,7 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
     failure = FlashByType(ctx, d);
   }
   AllowRemoval(d);
+  EndWritePhase(!failure);
   if (failure) {
     const std::string text = updaterMode ? "Flash Fail!" : *failure;
     ShowError(text);
@@ -209,12 +222,13 @@ void TMainForm::LockTray(EDriveIndex d) {
   PreventMediumRemoval(s_.atapi, d, 1);
 }
 
-// A drive that refuses the unlock once must not stay locked: ask again.
+// A drive that refuses the unlock once must not stay locked: ask again. The lock is
+// forgotten only once asked for, so a sequence stopped on its way here unlocks on its way out.
 void TMainForm::AllowRemoval(EDriveIndex d) {
-  lockedDrive_.reset();
   for (int attempt = 0; attempt < kUnlockAttempts; ++attempt) {
-    if (PreventMediumRemoval(s_.atapi, d, 0)) return;
+    if (PreventMediumRemoval(s_.atapi, d, 0)) break;
   }
+  lockedDrive_.reset();
 }
 
 bool TMainForm::RefreshDriveLine(EDriveIndex d) {
@@ -245,6 +259,7 @@ bool TMainForm::RefreshDriveLine(EDriveIndex d) {
 }
 
 void TMainForm::FinishUpdate(const std::optional<std::string>& identity) {
+  if (StopAfterWriting()) return;
   if (identity) {
     s_.view.Pump();
     // The identity read before flashing names the device key the setting was read from.

@@ -2,6 +2,7 @@
 // The one transport object: the drive table, the current target, status and sense.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -59,6 +60,9 @@ class TAtapiImp {
   // going out, or WRITE BUFFER saving what was sent. Zero means every drive's
   // flash is as it was.
   int writesReached = 0;
+  // Told, before each command goes out, whether it writes (as writesReached counts).
+  // A watcher that throws keeps the command from going out.
+  std::function<void(bool writes)> beforeCommand;
 
   // Whether the ready waits watch the terminal for Esc; the terminal has one
   // key mode, so only one thread of the process may.

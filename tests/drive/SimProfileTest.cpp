@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -42,6 +43,8 @@ flash_family = philips
 flash_file = kept.bin
 fail = write_buffer at 3 times 10 sense 02/04/00
 fail = 3B:07 times always transport
+raise = SIGHUP at flash_data 2
+raise = SIGTSTP at 3B:07 1
 
 [drive]   # defaults
 )";
@@ -83,6 +86,13 @@ TEST(SimProfile, ReadsEveryKey) {
   EXPECT_EQ(d.failures[1].selector.sub, 0x07);
   EXPECT_EQ(d.failures[1].times, 0);
   EXPECT_TRUE(d.failures[1].transportError);
+  ASSERT_EQ(d.raises.size(), 2u);
+  EXPECT_EQ(d.raises[0].signal, SIGHUP);
+  EXPECT_EQ(d.raises[0].selector.command, SimCommand::FlashData);
+  EXPECT_EQ(d.raises[0].use, 2);
+  EXPECT_EQ(d.raises[1].signal, SIGTSTP);
+  EXPECT_EQ(d.raises[1].selector.opcode, 0x3B);
+  EXPECT_EQ(d.raises[1].use, 1);
   EXPECT_EQ(d.flashFamily, kSimPhilipsFamily);
   EXPECT_EQ(d.flashFile, "kept.bin");
   EXPECT_EQ(result.profile->drives[1].flashSize, 2u << 20);
@@ -108,6 +118,9 @@ TEST(SimProfile, ErrorsNameTheLine) {
       {"[drive]\nfail = nonsense\n", "line 2: fail needs a command name or a hex opcode such as 3B or 3B:06"},
       {"[drive]\nfail = inquiry at\n", "line 2: 'at' needs a value"},
       {"[drive]\nfail = inquiry at 0\n", "line 2: bad fail option 'at 0'"},
+      {"[drive]\nraise = SIGKILL at inquiry 1\n", "line 2: raise must read 'SIGINT|SIGTERM|SIGHUP|SIGQUIT|SIGTSTP at <command> N'"},
+      {"[drive]\nraise = SIGINT at inquiry 0\n", "line 2: raise must read 'SIGINT|SIGTERM|SIGHUP|SIGQUIT|SIGTSTP at <command> N'"},
+      {"[drive]\nraise = SIGINT on inquiry 1\n", "line 2: raise must read 'SIGINT|SIGTERM|SIGHUP|SIGQUIT|SIGTSTP at <command> N'"},
       {"[drive]\nchecksum = 12345\n", "line 2: checksum must be 'computed', 'wrong' or four hex digits"},
       {"[drive]\nchecksum_exclude = 100\n", "line 2: checksum_exclude takes ADDRESS+LENGTH ranges in hexadecimal"},
       {"[drive]\nnever_ready = true\n", "line 2: never_ready must be 'yes' or 'no'"},

@@ -168,9 +168,24 @@ check "tcmu: the other names the holder" sh -c \
 check "tcmu: SIM-RACE received the flashers' commands once each" \
   sent_as_traced SIM-RACE tcmu-SIM-RACE-root tcmu-SIM-RACE-ofsuser
 
+# On a terminal that hangs up after the second bank (a closed terminal window, a dropped
+# ssh session: SIGHUP, then writes that fail with EIO), the flash goes on to its end.
+two_banks() { [ "$(handler_log SIM-HANGUP | grep -c '^[0-9]* 5a00384f52a005')" -ge 2 ]; }
+mkdir -m 1777 /tmp/hangup.session
+XDG_RUNTIME_DIR=/tmp/hangup.session /ofs/guest-helper hang-up-on-usr1 /ofs/ofstool flash --yes \
+  --drive "$(sim_field SIM-HANGUP 1)" /ofs/SIM-HANGUP.ofs >/tmp/hangup.out 2>&1 &
+helper=$!
+check "tcmu: SIM-HANGUP's flasher reached its second bank" wait_until 30 two_banks
+kill -USR1 $helper
+wait $helper
+echo $? >/tmp/hangup.rc
+sed 's/^/[hang-up] /' /tmp/hangup.out | tail -n 3
+echo  # the progress line it ended with has no line end
+check "tcmu: a flash whose terminal hung up after its second bank ends well" test "$(cat /tmp/hangup.rc)" -eq 0
+
 run_as ofsuser tcmu-drives-after /ofs/ofstool drives
 for product in SIM-TYPE1 SIM-TYPE2 SIM-TYPE3 SIM-TYPE4 SIM-TYPE5 SIM-TYPE6 SIM-TYPE6-2PASS SIM-TYPE7 SIM-TYPE8 \
-  SIM-TYPE6-UA SIM-STOPPED SIM-RACE; do
+  SIM-TYPE6-UA SIM-STOPPED SIM-RACE SIM-HANGUP; do
   check "tcmu: ofstool drives shows $product at 2.00" grep -q "ORVA    $product *2.00" tcmu-drives-after
 done
 sed 's/^/[tcmu handler] /' /tmp/tcmu.err

@@ -48,3 +48,5 @@ sim_drive SIM-TYPE6-UA 6 "finish = unit_attention" -- --banks 2 --atapi-type 6
 # A longer download, to be stopped in.
 sim_drive SIM-STOPPED 6 -- --banks 16 --atapi-type 6
 sim_drive SIM-RACE 6 -- --banks 2 --atapi-type 6
+# Eight banks, so that its terminal can hang up in the middle of them.
+sim_drive SIM-HANGUP 1 -- --bank-sizes 0x8000,0x8000,0x8000,0x8000,0x8000,0x8000,0x8000,0x8000 --atapi-type 1

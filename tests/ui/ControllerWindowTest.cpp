@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 #include <functional>
 
 #include "app/AppHarness.h"
@@ -32,6 +33,8 @@
 using namespace ofs;
 
 namespace {
+
+volatile std::sig_atomic_t g_terms = 0;
 
 struct SeenBox {
   QString caption, text;
@@ -492,6 +495,38 @@ class ControllerWindowTest : public QObject {
     QVERIFY(answers.boxes[0].cancelDefault);
     QCOMPARE(h.Lines().last(), QString("Nothing was written to the drive."));
     QCOMPARE(h.sim->Drive(0).CommandCount(SimCommand::WriteBuffer), 0);
+  }
+
+  // A SIGTERM while the drive is written does not end the update: it acts once the update has ended.
+  void aSigtermDuringTheUpdateWaitsForItsEnd() {
+    SimProfile profile = BuiltInDemoProfile(true);
+    SimSignalRaise term;
+    term.signal = SIGTERM;
+    term.selector.command = SimCommand::WriteBuffer;
+    term.use = 2;
+    profile.drives[0].raises.push_back(term);
+    WindowHarness h(profile);
+    h.Start();
+    DialogAnswerer answers;
+    QVERIFY(h.LoadThroughDialog(answers, "new.ofs", test::MakeImage(test::Drive0Template("1.02")).container));
+    answers.answer = [](const QString&) { return true; };  // a restart question would be answered OK
+    g_terms = 0;
+    struct sigaction count {}, previous{};
+    count.sa_handler = [](int) { g_terms = g_terms + 1; };
+    sigaction(SIGTERM, &count, &previous);
+    bool arrivedDuringTheUpdate = false;
+    h.clock.onSleep = [&] { arrivedDuringTheUpdate = arrivedDuringTheUpdate || g_terms != 0; };
+    const bool finished = h.ClickAndWait("BitBtn2");
+    sigaction(SIGTERM, &previous, nullptr);
+
+    QVERIFY(finished);
+    QVERIFY(!arrivedDuringTheUpdate);
+    QCOMPARE(int{g_terms}, 1);
+    QCOMPARE(h.form->heldSignal, SIGTERM);
+    QVERIFY2(h.Lines().contains("Flashing finished !"), qPrintable(h.Lines().join('|')));
+    QCOMPARE(ReadFirmwareVersion(*h.atapi, 0), std::string("1.02"));
+    QVERIFY(answers.boxes.isEmpty());
+    QCOMPARE(h.platform.restartRequests, 0);
   }
 
   // Closing the idle window ends the controller's run: the loaded image is given back.

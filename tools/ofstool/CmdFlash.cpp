@@ -73,7 +73,9 @@ constexpr char kUsage[] =
     "                   dry run); if that fails nothing is written. 'ofstool flash OUT' rolls back\n"
     "Exit codes: 0 done; 1 failed, nothing was written to the drive; 2 usage, or not confirmed;\n"
     "3 failed after writing began, the drive may hold incomplete firmware; 4 aborted with Esc while\n"
-    "the drive may still be programming.\n";
+    "the drive may still be programming.\n"
+    "A stop signal (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT, Ctrl-Z) ends the run before the first write (exit 1), waits\n"
+    "for the end of the flash once writing has begun, and ends the run after it.\n";
 
 int Usage(const std::string& word) {
   std::fprintf(stderr, "ofstool flash: %s\n%s", word.c_str(), kUsage);
@@ -139,6 +141,8 @@ void ReportDryRun(std::FILE* to, const ofs::TMainForm& form, const ofstool::Cons
 int Flash(FlashOptions& options, RunReport& report) {
   using namespace ofstool;
   std::FILE* human = options.json ? stderr : stdout;  // what a person reads, out of the JSON's way
+  // A stop signal ends the run before the first write and waits for the end of the writing after it.
+  const ofs::StopSignalCatch stops;
   ofs::LinuxPlatform platform;
   // Taken here to say why nothing happens; start-up asks again and keeps it.
   if (!platform.EnsureSingleInstance(ofs::kApplicationTitle)) {
@@ -193,6 +197,8 @@ int Flash(FlashOptions& options, RunReport& report) {
                          form.WriteWarnings(static_cast<ofs::EDriveIndex>(drive))};
     const ConfirmOptions confirm{options.yes, options.force};
     if (const int refused = ConfirmWrite(plan, confirm, stdin, human, stderr); refused != 0) {
+      // Stopped while starting up or asking (the answer then reads as no): a stop all the same.
+      if (ofs::CaughtStopSignal() != 0) return End(report, kExitUntouched, "Nothing was written to the drive.");
       report.text = "not confirmed; nothing was written";
       return refused;
     }

@@ -53,6 +53,7 @@ std::optional<bool> AskNewerFirmwareOnce(ofs::TMainForm& form, ConsoleView& view
 
 int FlashAll(FlashAllRequest& options, Run& run) {
   std::FILE* human = options.json ? stderr : stdout;
+  const ofs::StopSignalCatch stops;  // held for every drive's write phase, as for one drive
   ofs::LinuxPlatform platform;
   if (!platform.EnsureSingleInstance(ofs::kApplicationTitle)) {
     run.text = "Another ofsflash or ofstool flash is running.";
@@ -104,7 +105,8 @@ int FlashAll(FlashAllRequest& options, Run& run) {
   setup.console.newerFirmwareAnswer = newer;
   run.outcomes = FlashDrives(drives, setup);
   const int code = CombinedExitCode(run.outcomes);
-  if (std::any_of(run.outcomes.begin(), run.outcomes.end(), [](const DriveOutcome& o) { return o.code == 0; }) &&
+  if (ofs::CaughtStopSignal() == 0 &&
+      std::any_of(run.outcomes.begin(), run.outcomes.end(), [](const DriveOutcome& o) { return o.code == 0; }) &&
       view.AskOkCancel(ofs::kRestartQuestion, "Check")) {
     platform.RestartSystem();
   }

@@ -4,6 +4,7 @@
 
 #include "app/Mainflash.h"
 #include "ofstool/JsonWriter.h"
+#include "ofstool/OutputGuard.h"
 
 namespace ofstool {
 namespace {
@@ -61,7 +62,7 @@ void ConsoleView::SetProgress(int position) {
 
 void ConsoleView::Emit(const std::string& jsonLine) {
   std::fputs(jsonLine.c_str(), out_);
-  std::fflush(out_);
+  FlushOrSilence(out_);
 }
 
 void ConsoleView::HideProgress() {
@@ -99,7 +100,7 @@ void ConsoleView::AddLine(const std::string& line) {
   if (options_.json) return Emit(Event("line").Key("text").String(line).EndObject().Text());
   HideProgress();
   std::fprintf(out_, "%s%s\n", Tag().c_str(), line.c_str());
-  std::fflush(out_);
+  FlushOrSilence(out_);
   if (bar_ != nullptr) bar_->SetText(line);
   ShowProgress();
 }
@@ -108,7 +109,7 @@ void ConsoleView::PrintBox(const std::string& caption, const std::string& text) 
   const bool endsWithNewline = !text.empty() && text.back() == '\n';
   HideProgress();
   std::fprintf(err_, "%s%s: %s%s", Tag().c_str(), caption.c_str(), text.c_str(), endsWithNewline ? "" : "\n");
-  std::fflush(err_);
+  FlushOrSilence(err_);
   ShowProgress();
 }
 
@@ -140,7 +141,7 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
     answer = AskTerminal();
   }
   std::fprintf(err_, "%s-> %s\n", Tag().c_str(), answer ? "OK" : "Cancel");
-  std::fflush(err_);
+  FlushOrSilence(err_);
   if (options_.json) {
     Emit(Event("question").Key("caption").String(caption).Key("text").String(text).Key("answer").Bool(answer)
              .EndObject().Text());
@@ -151,7 +152,7 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
 
 bool ConsoleView::AskTerminal() {
   std::fprintf(err_, "[OK/Cancel]? ");
-  std::fflush(err_);
+  FlushOrSilence(err_);
   char reply[64] = {};
   if (in_ == nullptr || std::fgets(reply, sizeof reply, in_) == nullptr) return false;
   const int first = std::tolower(static_cast<unsigned char>(reply[0]));

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ofstool/Commands.h"
+#include "ofstool/OutputGuard.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ bool AsksForHelp(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ofstool::IgnoreBrokenPipes();  // a reader that goes away must not end a flash
   if (argc < 2) return Usage("a command is needed");
   if (IsHelp(argv[1])) {
     PrintUsage(stdout);

@@ -17,10 +17,12 @@
 #include <QStatusBar>
 
 #include <algorithm>
+#include <csignal>
 
 #include "app/Mainflash.h"
 #include "app/ui/DialogFilter.h"
 #include "app/ui/SleepInhibitor.h"
+#include "system/StopSignals.h"
 
 namespace ofs {
 
@@ -103,11 +105,16 @@ void MainWindow::RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleep
   QMetaObject::invokeMethod(
       workerContext_.get(),
       [this, form, job = std::move(job), holdSleepLock, bus] {
+        int stopSignal = 0;
         {
           std::optional<SleepInhibitor> lock;
+          std::optional<StopSignalCatch> stops;  // a stop signal waits for the end of the update
           if (holdSleepLock) lock.emplace(bus ? *bus : QDBusConnection::systemBus());
+          if (holdSleepLock) stops.emplace();
           form->RunJob(job);
+          if (stops) stopSignal = CaughtStopSignal();
         }
+        if (stopSignal != 0) std::raise(stopSignal);  // now it does what it would have done
         QMetaObject::invokeMethod(
             this,
             [this] {

@@ -25,6 +25,14 @@ struct SimFailure {
   SimSense sense{0x05, 0x24, 0x00};
 };
 
+// The drive raises `signal` in its own process when it receives the use-th
+// command the selector matches (a test's way to stop the host at an exact point).
+struct SimSignalRaise {
+  int signal = 0;
+  SimCommandSelector selector;
+  int use = 1;
+};
+
 enum class SimLoadTray {
   Closes,          // the tray closes, GOOD
   Fails,           // CHECK CONDITION with loadTraySense, the tray stays as it is
@@ -81,6 +89,7 @@ struct SimDriveProfile {
   SimChecksumMode checksumMode = SimChecksumMode::Computed;
   uint16_t fixedChecksum = 0;
   std::vector<SimFailure> failures;
+  std::vector<SimSignalRaise> raises;
 };
 
 struct SimProfile {

@@ -1,5 +1,6 @@
 // Reads the profile text of the simulated drives (format in docs/simulator.md).
 // Any input gives a profile or a message naming the line; nothing is read from disk.
+#include <csignal>
 #include <charconv>
 #include <map>
 #include <memory>
@@ -116,6 +117,7 @@ class Parser {
   bool Checksum(const std::string& value);
   bool ChecksumExclude(const std::string& value);
   bool Failure(const std::string& value);
+  bool Raise(const std::string& value);
 
   SimProfile profile_;
   SimDriveProfile* drive_ = nullptr;
@@ -220,6 +222,7 @@ bool Parser::DriveKey(const std::string& key, const std::string& value) {
   if (key == "checksum") return Checksum(value);
   if (key == "checksum_exclude") return ChecksumExclude(value);
   if (key == "fail") return Failure(value);
+  if (key == "raise") return Raise(value);
   if (key == "firmware") {
     if (value.empty()) return Fail("firmware needs a file path");
     d.firmwarePath = value;
@@ -367,6 +370,24 @@ bool Parser::Failure(const std::string& value) {
   }
   if (drive_->failures.size() >= kMaxFailures) return Fail("too many fail lines");
   drive_->failures.push_back(failure);
+  return true;
+}
+
+// raise = SIGNAL at COMMAND N
+bool Parser::Raise(const std::string& value) {
+  static const std::map<std::string, int> kSignals = {
+      {"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}, {"SIGQUIT", SIGQUIT}, {"SIGTSTP", SIGTSTP}};
+  const Tokens tokens = Split(value);
+  SimSignalRaise raise;
+  uint64_t use = 0;
+  const auto signal = tokens.empty() ? kSignals.end() : kSignals.find(tokens[0]);
+  if (tokens.size() != 4 || signal == kSignals.end() || tokens[1] != "at" ||
+      !ParseSelector(tokens[2], raise.selector) || !ParseNumber(tokens[3], 1000000, use) || use == 0)
+    return Fail("raise must read 'SIGINT|SIGTERM|SIGHUP|SIGQUIT|SIGTSTP at <command> N'");
+  if (drive_->raises.size() >= kMaxFailures) return Fail("too many raise lines");
+  raise.signal = signal->second;
+  raise.use = static_cast<int>(use);
+  drive_->raises.push_back(raise);
   return true;
 }
 

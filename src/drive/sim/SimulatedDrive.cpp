@@ -1,6 +1,7 @@
 #include "drive/sim/SimulatedDrive.h"
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <numeric>
 
@@ -44,7 +45,17 @@ TransportStatus SimulatedDrive::Execute(const uint8_t* cdb, uint8_t* buffer, uin
   Reply reply;
   if (!InjectedFailure(cdb, kind, reply)) reply = Dispatch(kind, Command{cdb, buffer, length, direction});
   if (reply.status != kStatusGood) sense = reply.sense;
+  RaiseSignals(cdb, kind);
   return reply.status;
+}
+
+// After the command has done its work, as a signal that arrives while its reply travels.
+void SimulatedDrive::RaiseSignals(const uint8_t* cdb, SimCommand kind) {
+  raiseUses_.resize(settings_.raises.size(), 0);
+  for (std::size_t i = 0; i < settings_.raises.size(); ++i) {
+    const SimSignalRaise& raise = settings_.raises[i];
+    if (raise.selector.Matches(cdb, kind) && ++raiseUses_[i] == raise.use) std::raise(raise.signal);
+  }
 }
 
 Clock::Milliseconds SimulatedDrive::Now() {

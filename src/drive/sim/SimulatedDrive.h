@@ -65,6 +65,7 @@ class SimulatedDrive {
 
   Reply Dispatch(SimCommand kind, const Command& c);
   bool InjectedFailure(const uint8_t* cdb, SimCommand kind, Reply& reply);
+  void RaiseSignals(const uint8_t* cdb, SimCommand kind);
   // The condition TEST UNIT READY and REQUEST SENSE report; consumes a unit attention.
   SenseData Condition();
   SenseData FinishedSense() const;
@@ -132,6 +133,7 @@ class SimulatedDrive {
   std::size_t kernelImageEnd_ = 0;
   std::optional<uint16_t> expectedChecksum_;
   std::vector<int> failureUses_;
+  std::vector<int> raiseUses_;
   std::vector<std::array<uint8_t, 12>> log_;
   std::array<int, kSimCommandCount> byKind_{};
   std::array<int, 256> byOpcode_{};

@@ -1,0 +1,57 @@
+// The update sequence against a process told to stop: before the first write a stop
+// signal ends it at once with nothing written; from the first write until the
+// procedure has ended it is held; afterwards it ends the sequence at once again.
+#include <cstring>
+
+#include "app/Mainflash.h"
+
+namespace ofs {
+
+void TMainForm::WatchCommands() {
+  writesBegun_ = false;
+  flashEnded_ = false;
+  stopping_ = false;
+  heldSignal = 0;
+  s_.atapi.beforeCommand = [this](bool writes) { BeforeCommand(writes); };
+}
+
+void TMainForm::BeforeCommand(bool writes) {
+  if (writePhase_ || stopping_) return;
+  const int signal = CaughtStopSignal();
+  // One held for another drive's write phase lets this drive be written too: the
+  // drives of one run were confirmed and started together.
+  if (signal != 0 && (writesBegun_ || !StopSignalHeld())) {
+    stopping_ = true;
+    throw StopRequested{};
+  }
+  if (!writes || writesBegun_) return;
+  writesBegun_ = true;
+  writePhase_.emplace();
+  if (onWritePhaseBegins) onWritePhaseBegins();
+}
+
+void TMainForm::EndWritePhase(bool flashEnded) {
+  flashEnded_ = flashEnded;
+  if (!writePhase_) return;
+  writePhase_.reset();
+  if (StopSignalHeld()) heldSignal = CaughtStopSignal();
+}
+
+// The questions after the flash are skipped once a stop signal has come.
+bool TMainForm::StopAfterWriting() const { return writesBegun_ && CaughtStopSignal() != 0; }
+
+void TMainForm::EndStopped() {
+  if (lockedDrive_) AllowRemoval(*lockedDrive_);
+  if (!writesBegun_) {
+    lastUpdate = UpdateOutcome::Failed;
+    return EndUnwritten();
+  }
+  // The flash had ended when the signal came: what is left is reading and asking.
+  lastUpdate = flashEnded_ ? UpdateOutcome::Completed : UpdateOutcome::Failed;
+  const char* name = sigabbrev_np(CaughtStopSignal());
+  s_.view.PostStatusLine(std::string("Stopped on SIG") + (name != nullptr ? name : "?") +
+                         " after the flash had ended; what was left of the update was skipped.");
+  ReenableControls();
+}
+
+}  // namespace ofs
