@@ -8,6 +8,7 @@
 #include "app/VersionNumber.h"
 #include "firmware/Firmware.h"
 #include "flash/FlashProcedures.h"
+#include "flash/SendPlan.h"
 #include "flash/TrayPrompt.h"
 #include "flash/Verify.h"
 #include "system/Autoinsertnotification.h"
@@ -15,9 +16,7 @@
 namespace ofs {
 namespace {
 
-constexpr uint32_t kPhilipsBlockBytes = 16384;
 constexpr int kUnlockAttempts = 3;
-constexpr uint32_t kPhilipsLengthOverhead = 40;
 constexpr char kTrayLineEnd[] = " without any media inside !";
 constexpr char kRebootBeforeUpdate[] =
     "Because of the distinction of Windows 95/98/ME operating system, it is necessary to reboot before "
@@ -66,10 +65,16 @@ void TMainForm::BitBtn2Click() {
   for (Control c : {Control::BitBtn1, Control::BitBtn2, Control::BitBtn4}) s_.view.SetEnabled(c, false);
 
   const EDriveIndex d = driveList[*entry];
+  // Decided on the image alone, before any command: the procedure must carry all of it.
+  if (const auto refusal = WholeImageRefusal(MakeFlashContext(), philipsImage)) {
+    ShowError(refusal->box);
+    if (!silent && !refusal->detail.empty()) s_.view.PostStatusLine(refusal->detail);
+    return EndUnwritten();
+  }
   if (const std::string refusal = PathRefusal(s_.atapi, d, imageParameter.AtapiFlashType, philipsImage);
       !refusal.empty()) {
     ShowError(refusal);
-    return ReenableControls();
+    return EndUnwritten();
   }
   if (const std::string busy = s_.atapi.ClaimDrive(d); !busy.empty()) {
     ShowError(busy);
@@ -84,7 +89,7 @@ void TMainForm::BitBtn2Click() {
     identity = ReadModelName(s_.atapi, d) + ReadFirmwareVersion(s_.atapi, d);
     if (ReadAutoInsertNotification(s_.settings, *identity) == 1) return RestartInsteadOfFlashing(*identity);
   }
-  if (!VerifiableAfterFlash(d)) return ReenableControls();
+  if (!VerifiableAfterFlash(d)) return EndUnwritten();
   if (dryRun) {
     lastUpdate = UpdateOutcome::DryRun;
     return ReenableControls();
@@ -161,7 +166,7 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
   FlashContext ctx = MakeFlashContext();
   FlashResult failure;
   if (philipsImage) {
-    const uint32_t blockCount = (imageLength + kPhilipsLengthOverhead) / kPhilipsBlockBytes;
+    const uint32_t blockCount = PhilipsBlockCount(imageLength);
     s_.view.Pump();
     s_.view.PostStatusLine("Please wait for at least one minute!");
     failure = FlashPhilipsImage(ctx, d, blockCount, imageParameter.HeaderCheckSum, imageParameter.TrailerWord);

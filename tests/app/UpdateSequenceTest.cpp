@@ -122,7 +122,11 @@ TEST_F(Update, ReadBackPassesWithImageBytesInsideReservedBlocks) {
 TEST_F(Update, ReadBackPastSixteenMiBIsRefusedBeforeAnythingIsWritten) {
   build::OfsLayout layout;
   layout.atapiFlashType = 1;
-  Prepare(build::BuildOfs(layout, build::MakeFlatImage(256 * 65536 + 65536, 9, {Drive1Template("2.12")})), 1);
+  layout.bankSizes.assign(257, 65534);
+  // Zero past the banks the procedure can name: padding it need not send.
+  auto flat = build::MakeFlatImage(256 * 65536 + 65536, 9, {Drive1Template("2.12")});
+  std::fill(flat.begin() + 16 * 65536, flat.end(), uint8_t{0});
+  Prepare(build::BuildOfs(layout, flat), 1);
   h.Form().check_verifyClick(true);
   h.Form().BitBtn2Click();
   EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
