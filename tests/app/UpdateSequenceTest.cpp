@@ -578,6 +578,36 @@ TEST_F(Update, TheDriveIsHeldForTheWholeSequenceAndABusyDriveIsLeftAlone) {
   EXPECT_FALSE(h.sim->Held(0));
 }
 
+// Decided on the image alone: Start sends the drive nothing, not even the version question.
+TEST_F(Update, AnImageTheProcedureCannotSendWholeIsRefusedBeforeAnyCommand) {
+  struct Case {
+    uint8_t type;
+    uint32_t length;
+    std::string box, line;
+  };
+  const std::vector<Case> cases{
+      {8, 8 * 65536,
+       "This image cannot be sent whole: bytes 20000h to 7FFFFh are not all zero, and flash type 8 does not send "
+       "them to their place: it sends banks 0 and 1 only. Nothing was written to the drive.",
+       ""},
+      {6, 20 * 65536, "Write Buffer Fail !",
+       "Flash type 6 cannot carry this image: it writes 1 to 16 whole banks of 64 KiB in one pass, or 32 in two."}};
+  for (const Case& c : cases) {
+    build::OfsLayout layout;
+    layout.atapiFlashType = c.type;
+    Prepare(build::BuildOfs(layout, build::MakeFlatImage(c.length, 5, {Drive0Template("1.02")})));
+    h.view.boxes.clear();
+    const std::size_t sentBefore = h.Drive(0).CommandLog().size();
+    h.Form().BitBtn2Click();
+    EXPECT_EQ(h.Drive(0).CommandLog().size(), sentBefore);
+    EXPECT_EQ(h.view.BoxTexts(), std::vector<std::string>{c.box});
+    if (!c.line.empty()) EXPECT_TRUE(InOrder(h.view.lines, {c.line, "Nothing was written to the drive."}));
+    EXPECT_EQ(h.view.lines.back(), "Nothing was written to the drive.");
+    EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+    ExpectIdleAndUnlocked();
+  }
+}
+
 TEST_F(Update, ACancelledQuestionEndsWithNothingWritten) {
   Prepare(MakeImage(Drive0Template("0.90")).container);
   h.view.answers = {false};
