@@ -110,6 +110,10 @@ class TMainForm {
   UpdateOutcome lastUpdate = UpdateOutcome::None;
   // Stop the update sequence before its first command that writes (tray, lock, flash).
   bool dryRun = false;
+  // A failure after writes reached the drive, with no completed update since: closing asks first.
+  bool mayHoldIncompleteFirmware = false;
+  // Such a failure tells to press Start again at once; ofstool says it with its own command.
+  bool startAgainAdvice = true;
   // Transport index that discovery selects when it is listed (console front end).
   std::optional<EDriveIndex> preferredDrive;
   // The one drive start-up and discovery send commands to, when several

@@ -1,6 +1,7 @@
 // The Start button: version question, the 95/98/ME restart path, tray, lock,
 // flash, verification, the refreshed drive line and the restart question.
 
+#include <array>
 #include <cstdio>
 
 #include "app/DriveLines.h"
@@ -18,6 +19,9 @@ namespace {
 
 constexpr int kUnlockAttempts = 3;
 constexpr char kTrayLineEnd[] = " without any media inside !";
+constexpr std::array<const char*, 2> kStartAgain{
+    "The drive may hold incomplete firmware. Do not power it off or restart the machine:",
+    "press Start again now, so that the whole image is written."};
 constexpr char kRebootBeforeUpdate[] =
     "Because of the distinction of Windows 95/98/ME operating system, it is necessary to reboot before "
     "updating. After rebooting, execute again to complete the updating process.\nAre you sure to continue?";
@@ -110,6 +114,7 @@ void TMainForm::BitBtn2Click() {
   // Only a drive that still identifies itself after flashing counts as updated: one that
   // cannot report its model or version may be stuck in its boot code.
   lastUpdate = UpdateOutcome::Completed;
+  mayHoldIncompleteFirmware = false;
   ReenableControls();
 }
 
@@ -159,6 +164,7 @@ bool TMainForm::BringTrayToReady(EDriveIndex d, const char* firstLine) {
 }
 
 bool TMainForm::FlashAndVerify(EDriveIndex d) {
+  const int writesBefore = s_.atapi.writesReached;
   LockTray(d);
   s_.view.Pump();
   s_.view.ClearLines();
@@ -179,9 +185,18 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
   AllowRemoval(d);
   if (failure) {
     const std::string text = updaterMode ? "Flash Fail!" : *failure;
-    ShowError(text);
-    // The list ends with what went wrong, not with the last progress line.
-    if (!silent) s_.view.PostStatusLine(text.substr(0, text.find_last_not_of('\n') + 1));
+    const bool reached = s_.atapi.writesReached > writesBefore;
+    mayHoldIncompleteFirmware = mayHoldIncompleteFirmware || reached;
+    const bool advise = reached && startAgainAdvice;
+    ShowError(advise ? text.substr(0, text.find_last_not_of('\n') + 1) + "\n\n" + kStartAgain[0] + " " + kStartAgain[1]
+                     : text);
+    // The list ends with what went wrong and, once the drive was written, the way back.
+    if (!silent) {
+      s_.view.PostStatusLine(text.substr(0, text.find_last_not_of('\n') + 1));
+      if (advise)
+        for (const char* line : kStartAgain) s_.view.PostStatusLine(line);
+    }
+    if (reached) s_.view.SetProgress(0);
     return false;
   }
   if (!silent) {

@@ -160,6 +160,7 @@ int Flash(FlashOptions& options, RunReport& report) {
   // A drive that lost its identity can only be written when named and forced.
   if (options.drive && options.force) form.unidentifiedAllowed = static_cast<ofs::EDriveIndex>(*options.drive);
   form.dryRun = options.dryRun;
+  form.startAgainAdvice = false;  // the exit text names the command to run again
 
   form.FormCreate();
   if (form.startupFailed) return End(report, kExitUntouched, "ofstool: start-up ended early; nothing was written.");
