@@ -87,7 +87,11 @@ bool TMainForm::DriveFailsTest(const std::string& driveValue,
 std::optional<std::string> TMainForm::DriveFitsImages(EDriveIndex d, int expectedMismatches, bool& fits) {
   fits = false;
   const std::string model = ReadModelName(s_.atapi, d);
-  if (model.empty()) return "Get Drive Modelname error";
+  if (model.empty()) {
+    unidentifiedDrives.push_back(d);
+    fits = unidentifiedAllowed == d;
+    return std::nullopt;
+  }
   if (IsPioneerModel(model) && !WaitDriveReady(s_.atapi, d, kPioneerReadySeconds)) return "Wait For Ready error";
 
   if (modelNameTest && DriveFailsTest(ReadModelName(s_.atapi, d), GetImageModelName, expectedMismatches)) {
@@ -110,6 +114,7 @@ std::optional<std::string> TMainForm::DiscoverDrives() {
   const int selected = s_.view.SelectedDriveItem();
   const std::string remembered = selected >= 0 ? s_.view.DriveText(selected).substr(0, kStatusWidth) : "";
   driveList.clear();
+  unidentifiedDrives.clear();
   if (!updaterMode && !imageBuffer) return errorMessages[kMsgLoadOfsFail];
 
   if (!philipsImage) {
@@ -127,15 +132,33 @@ std::optional<std::string> TMainForm::DiscoverDrives() {
     if (auto failure = DriveFitsImages(index, expectedMismatches, fits)) return failure;
     if (fits) driveList.push_back(index);
   }
-  if (driveList.empty()) return "No matched devices !";
+  ListUnidentifiedDrives();
+  if (driveList.empty()) return unidentifiedDrives.empty() ? "No matched devices !" : "Get Drive Modelname error";
 
   FillDriveList(remembered);
   return std::nullopt;
 }
 
+bool TMainForm::IsUnidentified(EDriveIndex d) const {
+  return std::find(unidentifiedDrives.begin(), unidentifiedDrives.end(), d) != unidentifiedDrives.end();
+}
+
+std::string TMainForm::UnidentifiedLine(EDriveIndex d) const {
+  return "(no identity) " + s_.atapi.drives[d].devicePath;
+}
+
+// One drive that lost its identity must not hide the others: it is named, and the rest go on.
+void TMainForm::ListUnidentifiedDrives() {
+  if (silent) return;
+  for (EDriveIndex d : unidentifiedDrives) {
+    if (unidentifiedAllowed != d) s_.view.PostStatusLine("Drive " + std::to_string(d) + " " + UnidentifiedLine(d));
+  }
+}
+
 void TMainForm::FillDriveList(const std::string& remembered) {
   s_.view.ClearDrives();
-  for (EDriveIndex d : driveList) s_.view.AddDrive(BuildDriveLine(s_.atapi, d, !updaterMode));
+  for (EDriveIndex d : driveList)
+    s_.view.AddDrive(IsUnidentified(d) ? UnidentifiedLine(d) : BuildDriveLine(s_.atapi, d, !updaterMode));
 
   int choice = 0;
   const auto preferred = preferredDrive ? std::find(driveList.begin(), driveList.end(), *preferredDrive)

@@ -111,11 +111,21 @@ class TMainForm {
   UpdateOutcome lastUpdate = UpdateOutcome::None;
   // Stop the update sequence before its first command that writes (tray, lock, flash).
   bool dryRun = false;
+  // A failure after writes reached the drive, with no completed update since: closing asks first.
+  bool mayHoldIncompleteFirmware = false;
+  // Such a failure tells to press Start again at once; ofstool says it with its own command.
+  bool startAgainAdvice = true;
   // Transport index that discovery selects when it is listed (console front end).
   std::optional<EDriveIndex> preferredDrive;
   // The one drive start-up and discovery send commands to, when several
   // controllers update several drives at once; the others are left alone.
   std::optional<EDriveIndex> onlyDrive;
+  // Drives that answered no model name: discovery leaves them out of the matching and
+  // lists them as "(no identity)". The one named here it keeps (the recovery case of
+  // ofstool flash --drive N --force), with nothing to check the image against.
+  std::vector<EDriveIndex> unidentifiedDrives;
+  std::optional<EDriveIndex> unidentifiedAllowed;
+  bool IsUnidentified(EDriveIndex d) const;
 
   // The question the update asks before writing to drive d when the drive's
   // firmware is newer than the image's; empty when it asks none.
@@ -158,6 +168,8 @@ class TMainForm {
   bool DriveFailsTest(const std::string& driveValue, std::string (*imageValue)(const uint8_t*, std::size_t),
                       int expectedMismatches) const;
   void FillDriveList(const std::string& remembered);
+  std::string UnidentifiedLine(EDriveIndex d) const;
+  void ListUnidentifiedDrives();
   std::string ImageLine() const;
   void ShowChecksum();
 

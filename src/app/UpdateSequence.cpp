@@ -1,6 +1,7 @@
 // The Start button: version question, the 95/98/ME restart path, tray, lock,
 // flash, verification, the refreshed drive line and the restart question.
 
+#include <array>
 #include <cstdio>
 
 #include "app/DriveLines.h"
@@ -8,6 +9,7 @@
 #include "app/VersionNumber.h"
 #include "firmware/Firmware.h"
 #include "flash/FlashProcedures.h"
+#include "flash/SendPlan.h"
 #include "flash/TrayPrompt.h"
 #include "flash/Verify.h"
 #include "system/Autoinsertnotification.h"
@@ -15,10 +17,11 @@
 namespace ofs {
 namespace {
 
-constexpr uint32_t kPhilipsBlockBytes = 16384;
 constexpr int kUnlockAttempts = 3;
-constexpr uint32_t kPhilipsLengthOverhead = 40;
 constexpr char kTrayLineEnd[] = " without any media inside !";
+constexpr std::array<const char*, 2> kStartAgain{
+    "The drive may hold incomplete firmware. Do not power it off or restart the machine:",
+    "press Start again now, so that the whole image is written."};
 constexpr char kRebootBeforeUpdate[] =
     "Because of the distinction of Windows 95/98/ME operating system, it is necessary to reboot before "
     "updating. After rebooting, execute again to complete the updating process.\nAre you sure to continue?";
@@ -76,10 +79,16 @@ void TMainForm::BitBtn2Click() {
   for (Control c : {Control::BitBtn1, Control::BitBtn2, Control::BitBtn4}) s_.view.SetEnabled(c, false);
 
   const EDriveIndex d = driveList[*entry];
+  // Decided on the image alone, before any command: the procedure must carry all of it.
+  if (const auto refusal = WholeImageRefusal(MakeFlashContext(), philipsImage)) {
+    ShowError(refusal->box);
+    if (!silent && !refusal->detail.empty()) s_.view.PostStatusLine(refusal->detail);
+    return EndUnwritten();
+  }
   if (const std::string refusal = PathRefusal(s_.atapi, d, imageParameter.AtapiFlashType, philipsImage);
       !refusal.empty()) {
     ShowError(refusal);
-    return ReenableControls();
+    return EndUnwritten();
   }
   if (const std::string busy = s_.atapi.ClaimDrive(d); !busy.empty()) {
     ShowError(busy);
@@ -96,7 +105,7 @@ void TMainForm::BitBtn2Click() {
     identity = ReadModelName(s_.atapi, d) + ReadFirmwareVersion(s_.atapi, d);
     if (ReadAutoInsertNotification(s_.settings, *identity) == 1) return RestartInsteadOfFlashing(*identity);
   }
-  if (!VerifiableAfterFlash(d)) return ReenableControls();
+  if (!VerifiableAfterFlash(d)) return EndUnwritten();
   if (dryRun) {
     lastUpdate = UpdateOutcome::DryRun;
     return ReenableControls();
@@ -117,6 +126,7 @@ void TMainForm::BitBtn2Click() {
   // Only a drive that still identifies itself after flashing counts as updated: one that
   // cannot report its model or version may be stuck in its boot code.
   lastUpdate = UpdateOutcome::Completed;
+  mayHoldIncompleteFirmware = false;
   ReenableControls();
 }
 
@@ -166,6 +176,7 @@ bool TMainForm::BringTrayToReady(EDriveIndex d, const char* firstLine) {
 }
 
 bool TMainForm::FlashAndVerify(EDriveIndex d) {
+  const int writesBefore = s_.atapi.writesReached;
   LockTray(d);
   s_.view.Pump();
   s_.view.ClearLines();
@@ -173,7 +184,7 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
   FlashContext ctx = MakeFlashContext();
   FlashResult failure;
   if (philipsImage) {
-    const uint32_t blockCount = (imageLength + kPhilipsLengthOverhead) / kPhilipsBlockBytes;
+    const uint32_t blockCount = PhilipsBlockCount(imageLength);
     s_.view.Pump();
     s_.view.PostStatusLine("Please wait for at least one minute!");
     failure = FlashPhilipsImage(ctx, d, blockCount, imageParameter.HeaderCheckSum, imageParameter.TrailerWord);
@@ -187,9 +198,18 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
   EndWritePhase(!failure);
   if (failure) {
     const std::string text = updaterMode ? "Flash Fail!" : *failure;
-    ShowError(text);
-    // The list ends with what went wrong, not with the last progress line.
-    if (!silent) s_.view.PostStatusLine(text.substr(0, text.find_last_not_of('\n') + 1));
+    const bool reached = s_.atapi.writesReached > writesBefore;
+    mayHoldIncompleteFirmware = mayHoldIncompleteFirmware || reached;
+    const bool advise = reached && startAgainAdvice;
+    ShowError(advise ? text.substr(0, text.find_last_not_of('\n') + 1) + "\n\n" + kStartAgain[0] + " " + kStartAgain[1]
+                     : text);
+    // The list ends with what went wrong and, once the drive was written, the way back.
+    if (!silent) {
+      s_.view.PostStatusLine(text.substr(0, text.find_last_not_of('\n') + 1));
+      if (advise)
+        for (const char* line : kStartAgain) s_.view.PostStatusLine(line);
+    }
+    if (reached) s_.view.SetProgress(0);
     return false;
   }
   if (!silent) {

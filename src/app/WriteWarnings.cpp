@@ -51,7 +51,10 @@ bool TMainForm::ImageIsForDrive(EDriveIndex d) { return imageBuffer && !philipsI
 
 std::vector<std::string> TMainForm::WriteWarnings(EDriveIndex d) {
   std::vector<std::string> warnings;
-  if (const auto m = FindModelMismatch(d)) {
+  if (IsUnidentified(d)) {
+    warnings.push_back("WARNING: drive " + std::to_string(d) +
+                       " does not tell its model, so nothing can check that this image fits it");
+  } else if (const auto m = FindModelMismatch(d)) {
     const bool otherHardware = m->imageHardware != m->driveHardware;
     warnings.push_back("WARNING: this image is for " + WithHardwareId(m->imageModel, m->imageHardware, otherHardware) +
                        ", the drive is " + WithHardwareId(m->driveModel, m->driveHardware, otherHardware));

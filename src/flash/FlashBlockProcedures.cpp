@@ -7,6 +7,7 @@
 
 #include "flash/FlashProcedures.h"
 #include "flash/FlashSteps.h"
+#include "flash/SendPlan.h"
 
 namespace ofs {
 namespace {
@@ -44,7 +45,8 @@ bool SaveBank(FlashContext& ctx, DriveIndex drive, uint8_t bank) {
 }  // namespace
 
 FlashResult FlashBlockSums(FlashContext& ctx, DriveIndex drive) {
-  const uint32_t blocks = ctx.imageLength / kBlockSize;
+  const SendPlan plan = PlanBlockSums(ctx);
+  const auto blocks = static_cast<uint32_t>(plan.pieces.size());
   const uint16_t imageSum = ByteSum(ctx.imageBuffer, ctx.imageLength);
   PostFlashBanner(ctx, kWaitOneMinute);
   int bankCounter = 0;
@@ -62,7 +64,7 @@ FlashResult FlashBlockSums(FlashContext& ctx, DriveIndex drive) {
     std::snprintf(line.data(), line.size(), "Flash Bank: %d Address: %04Xh", bankCounter,
                   static_cast<unsigned>(ctx.view.Progress() - 1));
     ctx.view.PostStatusLine(line.data());
-    CopyImageSlice(ctx, uint64_t{i} * kBlockSize, block.data(), kBlockSize);
+    CopyImageSlice(ctx, plan.pieces[i].offset, block.data(), kBlockSize);
     // The drive's answer is not waited for, but a block it refused is not in it.
     if (!SendBlockSumCommand(ctx, drive, block.data(), imageSum, i + 1, blocks) && ctx.atapi.LastCommandRefused())
       return kWriteBufferFail;
@@ -75,19 +77,19 @@ FlashResult FlashBlockSums(FlashContext& ctx, DriveIndex drive) {
 FlashResult FlashTwoBanks(FlashContext& ctx, DriveIndex drive) {
   ctx.view.Pump();
   ctx.view.SetProgress(0);
+  const SendPlan plan = PlanTwoBanks(ctx);
   std::vector<uint8_t> block(kBlockSize);
-  for (uint8_t bank : {uint8_t{1}, uint8_t{0}}) {
-    for (uint32_t k = 0; k < 4; ++k) {
-      const uint32_t offset = k * kBlockSize;
-      CopyImageSlice(ctx, uint64_t{bank} * kBankSize + offset, block.data(), kBlockSize);
-      if (!WriteFlashBuffer(ctx.atapi, drive, block.data(), static_cast<uint16_t>(kBlockSize), bank,
-                            static_cast<uint16_t>(offset)) &&
-          ctx.atapi.LastCommandRefused())
-        return kWriteBufferFail;
-      ctx.view.Pump();
-      ctx.view.SetProgress(ctx.view.Progress() + kProgressMax / 8);
-    }
-    if (!SaveBank(ctx, drive, bank)) return kWriteBufferFail;
+  for (const ImagePiece& piece : plan.pieces) {
+    const auto bank = static_cast<uint8_t>(piece.offset / kBankSize);
+    const auto offset = static_cast<uint16_t>(piece.offset % kBankSize);
+    CopyImageSlice(ctx, piece.offset, block.data(), piece.length);
+    if (!WriteFlashBuffer(ctx.atapi, drive, block.data(), static_cast<uint16_t>(piece.length), bank, offset) &&
+        ctx.atapi.LastCommandRefused())
+      return kWriteBufferFail;
+    ctx.view.Pump();
+    ctx.view.SetProgress(ctx.view.Progress() + kProgressMax / 8);
+    // Each bank is saved once its last block is in.
+    if ((piece.offset + piece.length) % kBankSize == 0 && !SaveBank(ctx, drive, bank)) return kWriteBufferFail;
   }
   return WaitReadyAfterFlash(ctx, drive);
 }
@@ -99,14 +101,16 @@ FlashResult FlashPhilipsImage(FlashContext& ctx, DriveIndex drive, uint32_t bloc
   WaitDriveReady(ctx.atapi, drive, kReadyTimeoutSeconds);
   ctx.view.Pump();
   ctx.view.SetProgress(kProgressMax / 2);
+  const SendPlan plan = PlanPhilipsImage(ctx, blockCount);
+  const auto count = static_cast<uint32_t>(plan.pieces.size());
   std::vector<uint8_t> block(kBlockSize);
-  for (uint32_t i = 0; i < blockCount; ++i) {
-    CopyImageSlice(ctx, uint64_t{i} * kBlockSize, block.data(), kBlockSize);
+  for (uint32_t i = 0; i < count; ++i) {
+    CopyImageSlice(ctx, plan.pieces[i].offset, block.data(), kBlockSize);
     const bool sent = SendFirmwareBlock(ctx.atapi, drive, block.data(), static_cast<uint8_t>(i),
-                                        static_cast<uint8_t>(blockCount), headerCheckSum, trailerWord);
+                                        static_cast<uint8_t>(count), headerCheckSum, trailerWord);
     // The drive may already reboot into the new firmware while taking the last
     // block, but not when it refused the block.
-    if (!sent && (i + 1 != blockCount || ctx.atapi.LastCommandRefused())) {
+    if (!sent && (i + 1 != count || ctx.atapi.LastCommandRefused())) {
       ctx.atapi.GetSenseData(ctx.senseData.data());
       std::array<char, 256> text{};
       std::snprintf(text.data(), text.size(), "Firmware update failure (%02X:%02X:%02X)", ctx.senseData[2],

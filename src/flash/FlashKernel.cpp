@@ -3,9 +3,12 @@
 // hand-shake.
 #include <array>
 #include <cstdio>
+#include <span>
+#include <utility>
 
 #include "flash/FlashProcedures.h"
 #include "flash/FlashSteps.h"
+#include "flash/SendPlan.h"
 
 namespace ofs {
 namespace {
@@ -18,15 +21,18 @@ constexpr int kMaxAttempts = 3;
 constexpr auto kFinishLimit = std::chrono::seconds(240);
 
 struct Pass {
-  uint32_t firstBank;
-  uint32_t bankCount;
+  std::span<const ImagePiece> blocks;
   bool second;  // pass 2 of a two-pass flash
 };
 
 class KernelFlash {
  public:
-  KernelFlash(FlashContext& ctx, DriveIndex drive)
-      : ctx_(ctx), drive_(drive), banks_(ctx.imageLength / kBankSize), upperHalf_(banks_ > kHalfBanks) {}
+  KernelFlash(FlashContext& ctx, DriveIndex drive, SendPlan plan)
+      : ctx_(ctx),
+        drive_(drive),
+        plan_(std::move(plan)),
+        banks_(ctx.imageLength / kBankSize),
+        upperHalf_(banks_ > kHalfBanks) {}
 
   FlashResult Run();
 
@@ -41,6 +47,7 @@ class KernelFlash {
 
   FlashContext& ctx_;
   DriveIndex drive_;
+  const SendPlan plan_;
   uint32_t banks_;
   bool upperHalf_;
   int retries_ = kWriteRetries;
@@ -68,10 +75,13 @@ FlashResult KernelFlash::Run() {
 FlashResult KernelFlash::FlashOnce() {
   ctx_.view.Pump();
   ctx_.view.SetProgress(0);
-  std::array<Pass, 2> plan{Pass{0, banks_, false}, Pass{}};
+  // The plan holds the upper half of a two-pass flash first.
+  const std::span<const ImagePiece> blocks(plan_.pieces);
+  std::array<Pass, 2> plan{Pass{blocks, false}, Pass{}};
   std::size_t passes = 1;
   if (upperHalf_) {
-    plan = {Pass{kHalfBanks, kHalfBanks, false}, Pass{0, kHalfBanks, true}};
+    const std::size_t half = blocks.size() / 2;
+    plan = {Pass{blocks.first(half), false}, Pass{blocks.subspan(half), true}};
     passes = 2;
   }
   PostFlashBanner(ctx_, kWaitAccomplishment);
@@ -89,18 +99,17 @@ FlashResult KernelFlash::FlashOnce() {
 
 FlashResult KernelFlash::Download(const Pass& pass) {
   SetDownloadMode(ctx_.atapi, drive_, 1);
-  for (uint32_t bank = pass.firstBank; bank < pass.firstBank + pass.bankCount; ++bank) {
-    for (uint32_t k = 0; k < 4; ++k) {
-      const uint32_t offset = k * kBlockSize;
-      const uint8_t* block = ctx_.imageBuffer + uint64_t{bank} * kBankSize + offset;
-      while (!WriteFlashBuffer(ctx_.atapi, drive_, block, static_cast<uint16_t>(kBlockSize),
-                               static_cast<uint8_t>(bank), static_cast<uint16_t>(offset))) {
-        if (retries_ == 0) return kWriteBufferFail;
-        --retries_;
-        ctx_.clock().Sleep(kPollInterval);
-      }
-      retries_ = kWriteRetries;
+  for (const ImagePiece& piece : pass.blocks) {
+    // Whole banks only: every block lies inside the image.
+    const uint8_t* block = ctx_.imageBuffer + piece.offset;
+    while (!WriteFlashBuffer(ctx_.atapi, drive_, block, static_cast<uint16_t>(piece.length),
+                             static_cast<uint8_t>(piece.offset / kBankSize),
+                             static_cast<uint16_t>(piece.offset % kBankSize))) {
+      if (retries_ == 0) return kWriteBufferFail;
+      --retries_;
+      ctx_.clock().Sleep(kPollInterval);
     }
+    retries_ = kWriteRetries;
   }
   SetDownloadMode(ctx_.atapi, drive_, 0);
   return std::nullopt;
@@ -175,14 +184,9 @@ FlashResult KernelFlash::ChecksumHandShake() {
 }  // namespace
 
 FlashResult FlashKernelWithRetries(FlashContext& ctx, DriveIndex drive) {
-  const uint32_t banks = ctx.imageLength / kBankSize;
-  // Pass 1 of a large image sends banks 16 to 31: they must all be there, and
-  // nothing beyond them can be sent. Its poll waits for the drive's one-byte
-  // bank to reach the bank count, which it never does past 32. An image without
-  // one whole bank has nothing to program and no progress scale.
-  if (banks == 0 || (banks > kHalfBanks && banks != 2 * kHalfBanks)) return kWriteBufferFail;
-  return KernelFlash(ctx, drive).Run();
+  SendPlan plan = PlanKernel(ctx);
+  if (plan.cannotSend) return kWriteBufferFail;
+  return KernelFlash(ctx, drive, std::move(plan)).Run();
 }
 
 }  // namespace ofs
-

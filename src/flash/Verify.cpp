@@ -112,7 +112,7 @@ FlashResult CheckVerifiable(FlashContext& ctx, DriveIndex drive) {
   std::array<uint8_t, 256> capability{};
   if (QueryDriveCapability(ctx.atapi, drive, capability.data(), kChecksumCapability)) return std::nullopt;
   return "This image is larger than 16 MiB and the drive cannot report its checksum, so the flash could not "
-         "be verified. Nothing was written; flash it without verification.";
+         "be verified: flash it without verification. Nothing was written to the drive.";
 }
 
 bool ReadBackImage(FlashContext& ctx, DriveIndex drive, uint8_t* destination) {

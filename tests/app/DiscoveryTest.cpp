@@ -1,6 +1,7 @@
 // Which drives a loaded or embedded image offers, and which image the selected drive gets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/AppHarness.h"
@@ -159,17 +160,28 @@ TEST(Discovery, PreferredDriveWinsOverTheRememberedSelection) {
   EXPECT_EQ(h.view.selectedDrive, 1);
 }
 
-TEST(Discovery, DriveWithoutModelNameStopsDiscovery) {
-  SimProfile profile = BuiltInDemoProfile(true);
+// A drive without a model name is left out and named; only when no drive is left does
+// discovery end with the written text.
+TEST(Discovery, DriveWithoutModelNameIsLeftOutAndStopsDiscoveryOnlyWhenNoneIsLeft) {
   SimFailure inquiry;
   inquiry.selector = SimCommandSelector{SimCommand::Inquiry};
   inquiry.times = 0;
-  profile.drives[0].failures.push_back(inquiry);
-  AppHarness h(profile);
-  h.Form().FormCreate();
-  h.Form().LoadFirmwareFile(h.WriteFile("drive0.ofs", MakeImage(Drive0Template()).container));
-  EXPECT_EQ(h.view.events.back(), "box:Error:Get Drive Modelname error");
-  EXPECT_TRUE(h.Form().driveList.empty());
+  for (const bool bothLost : {false, true}) {
+    SimProfile profile = BuiltInDemoProfile(true);
+    profile.drives[0].failures.push_back(inquiry);
+    if (bothLost) profile.drives[1].failures.push_back(inquiry);
+    AppHarness h(profile);
+    h.Form().FormCreate();
+    h.Form().LoadFirmwareFile(h.WriteFile("drive1.ofs", MakeImage(Drive1Template()).container));
+    EXPECT_NE(std::find(h.view.events.begin(), h.view.events.end(), "line:Drive 0 (no identity) sim:0"), h.view.events.end());
+    if (bothLost) {
+      EXPECT_EQ(h.view.events.back(), "box:Error:Get Drive Modelname error");
+      EXPECT_TRUE(h.Form().driveList.empty());
+    } else {
+      EXPECT_EQ(h.Form().driveList, std::vector<EDriveIndex>{1});
+      EXPECT_TRUE(h.view.IsEnabled(Control::BitBtn2));
+    }
+  }
 }
 
 TEST(Discovery, PioneerDriveThatNeverGetsReadyStopsDiscovery) {

@@ -122,7 +122,11 @@ TEST_F(Update, ReadBackPassesWithImageBytesInsideReservedBlocks) {
 TEST_F(Update, ReadBackPastSixteenMiBIsRefusedBeforeAnythingIsWritten) {
   build::OfsLayout layout;
   layout.atapiFlashType = 1;
-  Prepare(build::BuildOfs(layout, build::MakeFlatImage(256 * 65536 + 65536, 9, {Drive1Template("2.12")})), 1);
+  layout.bankSizes.assign(257, 65534);
+  // Zero past the banks the procedure can name: padding it need not send.
+  auto flat = build::MakeFlatImage(256 * 65536 + 65536, 9, {Drive1Template("2.12")});
+  std::fill(flat.begin() + 16 * 65536, flat.end(), uint8_t{0});
+  Prepare(build::BuildOfs(layout, flat), 1);
   h.Form().check_verifyClick(true);
   h.Form().BitBtn2Click();
   EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
@@ -574,6 +578,36 @@ TEST_F(Update, TheDriveIsHeldForTheWholeSequenceAndABusyDriveIsLeftAlone) {
   EXPECT_FALSE(h.sim->Held(0));
 }
 
+// Decided on the image alone: Start sends the drive nothing, not even the version question.
+TEST_F(Update, AnImageTheProcedureCannotSendWholeIsRefusedBeforeAnyCommand) {
+  struct Case {
+    uint8_t type;
+    uint32_t length;
+    std::string box, line;
+  };
+  const std::vector<Case> cases{
+      {8, 8 * 65536,
+       "This image cannot be sent whole: bytes 20000h to 7FFFFh are not all zero, and flash type 8 does not send "
+       "them to their place: it sends banks 0 and 1 only. Nothing was written to the drive.",
+       ""},
+      {6, 20 * 65536, "Write Buffer Fail !",
+       "Flash type 6 cannot carry this image: it writes 1 to 16 whole banks of 64 KiB in one pass, or 32 in two."}};
+  for (const Case& c : cases) {
+    build::OfsLayout layout;
+    layout.atapiFlashType = c.type;
+    Prepare(build::BuildOfs(layout, build::MakeFlatImage(c.length, 5, {Drive0Template("1.02")})));
+    h.view.boxes.clear();
+    const std::size_t sentBefore = h.Drive(0).CommandLog().size();
+    h.Form().BitBtn2Click();
+    EXPECT_EQ(h.Drive(0).CommandLog().size(), sentBefore);
+    EXPECT_EQ(h.view.BoxTexts(), std::vector<std::string>{c.box});
+    if (!c.line.empty()) EXPECT_TRUE(InOrder(h.view.lines, {c.line, "Nothing was written to the drive."}));
+    EXPECT_EQ(h.view.lines.back(), "Nothing was written to the drive.");
+    EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+    ExpectIdleAndUnlocked();
+  }
+}
+
 TEST_F(Update, ACancelledQuestionEndsWithNothingWritten) {
   Prepare(MakeImage(Drive0Template("0.90")).container);
   h.view.answers = {false};
@@ -629,7 +663,9 @@ TEST_F(Update, ADriveThatRefusesToProgramFailsEvenWithoutVerification) {
   h.Form().check_verifyClick(false);
   const std::vector<uint8_t> before = FlashPrefix(0, 0x40000);
   h.Form().BitBtn2Click();
-  EXPECT_EQ(h.view.BoxTexts(), std::vector<std::string>{"Write Buffer Fail !"});
+  // Bank data reached the drive, so the box goes on with the way back.
+  ASSERT_EQ(h.view.BoxTexts().size(), 1u);
+  EXPECT_TRUE(h.view.BoxTexts()[0].starts_with("Write Buffer Fail !\n\nThe drive may hold incomplete firmware."));
   EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
   EXPECT_EQ(FlashPrefix(0, 0x40000), before);
   ExpectIdleAndUnlocked();

@@ -7,6 +7,7 @@
 #include "drive/sim/SimBackend.h"
 #include "firmware/Firmware.h"
 #include "flash/FlashProcedures.h"
+#include "flash/SendPlan.h"
 #include "flash/Verify.h"
 #include "mkofs/OfsBuilder.h"
 #include "support/ScriptedView.h"
@@ -20,6 +21,7 @@ struct SimCase {
   uint32_t length;
   uint32_t maxBankSize;
   std::vector<uint32_t> bankSizes;
+  uint64_t firstOutside = 0;  // the first image byte the procedure does not carry to its place
 };
 
 class SimFlash : public ::testing::TestWithParam<SimCase> {
@@ -30,6 +32,7 @@ class SimFlash : public ::testing::TestWithParam<SimCase> {
     profile.drives.emplace_back();
     profile.drives[0].capabilities = capabilities;
     profile.drives[0].stayInBoot = stayInBoot;
+    profile.drives[0].flashSize = flashSize;
     auto backend = std::make_unique<SimBackend>(profile, clock);
     sim = backend.get();
     atapi = std::make_unique<TAtapiImp>(std::move(backend), clock, true);
@@ -79,6 +82,7 @@ class SimFlash : public ::testing::TestWithParam<SimCase> {
 
   uint16_t capabilities = 0;
   int stayInBoot = 0;
+  uint32_t flashSize = 2u << 20;
   VirtualClock clock;
   SimBackend* sim = nullptr;
   std::unique_ptr<TAtapiImp> atapi;
@@ -109,6 +113,90 @@ INSTANTIATE_TEST_SUITE_P(
                       SimCase{"TwoBanks", 0, 100000, 0, {}},
                       SimCase{"Philips", -1, 5 * 16384 - 40, 0, {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Built from each procedure's own plan: what it carries holds data, the rest is zero.
+class SimPlan : public SimFlash {
+ protected:
+  void SetUp() override {
+    flashSize = 8u << 20;
+    SimFlash::SetUp();
+  }
+  bool Philips() const { return GetParam().type < 0; }
+  // Zeroes what the plan leaves out and returns the first such byte.
+  uint64_t ZeroOutsidePlan() {
+    std::vector<bool> carried(image.size());
+    for (const ImagePiece& p : PlanFor(Context(), Philips()).pieces)
+      for (uint64_t i = p.offset; i < std::min<uint64_t>(p.offset + p.length, image.size()); ++i) carried[i] = true;
+    uint64_t first = image.size();
+    for (uint64_t i = image.size(); i-- > 0;) {
+      if (carried[i]) continue;
+      image[i] = 0;
+      first = i;
+    }
+    parameter.HeaderCheckSum = static_cast<uint16_t>(ComputeImageCheckSum(image.data(), image.size(), parameter));
+    imageChecksum = ComputeFixedDataCheckSum(image.data(), image.size(), parameter);
+    return first;
+  }
+};
+
+TEST_P(SimPlan, OneByteOutsideThePlanIsRefusedAndZeroThereFlashesWhole) {
+  const SimCase& c = GetParam();
+  MakeImage(c);
+  const uint64_t outside = ZeroOutsidePlan();
+  ASSERT_EQ(outside, GetParam().firstOutside);
+
+  image[outside] = 0x01;
+  const auto refusal = WholeImageRefusal(Context(), Philips());
+  ASSERT_TRUE(refusal.has_value());
+  char where[32];
+  std::snprintf(where, sizeof where, "byte %llXh is not zero", static_cast<unsigned long long>(outside));
+  EXPECT_NE(refusal->box.find(where), std::string::npos) << refusal->box;
+  EXPECT_TRUE(refusal->box.ends_with("Nothing was written to the drive.")) << refusal->box;
+
+  image[outside] = 0;
+  EXPECT_EQ(WholeImageRefusal(Context(), Philips()), std::nullopt);
+  ASSERT_EQ(Flash(c), std::nullopt);
+  ExpectFlashHoldsImage();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Procedures, SimPlan,
+    ::testing::Values(SimCase{"TwoBanks", 8, 8 * 65536, 0, {}, 0x20000},
+                      SimCase{"BankWriteUsedLength", 1, 2 * 65536, 65536, {65534, 4097}, 65534},
+                      SimCase{"BankWriteTransferCap", 3, 200000, 0x20000, {}, 65534},
+                      SimCase{"BankWritePolled", 4, 3 * 65536, 65536, {65534, 65534, 3}, 65534},
+                      SimCase{"HalfBanksCommitCount", 7, 32 * 65536, 0, {}, 31 * 65536},
+                      SimCase{"BlockSumsWholeBlocks", 2, 6 * 16384 + 100, 0, {}, 6 * 16384},
+                      SimCase{"BlockSumsBlockNumber", 2, 257 * 16384, 0, {}, 256 * 16384},
+                      SimCase{"KernelWholeBanks", 6, 8 * 65536 + 10, 0, {}, 8 * 65536},
+                      SimCase{"KernelTwoPasses", 6, 32 * 65536 + 1, 0, {}, 32 * 65536},
+                      SimCase{"Philips", -1, 5 * 16384 - 41, 0, {}, 4 * 16384}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SendPlan, ImagesNoProcedureCanCarryAreRefusedWithTheProcedureText) {
+  struct Case {
+    uint8_t type;
+    uint32_t length;
+    std::vector<uint32_t> bankSizes;
+  };
+  for (const Case& c : {Case{6, 65535, {}}, Case{6, 20 * 65536, {}}, Case{6, 33 * 65536, {}},
+                        Case{1, 2 * 65536, {65535}}, Case{5, 65536, {100, 100}}}) {
+    std::vector<uint8_t> image(c.length);
+    SOFSParameter parameter;
+    parameter.AtapiFlashType = c.type;
+    parameter.MaxBankSize = c.bankSizes.empty() ? 0 : 65536;
+    parameter.BankSizes = c.bankSizes;
+    VirtualClock clock;
+    auto atapi = std::make_unique<TAtapiImp>(std::make_unique<SimBackend>(SimProfile{}, clock), clock, true);
+    ScriptedView view;
+    SenseData sense{};
+    const FlashContext ctx{*atapi, view, image.data(), c.length, parameter, 0, sense, false, false};
+    const auto refusal = WholeImageRefusal(ctx, false);
+    ASSERT_TRUE(refusal.has_value()) << int{c.type} << " " << c.length;
+    EXPECT_EQ(refusal->box, "Write Buffer Fail !");
+    EXPECT_TRUE(refusal->detail.starts_with("Flash type " + std::to_string(c.type) + " cannot carry this image"));
+  }
+}
 
 class SimKernel : public SimFlash {};
 

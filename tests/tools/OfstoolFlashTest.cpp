@@ -13,6 +13,7 @@
 #include <tuple>
 
 #include "drive/sim/SimBackend.h"
+#include "firmware/Ofs.h"
 #include "ofstool/FlashAll.h"
 #include "support/FakePlatform.h"
 #include "tools/ToolRunner.h"
@@ -417,6 +418,36 @@ TEST_F(OfstoolFlash, WithoutABackupNothingIsWrittenAndNoFileIsLeft) {
     EXPECT_EQ(std::ifstream(Path("old.ofs")).good(), c.existing) << c.command;
     EXPECT_TRUE(ReadText(Path("flash.bin")) == before) << c.command << ": the drive was written";
   }
+}
+
+// A drive whose flash lost its identity is one drive left out, not the end of discovery;
+// named and forced it is written, and its flash then holds the image.
+TEST_F(OfstoolFlash, ADriveWithoutIdentityIsLeftOutAndCanBeForced) {
+  BuildImage();
+  WriteBytes(Path("blank.img"), std::vector<uint8_t>(0x20000, 0));
+  std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nfirmware = blank.img\nflash_file = flash0.bin\n"
+                                       << "[drive]\nproduct = KZR-3350P2\nhardware_id = A1\nrevision = 1.00\n";
+  const std::string ofstool = "OFSFLASH_SIMULATE=" + Path("drive.profile") + " " + Tool("ofstool");
+
+  const RunResult other = Run(ofstool + " flash --yes " + Path("a.ofs") + " </dev/null");
+  ASSERT_EQ(other.exitCode, 0) << other.err;
+  EXPECT_NE(other.out.find("Drive 0 (no identity) sim:0"), std::string::npos) << other.out;
+  EXPECT_NE(other.out.find("Drive 1 (sim:1)"), std::string::npos) << other.out;
+  EXPECT_EQ(Run(ofstool + " flash --yes --drive 0 " + Path("a.ofs") + " </dev/null").exitCode, 1);
+
+  const RunResult forced = Run(ofstool + " flash --yes --force --drive 0 " + Path("a.ofs") + " </dev/null");
+  ASSERT_EQ(forced.exitCode, 0) << forced.err;
+  EXPECT_NE(forced.out.find("drive 0 does not tell its model, so nothing can check that this image fits it"),
+            std::string::npos)
+      << forced.out;
+  const std::string container = ReadText(Path("a.ofs"));
+  const auto* bytes = reinterpret_cast<const uint8_t*>(container.data());
+  std::vector<uint8_t> flat(GetFirmwareImageSize(bytes, container.size()));
+  SOFSParameter parameter;
+  ASSERT_TRUE(ParseFirmwareImage(bytes, container.size(), parameter, flat.data(), flat.size()));
+  const std::string flash = ReadText(Path("flash0.bin"));
+  ASSERT_GE(flash.size(), flat.size());
+  EXPECT_TRUE(std::equal(flat.begin(), flat.end(), reinterpret_cast<const uint8_t*>(flash.data())));
 }
 
 }  // namespace

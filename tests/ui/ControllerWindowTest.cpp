@@ -529,6 +529,39 @@ class ControllerWindowTest : public QObject {
     QCOMPARE(h.platform.restartRequests, 0);
   }
 
+  // A refused trigger of the lower half leaves the upper half written: the window shows the
+  // way back, and closing asks first with Cancel as the default.
+  void aFailureAfterWritesShowsTheWayBackAndClosingAsksFirst() {
+    SimProfile profile = BuiltInDemoProfile(true);
+    SimFailure trigger;
+    trigger.selector = SimCommandSelector{SimCommand::Trigger};
+    trigger.firstUse = 2;
+    profile.drives[0].failures.push_back(trigger);
+    WindowHarness h(profile);
+    h.Start();
+    DialogAnswerer answers;
+    build::OfsLayout layout;
+    const auto flat = build::MakeFlatImage(32 * 65536, 3, {test::Drive0Template("1.02")});
+    QVERIFY(h.LoadThroughDialog(answers, "big.ofs", build::BuildOfs(layout, flat)));
+    QVERIFY(h.ClickAndWait("BitBtn2"));
+    const QString advice =
+        "The drive may hold incomplete firmware. Do not power it off or restart the machine: press Start again now, "
+        "so that the whole image is written.";
+    QCOMPARE(answers.Texts(), QStringList{"Trigger Fail !\n\n" + advice});
+    QCOMPARE(h.Lines().mid(h.Lines().size() - 3),
+             (QStringList{"Trigger Fail !", "The drive may hold incomplete firmware. Do not power it off or restart "
+                                            "the machine:",
+                          "press Start again now, so that the whole image is written."}));
+    QCOMPARE(h.Find<QProgressBar>("ProgressBar1")->value(), 0);
+
+    QVERIFY(!h.window.close());
+    QCOMPARE(answers.boxes.last().text, QString("The drive may hold incomplete firmware. Close anyway?"));
+    QVERIFY(answers.boxes.last().cancelDefault);
+    QVERIFY(h.window.isVisible());
+    answers.answer = [](const QString&) { return true; };
+    QVERIFY(h.window.close());
+  }
+
   // Closing the idle window ends the controller's run: the loaded image is given back.
   void closingTheIdleWindowReleasesTheLoadedImage() {
     WindowHarness h;

@@ -37,7 +37,10 @@ int ofstool::RunDrives(int argc, char** argv) {
   out.BeginArray();
   for (int i = 0; i < atapi.driveCount; ++i) {
     const ofs::AtapiDriveEntry& entry = atapi.drives[i];
-    const std::string line = ofs::BuildDriveLine(atapi, static_cast<ofs::DriveIndex>(i), true);
+    // A drive that answers no model name is shown as the flash window lists it.
+    const bool identified = !ofs::WithoutPadding(entry.identification).empty();
+    const std::string line =
+        identified ? ofs::BuildDriveLine(atapi, static_cast<ofs::DriveIndex>(i), true) : "(no identity)";
     const bool flashable = entry.filter == ofs::CommandFilter::None;
     if (json) {
       out.BeginObject().Key("index").Number(i).Key("node").String(entry.devicePath);

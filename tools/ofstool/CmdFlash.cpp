@@ -161,7 +161,10 @@ int Flash(FlashOptions& options, RunReport& report) {
   ConsoleView view(options.console, stdout, stderr, stdin);
   ofs::TMainForm form({view, *transport.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
   if (options.drive) form.preferredDrive = static_cast<ofs::EDriveIndex>(*options.drive);
+  // A drive that lost its identity can only be written when named and forced.
+  if (options.drive && options.force) form.unidentifiedAllowed = static_cast<ofs::EDriveIndex>(*options.drive);
   form.dryRun = options.dryRun;
+  form.startAgainAdvice = false;  // the exit text names the command to run again
 
   form.FormCreate();
   if (form.startupFailed) return End(report, kExitUntouched, "ofstool: start-up ended early; nothing was written.");

@@ -49,6 +49,7 @@ void FlashOne(Worker& worker, const FlashAllSetup& setup, bool nt, ConsoleOption
   const auto index = static_cast<ofs::EDriveIndex>(drive);
   form.onlyDrive = index;
   form.preferredDrive = index;
+  form.startAgainAdvice = false;  // the verdict names the command to run again
   form.FormCreate();
   if (!form.startupFailed && !setup.file.empty()) form.LoadFirmwareFile(setup.file);
   const int item = view.SelectedDriveItem();

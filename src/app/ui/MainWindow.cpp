@@ -133,6 +133,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (busy_) ExplainWhyNotClosing();
     return;
   }
+  if (form_ && form_->mayHoldIncompleteFirmware &&
+      !AskOkCancelDefaultCancel("The drive may hold incomplete firmware. Close anyway?", "Warning!")) {
+    event->ignore();
+    return;
+  }
   if (form_) form_->FormClose();
   event->accept();
 }
