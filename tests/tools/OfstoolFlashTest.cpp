@@ -1,5 +1,4 @@
 // ofstool flash as a person at a terminal meets it.
-#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,30 +31,6 @@ class OfstoolFlash : public test::ToolTest {
     ASSERT_EQ(built.exitCode, 0) << built.err;
     // One flasher per user runs at a time: each test is a user of its own.
     setenv("XDG_RUNTIME_DIR", Path("").c_str(), 1);
-  }
-
-  // Runs `argv` on a new pseudo terminal that already holds `typed`; returns its
-  // exit code and everything it wrote to the terminal.
-  static std::pair<int, std::string> RunOnTerminal(const std::vector<std::string>& argv, const std::string& typed) {
-    int master = -1;
-    const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
-    if (child == 0) {
-      std::vector<char*> args;
-      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      execv(args[0], args.data());
-      _exit(127);
-    }
-    if (child < 0) return {-1, {}};
-    // Typed before the program reads: a terminal in line mode would keep it until Enter.
-    if (write(master, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size())) return {-1, {}};
-    std::string screen;
-    char chunk[1024];
-    for (ssize_t n; (n = read(master, chunk, sizeof chunk)) > 0;) screen.append(chunk, static_cast<std::size_t>(n));
-    int status = 0;
-    waitpid(child, &status, 0);
-    close(master);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, screen};
   }
 };
 

@@ -67,7 +67,8 @@ constexpr char kUsage[] =
     "  --force          with --yes: write even an image for another model or with a bad checksum\n"
     "  --no             answer the update's own questions with Cancel (also with --yes)\n"
     "  --reboot         answer the closing restart question with OK (default: Cancel)\n"
-    "  --dry-run        go through everything up to the first command that writes, then stop\n"
+    "  --dry-run        rehearse: the same question, warnings, refusals and exit code as without it,\n"
+    "                   stopping before the tray check and the first command that writes\n"
     "  --json           JSON lines on stdout: line, progress, question and box events, then the result\n"
     "  --backup OUT     before the first write, save the drive's firmware to OUT (a new file; also in a\n"
     "                   dry run); if that fails nothing is written. 'ofstool flash OUT' rolls back\n"
@@ -184,20 +185,19 @@ int Flash(FlashOptions& options, RunReport& report) {
     return End(report, kExitUntouched, text);
   }
   if (options.verify) form.check_verifyClick(*options.verify);
-  if (!options.dryRun) {
-    const WritePlan plan{drive,
-                         transport.atapi->drives[drive].devicePath,
-                         view.DriveText(item),
-                         ImageLine(form, view, options.file),
-                         FlashLine(form),
-                         form.WriteWarnings(static_cast<ofs::EDriveIndex>(drive))};
-    const ConfirmOptions confirm{options.yes, options.force};
-    if (const int refused = ConfirmWrite(plan, confirm, stdin, human, stderr); refused != 0) {
-      report.text = "not confirmed; nothing was written";
-      return refused;
-    }
-    form.writeWarningsAccepted = true;
+  // A dry run is asked and refused as the real run is: it rehearses that run.
+  const WritePlan plan{drive,
+                       transport.atapi->drives[drive].devicePath,
+                       view.DriveText(item),
+                       ImageLine(form, view, options.file),
+                       FlashLine(form),
+                       form.WriteWarnings(static_cast<ofs::EDriveIndex>(drive))};
+  const ConfirmOptions confirm{options.yes, options.force};
+  if (const int refused = ConfirmWrite(plan, confirm, stdin, human, stderr); refused != 0) {
+    report.text = "not confirmed; nothing was written";
+    return refused;
   }
+  form.writeWarningsAccepted = true;
 
   if (!options.backup.empty()) {
     const BackupRequest backup{static_cast<ofs::DriveIndex>(drive), form.imageParameter, form.imageLength,
