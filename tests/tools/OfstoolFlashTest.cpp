@@ -304,7 +304,10 @@ TEST_F(OfstoolFlash, JsonLinesEndWithTheResult) {
   const RunResult done = Run(flash + "--drive 0 " + Path("a.ofs") + " </dev/null | " + check);
   EXPECT_EQ(done.out, "result|0|True|done|True\n") << done.err;
   const RunResult refused = Run(flash + "--drive 1 " + Path("a.ofs") + " </dev/null | " + check);
-  EXPECT_EQ(refused.out, "result|2|False|not confirmed; nothing was written|False\n") << refused.err;
+  // What was refused, not a confirmation nobody was asked for: --yes was given.
+  EXPECT_EQ(refused.out, "result|2|False|ofstool: not written: --yes does not answer the warning above; add --force "
+                         "to write it anyway. Nothing was written to the drive.|False\n")
+      << refused.err;
   // One block reached the drive before it refused the rest: touched.
   std::ofstream(Path("drive.profile"))
       << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n"

@@ -29,6 +29,7 @@ struct RunResult {
 struct TerminalSetup {
   unsigned short columns = 0;  // 0: the terminal tells no width
   std::string stdoutPath;      // stdout goes to this file instead of the terminal
+  std::string stderrPath;      // and stderr to this one
   std::vector<std::string> environment;  // NAME=VALUE, or NAME alone to unset it
 };
 
@@ -81,9 +82,10 @@ class ToolTest : public ::testing::Test {
           setenv(variable.substr(0, equals).c_str(), variable.substr(equals + 1).c_str(), 1);
         }
       }
-      if (!setup.stdoutPath.empty()) {
-        const int file = open(setup.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (file < 0 || dup2(file, STDOUT_FILENO) < 0) _exit(126);
+      for (const auto& [path, fd] : {std::pair{setup.stdoutPath, STDOUT_FILENO}, std::pair{setup.stderrPath, STDERR_FILENO}}) {
+        if (path.empty()) continue;
+        const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (file < 0 || dup2(file, fd) < 0) _exit(126);
       }
       std::vector<char*> args;
       for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));

@@ -19,6 +19,7 @@
 #include "ofstool/FlashReport.h"
 #include "ofstool/JsonWriter.h"
 #include "ofstool/ConsoleView.h"
+#include "ofstool/Terminal.h"
 #include "system/LinuxPlatform.h"
 #include "system/MemorySettingStore.h"
 
@@ -153,8 +154,10 @@ int Flash(FlashOptions& options, RunReport& report) {
       "ofstool: aborted by the user (Esc) while waiting for the drive; the drive may still be programming. "
       "Do not power it off: give it a few minutes, then look at it with 'ofstool drives'.";
   ofs::MemorySettingStore settings;
+  const Terminal terminal = Terminal::OfThisRun();
   options.console.json = options.json;
-  options.console.progressLine = !options.json && isatty(STDOUT_FILENO) != 0;
+  options.console.terminal = &terminal;
+  options.console.progressLine = !options.json && (isatty(STDOUT_FILENO) != 0 || terminal.Hidden(stdout));
   ConsoleView view(options.console, stdout, stderr, stdin);
   ofs::TMainForm form({view, *transport.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
   if (options.drive) form.preferredDrive = static_cast<ofs::EDriveIndex>(*options.drive);
@@ -193,9 +196,8 @@ int Flash(FlashOptions& options, RunReport& report) {
                        FlashLine(form),
                        form.WriteWarnings(static_cast<ofs::EDriveIndex>(drive))};
   const ConfirmOptions confirm{options.yes, options.force};
-  if (const int refused = ConfirmWrite(plan, confirm, stdin, human, stderr); refused != 0) {
-    report.text = "not confirmed; nothing was written";
-    return refused;
+  if (const Confirmation refused = ConfirmWrite(plan, confirm, stdin, human, terminal); refused.code != 0) {
+    return End(report, refused.code, refused.text);
   }
   form.writeWarningsAccepted = true;
 
