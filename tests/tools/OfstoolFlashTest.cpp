@@ -242,6 +242,8 @@ TEST_F(OfstoolFlash, WritesOnlyWhenConfirmed) {
       {"--drive 0 --yes", 0, "Image: " },
       {"--drive 0 --bogus", 2, "unknown option --bogus"},
       {"--drive x", 2, "not a drive number: x"},
+      {"--drive 0 --yes --backup ''", 2, "--backup needs a file to save to"},
+      {"--drive 0 --backup --yes", 2, "--backup needs a file to save to"},
   };
   for (const Case& c : cases) {
     const std::string trace = Path("trace.txt");

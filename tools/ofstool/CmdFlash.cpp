@@ -111,7 +111,8 @@ std::optional<std::string> ParseOptions(int argc, char** argv, FlashOptions& opt
     } else if (arg == "--dry-run") {
       options.dryRun = true;
     } else if (arg == "--backup") {
-      if (i + 1 == argc) return "--backup needs a file to save to";
+      // An empty value (an unset variable) or the next option is no file: never flash without the backup asked for.
+      if (i + 1 == argc || argv[i + 1][0] == '\0' || argv[i + 1][0] == '-') return "--backup needs a file to save to";
       options.backup = argv[++i];
     } else if (arg == "--all") {
       options.all = true;
