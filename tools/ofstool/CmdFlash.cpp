@@ -12,6 +12,7 @@
 #include "firmware/Ofs.h"
 #include "ofstool/CmdFlashAll.h"
 #include "ofstool/Commands.h"
+#include "ofstool/ContainerFile.h"
 #include "ofstool/DriveBackup.h"
 #include "ofstool/DriveNumber.h"
 #include "ofstool/FirmwareFileCheck.h"
@@ -172,9 +173,11 @@ int Flash(FlashOptions& options, RunReport& report) {
   }
   const int item = view.SelectedDriveItem();
   if (!view.IsEnabled(ofs::Control::BitBtn2) || item < 0 || item >= static_cast<int>(form.driveList.size())) {
-    const bool noFile = options.file.empty() && !form.updaterMode;
+    if (options.file.empty() && !form.updaterMode) return End(report, kExitUntouched, "No firmware file given.");
+    // The file is to blame, not the drives, when it is no firmware container at all.
+    const std::string notAContainer = options.file.empty() ? std::string() : NotAContainerLine(options.file);
     return End(report, kExitUntouched,
-               noFile ? "No firmware file given." : "ofstool: no drive to write; nothing was written.");
+               notAContainer.empty() ? "ofstool: no drive to write; nothing was written." : notAContainer);
   }
   const int drive = form.driveList[static_cast<std::size_t>(item)];
   if (options.drive && *options.drive != drive) {

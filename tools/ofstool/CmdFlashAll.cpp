@@ -10,6 +10,7 @@
 #include "app/Mainflash.h"
 #include "drive/TransportFactory.h"
 #include "ofstool/CmdFlashAll.h"
+#include "ofstool/ContainerFile.h"
 #include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashAll.h"
 #include "ofstool/FlashConfirmation.h"
@@ -86,7 +87,8 @@ int FlashAll(FlashAllRequest& options, Run& run) {
   const std::vector<int> drives =
       view.IsEnabled(ofs::Control::BitBtn2) ? DrivesForImage(form, *transport.atapi, human) : std::vector<int>{};
   if (drives.empty()) {
-    run.text = "ofstool: no drive this image is for; nothing was written.";
+    const std::string notAContainer = options.file.empty() ? std::string() : NotAContainerLine(options.file);
+    run.text = notAContainer.empty() ? "ofstool: no drive this image is for; nothing was written." : notAContainer;
     return kExitUntouched;
   }
   std::vector<WritePlan> plans;
