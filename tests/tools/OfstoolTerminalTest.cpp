@@ -2,6 +2,7 @@
 // the terminal still sees what a question is about, and how the flash goes.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,7 @@ class OfstoolTerminal : public test::ToolTest {
     std::vector<std::string> argv{Tool("ofstool"), "flash"};
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back(Path("a.ofs"));
-    setup.environment.push_back("OFSFLASH_SIMULATE=fast");
-    setup.environment.push_back("XDG_RUNTIME_DIR=" + Path(""));
+    setup.environment.insert(setup.environment.begin(), {"OFSFLASH_SIMULATE=fast", "XDG_RUNTIME_DIR=" + Path("")});
     return RunOnTerminal(argv, typed, setup);
   }
 };
@@ -75,6 +75,56 @@ TEST_F(OfstoolTerminal, AQuestionShowsWhatItIsAboutWhereverTheOutputGoes) {
     const std::string log = ReadText(Path("out.txt"));
     EXPECT_NE(log.find(c.exitCode == 0 ? "All Completed!\n" : "Image: "), std::string::npos) << log;
     EXPECT_EQ(log.find('\x1b'), std::string::npos) << log;
+  }
+}
+
+// The rows the progress bar drew: what follows each "erase to the end of the line".
+std::vector<std::string> DrawnBars(const std::string& screen) {
+  std::vector<std::string> bars;
+  for (std::size_t at = screen.find("\x1b[K"); at != std::string::npos; at = screen.find("\x1b[K", at)) {
+    at += 3;
+    bars.push_back(screen.substr(at, screen.find_first_of("\r\n\x1b", at) - at));
+  }
+  return bars;
+}
+
+TEST_F(OfstoolTerminal, TheProgressFitsTheTerminalAndEndsCleanly) {
+  std::ofstream(Path("failing.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n"
+                                        << "fail = write_buffer at 2 times always sense 05/24/00\n";
+  struct Case {
+    std::vector<std::string> options;
+    const char* typed;
+    std::string environment;  // besides the demo drives
+    unsigned short columns;
+    int exitCode;
+    const char* last;  // starts a line of its own, and no bar is drawn after it
+    bool plain;  // no cursor controls: whole lines only
+  };
+  const Case cases[] = {
+      {{"--yes", "--drive", "0"}, "", "", 60, 0, "All Completed!", false},
+      {{"--yes", "--drive", "0"}, "", "OFSFLASH_SIMULATE=" + Path("failing.profile"), 60, 3,
+       "ofstool: drive 0 may hold incomplete firmware", false},
+      {{"--drive", "0"}, "\x04", "", 60, 2, "ofstool: not written.", false},  // Ctrl-D at the question
+      {{"--all", "--yes"}, "", "", 50, 0, "[drive 0] All Completed!", false},
+      {{"--yes", "--drive", "0"}, "", "TERM=dumb", 60, 0, "All Completed!", true},
+      {{"--yes", "--drive", "0"}, "", "TERM", 0, 0, "All Completed!", true},
+  };
+  for (const Case& c : cases) {
+    test::TerminalSetup setup;
+    setup.columns = c.columns;
+    if (!c.environment.empty()) setup.environment.push_back(c.environment);
+    const auto [code, screen] = Flash(c.options, c.typed, setup);
+    const std::string name = c.options[0] + " " + c.environment;
+    EXPECT_EQ(code, c.exitCode) << name << screen;
+    for (const std::string& bar : DrawnBars(screen)) EXPECT_LT(bar.size(), c.columns) << name << bar;
+    const auto last = screen.rfind(c.last);
+    ASSERT_NE(last, std::string::npos) << name << screen;
+    EXPECT_TRUE(screen[last - 1] == '\n' || screen.compare(last - 4, 4, "\r\x1b[J") == 0) << name << screen;
+    EXPECT_EQ(screen.find('%', last), std::string::npos) << name << screen;
+    if (c.plain) {
+      EXPECT_EQ(screen.find('\x1b'), std::string::npos) << name << screen;
+      EXPECT_NE(screen.find("\n[########################] 100%  "), std::string::npos) << name << screen;
+    }
   }
 }
 

@@ -74,6 +74,7 @@ class ToolTest : public ::testing::Test {
     size.ws_row = setup.columns == 0 ? 0 : 24;
     const pid_t child = forkpty(&master, nullptr, nullptr, &size);
     if (child == 0) {
+      setenv("TERM", "xterm", 1);  // a terminal with cursor controls, unless the setup says otherwise
       for (const std::string& variable : setup.environment) {
         const auto equals = variable.find('=');
         if (equals == std::string::npos) {

@@ -214,6 +214,7 @@ int Flash(FlashOptions& options, RunReport& report) {
   }
   // An exception in the sequence must not leave the tray locked.
   form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });
+  view.EndProgress();
   report.driveTouched = transport.atapi->writesReached > 0;
   if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::DryRun) {
     ReportDryRun(human, form, view, view.DriveText(item), drive);

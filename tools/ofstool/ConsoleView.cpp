@@ -65,6 +65,12 @@ void ConsoleView::SetProgress(int position) {
   }
 }
 
+void ConsoleView::EndProgress() {
+  if (!progressLine_) return;
+  bar_ = nullptr;
+  progressLine_.reset();
+}
+
 void ConsoleView::Emit(const std::string& jsonLine) {
   std::fputs(jsonLine.c_str(), out_);
   std::fflush(out_);

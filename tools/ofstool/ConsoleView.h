@@ -43,6 +43,9 @@ class ConsoleView : public ofs::MainView {
   const std::string& Edit1() const { return edit1_; }
   const std::string& Edit2() const { return edit2_; }
   const std::string& LastBoxText() const { return lastBox_; }  // the failure a run ended with
+  // The update is over: its own bar leaves the screen (ended by a newline where it stays),
+  // so that the next text starts on a line of its own.
+  void EndProgress();
 
   void ClearDrives() override;
   void AddDrive(const std::string& line) override { drives_.push_back(line); }
