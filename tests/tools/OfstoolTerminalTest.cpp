@@ -63,6 +63,8 @@ TEST_F(OfstoolTerminal, AQuestionShowsWhatItIsAboutWhereverTheOutputGoes) {
       // Nothing asked: the notice and the progress still show.
       {{"--yes", "--drive", "0"}, "", true, false, 0,
        {"Do not restart or shutdown your system", "Flashing is processing...", "] 100%", "All Completed!"}},
+      {{"--all", "--yes"}, "", true, false, 0,
+       {"Do not restart or shutdown your system", "drive 0 [", "] 100%", "[drive 0] All Completed!"}},
   };
   for (const Case& c : cases) {
     test::TerminalSetup setup;
