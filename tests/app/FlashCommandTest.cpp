@@ -117,7 +117,7 @@ TEST_F(FlashCommand, NoAnswersCancelTheVersionQuestionAndWriteNothing) {
 
 TEST_F(FlashCommand, DryRunSendsNoWritingCommand) {
   MakeOfs("drive0.ofs", "KZR-3350P2", "A1", 1);
-  const RunResult r = Run("OFSFLASH_TRACE=trace.txt " + BinaryPath("tools/ofstool") + " flash --dry-run drive0.ofs");
+  const RunResult r = Run("OFSFLASH_TRACE=trace.txt " + BinaryPath("tools/ofstool") + " flash --yes --dry-run drive0.ofs");
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("Dry run: would flash ORVA    KZR-3350P2       2.20 080808"), std::string::npos) << r.out;
   const std::string trace = ReadText(h.dir + "/trace.txt");

@@ -1,5 +1,4 @@
 // ofstool flash as a person at a terminal meets it.
-#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,30 +32,6 @@ class OfstoolFlash : public test::ToolTest {
     ASSERT_EQ(built.exitCode, 0) << built.err;
     // One flasher per user runs at a time: each test is a user of its own.
     setenv("XDG_RUNTIME_DIR", Path("").c_str(), 1);
-  }
-
-  // Runs `argv` on a new pseudo terminal that already holds `typed`; returns its
-  // exit code and everything it wrote to the terminal.
-  static std::pair<int, std::string> RunOnTerminal(const std::vector<std::string>& argv, const std::string& typed) {
-    int master = -1;
-    const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
-    if (child == 0) {
-      std::vector<char*> args;
-      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      execv(args[0], args.data());
-      _exit(127);
-    }
-    if (child < 0) return {-1, {}};
-    // Typed before the program reads: a terminal in line mode would keep it until Enter.
-    if (write(master, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size())) return {-1, {}};
-    std::string screen;
-    char chunk[1024];
-    for (ssize_t n; (n = read(master, chunk, sizeof chunk)) > 0;) screen.append(chunk, static_cast<std::size_t>(n));
-    int status = 0;
-    waitpid(child, &status, 0);
-    close(master);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, screen};
   }
 };
 
@@ -268,6 +243,8 @@ TEST_F(OfstoolFlash, WritesOnlyWhenConfirmed) {
       {"--drive 0 --yes", 0, "Image: " },
       {"--drive 0 --bogus", 2, "unknown option --bogus"},
       {"--drive x", 2, "not a drive number: x"},
+      {"--drive 0 --yes --backup ''", 2, "--backup needs a file to save to"},
+      {"--drive 0 --backup --yes", 2, "--backup needs a file to save to"},
   };
   for (const Case& c : cases) {
     const std::string trace = Path("trace.txt");
@@ -330,7 +307,10 @@ TEST_F(OfstoolFlash, JsonLinesEndWithTheResult) {
   const RunResult done = Run(flash + "--drive 0 " + Path("a.ofs") + " </dev/null | " + check);
   EXPECT_EQ(done.out, "result|0|True|done|True\n") << done.err;
   const RunResult refused = Run(flash + "--drive 1 " + Path("a.ofs") + " </dev/null | " + check);
-  EXPECT_EQ(refused.out, "result|2|False|not confirmed; nothing was written|False\n") << refused.err;
+  // What was refused, not a confirmation nobody was asked for: --yes was given.
+  EXPECT_EQ(refused.out, "result|2|False|ofstool: not written: --yes does not answer the warning above; add --force "
+                         "to write it anyway. Nothing was written to the drive.|False\n")
+      << refused.err;
   // One block reached the drive before it refused the rest: touched.
   std::ofstream(Path("drive.profile"))
       << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n"

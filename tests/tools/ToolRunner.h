@@ -1,7 +1,10 @@
 #pragma once
 // Runs the built tools (mkofs, ofsmerge, ofstool) from tests, in a private
 // temporary directory that is removed afterwards.
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +23,14 @@ struct RunResult {
   int exitCode = -1;
   std::string out;
   std::string err;
+};
+
+// A pseudo terminal for a run: its width, and what the run's stdout and environment differ in.
+struct TerminalSetup {
+  unsigned short columns = 0;  // 0: the terminal tells no width
+  std::string stdoutPath;      // stdout goes to this file instead of the terminal
+  std::string stderrPath;      // and stderr to this one
+  std::vector<std::string> environment;  // NAME=VALUE, or NAME alone to unset it
 };
 
 class ToolTest : public ::testing::Test {
@@ -51,6 +62,48 @@ class ToolTest : public ::testing::Test {
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.err = ReadText(errPath);
     return result;
+  }
+
+  // Runs `argv` on a new pseudo terminal that already holds `typed`; returns its
+  // exit code and everything it wrote to the terminal.
+  static std::pair<int, std::string> RunOnTerminal(const std::vector<std::string>& argv, const std::string& typed,
+                                                   const TerminalSetup& setup = {}) {
+    int master = -1;
+    winsize size{};
+    size.ws_col = setup.columns;
+    size.ws_row = setup.columns == 0 ? 0 : 24;
+    const pid_t child = forkpty(&master, nullptr, nullptr, &size);
+    if (child == 0) {
+      setenv("TERM", "xterm", 1);  // a terminal with cursor controls, unless the setup says otherwise
+      for (const std::string& variable : setup.environment) {
+        const auto equals = variable.find('=');
+        if (equals == std::string::npos) {
+          unsetenv(variable.c_str());
+        } else {
+          setenv(variable.substr(0, equals).c_str(), variable.substr(equals + 1).c_str(), 1);
+        }
+      }
+      for (const auto& [path, fd] : {std::pair{setup.stdoutPath, STDOUT_FILENO}, std::pair{setup.stderrPath, STDERR_FILENO}}) {
+        if (path.empty()) continue;
+        const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (file < 0 || dup2(file, fd) < 0) _exit(126);
+      }
+      std::vector<char*> args;
+      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+    if (child < 0) return {-1, {}};
+    // Typed before the program reads: a terminal in line mode would keep it until Enter.
+    if (write(master, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size())) return {-1, {}};
+    std::string screen;
+    char chunk[1024];
+    for (ssize_t n; (n = read(master, chunk, sizeof chunk)) > 0;) screen.append(chunk, static_cast<std::size_t>(n));
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(master);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, screen};
   }
 
   static std::string ReadText(const std::string& path) {

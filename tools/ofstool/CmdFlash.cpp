@@ -12,6 +12,7 @@
 #include "firmware/Ofs.h"
 #include "ofstool/CmdFlashAll.h"
 #include "ofstool/Commands.h"
+#include "ofstool/ContainerFile.h"
 #include "ofstool/DriveBackup.h"
 #include "ofstool/DriveNumber.h"
 #include "ofstool/FirmwareFileCheck.h"
@@ -19,6 +20,7 @@
 #include "ofstool/FlashReport.h"
 #include "ofstool/JsonWriter.h"
 #include "ofstool/ConsoleView.h"
+#include "ofstool/Terminal.h"
 #include "system/LinuxPlatform.h"
 #include "system/MemorySettingStore.h"
 
@@ -67,7 +69,8 @@ constexpr char kUsage[] =
     "  --force          with --yes: write even an image for another model or with a bad checksum\n"
     "  --no             answer the update's own questions with Cancel (also with --yes)\n"
     "  --reboot         answer the closing restart question with OK (default: Cancel)\n"
-    "  --dry-run        go through everything up to the first command that writes, then stop\n"
+    "  --dry-run        rehearse: the same question, warnings, refusals and exit code as without it,\n"
+    "                   stopping before the tray check and the first command that writes\n"
     "  --json           JSON lines on stdout: line, progress, question and box events, then the result\n"
     "  --backup OUT     before the first write, save the drive's firmware to OUT (a new file; also in a\n"
     "                   dry run); if that fails nothing is written. 'ofstool flash OUT' rolls back\n"
@@ -111,7 +114,8 @@ std::optional<std::string> ParseOptions(int argc, char** argv, FlashOptions& opt
     } else if (arg == "--dry-run") {
       options.dryRun = true;
     } else if (arg == "--backup") {
-      if (i + 1 == argc) return "--backup needs a file to save to";
+      // An empty value (an unset variable) or the next option is no file: never flash without the backup asked for.
+      if (i + 1 == argc || argv[i + 1][0] == '\0' || argv[i + 1][0] == '-') return "--backup needs a file to save to";
       options.backup = argv[++i];
     } else if (arg == "--all") {
       options.all = true;
@@ -156,8 +160,10 @@ int Flash(FlashOptions& options, RunReport& report) {
       "ofstool: aborted by the user (Esc) while waiting for the drive; the drive may still be programming. "
       "Do not power it off: give it a few minutes, then look at it with 'ofstool drives'.";
   ofs::MemorySettingStore settings;
+  const Terminal terminal = Terminal::OfThisRun();
   options.console.json = options.json;
-  options.console.progressLine = !options.json && isatty(STDOUT_FILENO) != 0;
+  options.console.terminal = &terminal;
+  options.console.progressLine = !options.json && (isatty(STDOUT_FILENO) != 0 || terminal.Hidden(stdout));
   ConsoleView view(options.console, stdout, stderr, stdin);
   ofs::TMainForm form({view, *transport.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
   if (options.drive) form.preferredDrive = static_cast<ofs::EDriveIndex>(*options.drive);
@@ -174,9 +180,11 @@ int Flash(FlashOptions& options, RunReport& report) {
   }
   const int item = view.SelectedDriveItem();
   if (!view.IsEnabled(ofs::Control::BitBtn2) || item < 0 || item >= static_cast<int>(form.driveList.size())) {
-    const bool noFile = options.file.empty() && !form.updaterMode;
+    if (options.file.empty() && !form.updaterMode) return End(report, kExitUntouched, "No firmware file given.");
+    // The file is to blame, not the drives, when it is no firmware container at all.
+    const std::string notAContainer = options.file.empty() ? std::string() : NotAContainerLine(options.file);
     return End(report, kExitUntouched,
-               noFile ? "No firmware file given." : "ofstool: no drive to write; nothing was written.");
+               notAContainer.empty() ? "ofstool: no drive to write; nothing was written." : notAContainer);
   }
   const int drive = form.driveList[static_cast<std::size_t>(item)];
   if (options.drive && *options.drive != drive) {
@@ -191,22 +199,20 @@ int Flash(FlashOptions& options, RunReport& report) {
     return End(report, kExitUntouched, text);
   }
   if (options.verify) form.check_verifyClick(*options.verify);
-  if (!options.dryRun) {
-    const WritePlan plan{drive,
-                         transport.atapi->drives[drive].devicePath,
-                         view.DriveText(item),
-                         ImageLine(form, view, options.file),
-                         FlashLine(form),
-                         form.WriteWarnings(static_cast<ofs::EDriveIndex>(drive))};
-    const ConfirmOptions confirm{options.yes, options.force};
-    if (const int refused = ConfirmWrite(plan, confirm, stdin, human, stderr); refused != 0) {
-      // Stopped while starting up or asking (the answer then reads as no): a stop all the same.
-      if (ofs::CaughtStopSignal() != 0) return End(report, kExitUntouched, "Nothing was written to the drive.");
-      report.text = "not confirmed; nothing was written";
-      return refused;
-    }
-    form.writeWarningsAccepted = true;
+  // A dry run is asked and refused as the real run is: it rehearses that run.
+  const WritePlan plan{drive,
+                       transport.atapi->drives[drive].devicePath,
+                       view.DriveText(item),
+                       ImageLine(form, view, options.file),
+                       FlashLine(form),
+                       form.WriteWarnings(static_cast<ofs::EDriveIndex>(drive))};
+  const ConfirmOptions confirm{options.yes, options.force};
+  if (const Confirmation refused = ConfirmWrite(plan, confirm, stdin, human, terminal); refused.code != 0) {
+    // Stopped while starting up or asking (the answer then reads as no): a stop all the same.
+    if (ofs::CaughtStopSignal() != 0) return End(report, kExitUntouched, "Nothing was written to the drive.");
+    return End(report, refused.code, refused.text);
   }
+  form.writeWarningsAccepted = true;
 
   if (!options.backup.empty()) {
     const BackupRequest backup{static_cast<ofs::DriveIndex>(drive), form.imageParameter, form.imageLength,
@@ -217,6 +223,7 @@ int Flash(FlashOptions& options, RunReport& report) {
   }
   // An exception in the sequence must not leave the tray locked.
   form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });
+  view.EndProgress();
   report.driveTouched = transport.atapi->writesReached > 0;
   if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::DryRun) {
     ReportDryRun(human, form, view, view.DriveText(item), drive);

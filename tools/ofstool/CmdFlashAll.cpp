@@ -10,11 +10,13 @@
 #include "app/Mainflash.h"
 #include "drive/TransportFactory.h"
 #include "ofstool/CmdFlashAll.h"
+#include "ofstool/ContainerFile.h"
 #include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashAll.h"
 #include "ofstool/FlashConfirmation.h"
 #include "ofstool/FlashReport.h"
 #include "ofstool/JsonWriter.h"
+#include "ofstool/Terminal.h"
 #include "system/LinuxPlatform.h"
 #include "system/MemorySettingStore.h"
 
@@ -86,7 +88,8 @@ int FlashAll(FlashAllRequest& options, Run& run) {
   const std::vector<int> drives =
       view.IsEnabled(ofs::Control::BitBtn2) ? DrivesForImage(form, *transport.atapi, human) : std::vector<int>{};
   if (drives.empty()) {
-    run.text = "ofstool: no drive this image is for; nothing was written.";
+    const std::string notAContainer = options.file.empty() ? std::string() : NotAContainerLine(options.file);
+    run.text = notAContainer.empty() ? "ofstool: no drive this image is for; nothing was written." : notAContainer;
     return kExitUntouched;
   }
   std::vector<WritePlan> plans;
@@ -96,9 +99,11 @@ int FlashAll(FlashAllRequest& options, Run& run) {
                      ImageLine(form, view, options.file), FlashLine(form),
                      form.WriteWarnings(static_cast<ofs::EDriveIndex>(d))});
   }
-  if (const int refused = ConfirmWrites(plans, {options.yes, options.force}, stdin, human, stderr); refused != 0) {
-    run.text = "not confirmed; nothing was written";
-    return refused;
+  const Confirmation refused =
+      ConfirmWrites(plans, {options.yes, options.force}, stdin, human, *options.console.terminal);
+  if (refused.code != 0) {
+    run.text = refused.text;
+    return refused.code;
   }
   const std::optional<bool> newer = AskNewerFirmwareOnce(form, view, drives);
   FlashAllSetup setup{*transport.atapi, platform, options.file, options.verify, options.console, stdout, stderr, stdin};
@@ -145,8 +150,10 @@ std::string ResultJson(int code, const Run& run) {
 }  // namespace
 
 int RunFlashAll(FlashAllRequest request) {
+  const Terminal terminal = Terminal::OfThisRun();
   request.console.json = request.json;
-  request.console.progressLine = !request.json && isatty(STDOUT_FILENO) != 0;
+  request.console.terminal = &terminal;
+  request.console.progressLine = !request.json && (isatty(STDOUT_FILENO) != 0 || terminal.Hidden(stdout));
   Run run;
   const int code = FlashAll(request, run);
   if (!run.text.empty()) std::fprintf(stderr, "%s\n", run.text.c_str());

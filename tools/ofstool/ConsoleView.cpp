@@ -1,6 +1,7 @@
 #include "ofstool/ConsoleView.h"
 
 #include <cctype>
+#include <cstring>
 
 #include "app/Mainflash.h"
 #include "ofstool/JsonWriter.h"
@@ -27,8 +28,13 @@ bool IsTrayPrompt(const std::string& text) {
 
 ConsoleView::ConsoleView(ConsoleOptions options, std::FILE* out, std::FILE* err, std::FILE* in)
     : options_(options), out_(out), err_(err), in_(in) {
+  if (const Terminal* terminal = options_.terminal) {
+    if (!options_.json && terminal->Hidden(out_)) mirror_ = terminal->Stream();
+    if (!terminal->Shows(err_)) ask_ = terminal->Stream();
+  }
   if (options_.progressLine) {
-    progressLine_ = std::make_unique<ProgressBoard>(out_, ofs::kProgressMax, std::vector<std::string>{""});
+    progressLine_ = std::make_unique<ProgressBoard>(mirror_ != nullptr ? mirror_ : out_, ofs::kProgressMax,
+                                                    std::vector<std::string>{""});
     bar_ = &progressLine_->Row(0);
   }
   quiet_ = options_.startupShown;
@@ -58,6 +64,12 @@ void ConsoleView::SetProgress(int position) {
     const auto lock = OutputLock();
     Emit(Event("progress").Key("value").Number(position).Key("max").Number(ofs::kProgressMax).EndObject().Text());
   }
+}
+
+void ConsoleView::EndProgress() {
+  if (!progressLine_) return;
+  bar_ = nullptr;
+  progressLine_.reset();
 }
 
 void ConsoleView::Emit(const std::string& jsonLine) {
@@ -99,18 +111,25 @@ void ConsoleView::AddLine(const std::string& line) {
   const auto lock = OutputLock();
   if (options_.json) return Emit(Event("line").Key("text").String(line).EndObject().Text());
   HideProgress();
-  std::fprintf(out_, "%s%s\n", Tag().c_str(), line.c_str());
-  FlushOrSilence(out_);
+  for (std::FILE* to : {out_, mirror_}) {
+    if (to == nullptr) continue;
+    std::fprintf(to, "%s%s\n", Tag().c_str(), line.c_str());
+    FlushOrSilence(to);
+  }
   if (bar_ != nullptr) bar_->SetText(line);
   ShowProgress();
 }
 
 void ConsoleView::PrintBox(const std::string& caption, const std::string& text) {
-  const bool endsWithNewline = !text.empty() && text.back() == '\n';
   HideProgress();
-  std::fprintf(err_, "%s%s: %s%s", Tag().c_str(), caption.c_str(), text.c_str(), endsWithNewline ? "" : "\n");
-  FlushOrSilence(err_);
+  WriteBox(err_, caption, text);
   ShowProgress();
+}
+
+void ConsoleView::WriteBox(std::FILE* to, const std::string& caption, const std::string& text) const {
+  const bool endsWithNewline = !text.empty() && text.back() == '\n';
+  std::fprintf(to, "%s%s: %s%s", Tag().c_str(), caption.c_str(), text.c_str(), endsWithNewline ? "" : "\n");
+  FlushOrSilence(to);
 }
 
 // A box: its text for a person on stderr, and an event for a JSON reader.
@@ -138,7 +157,7 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
   } else if (options_.answers == AnswerPolicy::Yes) {
     answer = !IsTrayPrompt(text) || ++trayPromptsInWait_ <= kUnattendedTrayPrompts;
   } else if (options_.answers == AnswerPolicy::Ask) {
-    answer = AskTerminal();
+    answer = AskTerminal(caption, text);
   }
   std::fprintf(err_, "%s-> %s\n", Tag().c_str(), answer ? "OK" : "Cancel");
   FlushOrSilence(err_);
@@ -150,11 +169,17 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
   return answer;
 }
 
-bool ConsoleView::AskTerminal() {
-  std::fprintf(err_, "[OK/Cancel]? ");
-  FlushOrSilence(err_);
+// The person answers where the question shows, with the box it is about above it.
+bool ConsoleView::AskTerminal(const std::string& caption, const std::string& text) {
+  std::FILE* ask = ask_ != nullptr ? ask_ : err_;
+  if (ask_ != nullptr) WriteBox(ask_, caption, text);
+  std::fprintf(ask, "[OK/Cancel]? ");
+  FlushOrSilence(ask);
   char reply[64] = {};
-  if (in_ == nullptr || std::fgets(reply, sizeof reply, in_) == nullptr) return false;
+  const bool read = in_ != nullptr && std::fgets(reply, sizeof reply, in_) != nullptr;
+  // Ctrl-D leaves the line open: the next text starts on a line of its own.
+  if (std::strchr(reply, '\n') == nullptr) std::fputs("\n", ask);
+  if (!read) return false;
   const int first = std::tolower(static_cast<unsigned char>(reply[0]));
   return first == 'o' || first == 'y';
 }

@@ -12,6 +12,7 @@
 #include "flash/MainView.h"
 #include "ofstool/JsonWriter.h"
 #include "ofstool/ProgressLine.h"
+#include "ofstool/Terminal.h"
 
 namespace ofstool {
 
@@ -29,6 +30,9 @@ struct ConsoleOptions {
   std::optional<bool> newerFirmwareAnswer{};  // asked once for all drives beforehand
   bool startupShown = false;  // start-up lines were shown once for all: print from the update's on
   ProgressDisplay* progress = nullptr;      // this drive's bar, drawn by its owner
+  // The person's terminal: questions are asked there, and when out is hidden from it
+  // the lines and the bar show there too.
+  const Terminal* terminal = nullptr;
 };
 
 class ConsoleView : public ofs::MainView {
@@ -39,6 +43,9 @@ class ConsoleView : public ofs::MainView {
   const std::string& Edit1() const { return edit1_; }
   const std::string& Edit2() const { return edit2_; }
   const std::string& LastBoxText() const { return lastBox_; }  // the failure a run ended with
+  // The update is over: its own bar leaves the screen (ended by a newline where it stays),
+  // so that the next text starts on a line of its own.
+  void EndProgress();
 
   void ClearDrives() override;
   void AddDrive(const std::string& line) override { drives_.push_back(line); }
@@ -77,8 +84,9 @@ class ConsoleView : public ofs::MainView {
   void CloseWindow() override {}
 
  private:
-  bool AskTerminal();
+  bool AskTerminal(const std::string& caption, const std::string& text);
   void PrintBox(const std::string& caption, const std::string& text);
+  void WriteBox(std::FILE* to, const std::string& caption, const std::string& text) const;
   void HideProgress();
   void ShowProgress();
   void Emit(const std::string& jsonLine);
@@ -90,6 +98,8 @@ class ConsoleView : public ofs::MainView {
   std::FILE* out_;
   std::FILE* err_;
   std::FILE* in_;
+  std::FILE* mirror_ = nullptr;  // the terminal out is hidden from
+  std::FILE* ask_ = nullptr;     // the terminal err does not show on
   std::vector<std::string> drives_;
   int selected_ = -1;
   std::string edit1_, edit2_, lastBox_;

@@ -68,19 +68,29 @@ std::optional<ParsedContainer> ParseContainer(std::vector<uint8_t> bytes, std::s
   return c;
 }
 
+std::optional<ParsedContainer> ReadParsedContainer(const std::string& path, std::string& error) {
+  std::optional<std::vector<uint8_t>> bytes = ReadContainer(path);
+  if (!bytes) {
+    error = "cannot read the file or it is empty";
+    return std::nullopt;
+  }
+  return ParseContainer(std::move(*bytes), error);
+}
+
 }  // namespace
 
 std::optional<ParsedContainer> LoadContainerFile(const std::string& path) {
   if (!FirmwareFileUsable(path)) return std::nullopt;
-  std::optional<std::vector<uint8_t>> bytes = ReadContainer(path);
-  if (!bytes) {
-    std::fprintf(stderr, "ofstool: %s: cannot read the file or it is empty\n", path.c_str());
-    return std::nullopt;
-  }
   std::string error;
-  std::optional<ParsedContainer> parsed = ParseContainer(std::move(*bytes), error);
+  std::optional<ParsedContainer> parsed = ReadParsedContainer(path, error);
   if (!parsed) std::fprintf(stderr, "ofstool: %s: %s\n", path.c_str(), error.c_str());
   return parsed;
+}
+
+std::string NotAContainerLine(const std::string& path) {
+  std::string error;
+  if (ReadParsedContainer(path, error)) return {};
+  return "ofstool: " + path + ": " + error + "; nothing was written.";
 }
 
 }  // namespace ofstool

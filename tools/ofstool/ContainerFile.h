@@ -23,4 +23,8 @@ struct ParsedContainer {
 // parses it; empty, after saying why on stderr, when it is no usable container.
 std::optional<ParsedContainer> LoadContainerFile(const std::string& path);
 
+// The last word of a run that wrote nothing because of the file: why it is no usable
+// container, as LoadContainerFile says; empty when it is one.
+std::string NotAContainerLine(const std::string& path);
+
 }  // namespace ofstool

@@ -102,7 +102,10 @@ std::vector<DriveOutcome> FlashDrives(const std::vector<int>& drives, const Flas
   std::vector<std::string> labels;
   for (int drive : drives) labels.push_back("drive " + std::to_string(drive) + " ");
   std::unique_ptr<ProgressBoard> board;
-  if (terminal) board = std::make_unique<ProgressBoard>(setup.out, ofs::kProgressMax, labels);
+  // With out in a file the bars go to the person's terminal, as the lines do.
+  const Terminal* person = setup.console.terminal;
+  std::FILE* bars = person != nullptr && person->Hidden(setup.out) ? person->Stream() : setup.out;
+  if (terminal) board = std::make_unique<ProgressBoard>(bars, ofs::kProgressMax, labels);
 
   std::mutex output;
   std::vector<std::thread> threads;

@@ -10,54 +10,63 @@ namespace {
 
 constexpr int kRefused = 2;
 
-bool AnsweredYes(std::FILE* in) {
+// The answer read from in; a reply cut short by Ctrl-D gets its line ended on `echo`.
+bool AnsweredYes(std::FILE* in, std::FILE* echo) {
   char reply[64] = {};
-  if (std::fgets(reply, sizeof reply, in) == nullptr) return false;
+  const bool read = std::fgets(reply, sizeof reply, in) != nullptr;
   std::string word(reply);
+  if (word.empty() || word.back() != '\n') std::fputs("\n", echo);
+  if (!read) return false;
   while (!word.empty() && std::isspace(static_cast<unsigned char>(word.back()))) word.pop_back();
   for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return word == "y" || word == "yes";
 }
 
-}  // namespace
-
-int ConfirmWrite(const WritePlan& plan, const ConfirmOptions& options, std::FILE* in, std::FILE* out,
-                 std::FILE* err) {
-  return ConfirmWrites({plan}, options, in, out, err);
+void PrintPlans(std::FILE* to, const std::vector<WritePlan>& plans, const std::vector<std::string>& warnings) {
+  for (const WritePlan& plan : plans) {
+    std::fprintf(to, "Drive %d (%s): %s\n", plan.drive, plan.node.c_str(), plan.driveLine.c_str());
+  }
+  std::fprintf(to, "Image: %s\n%s\n", plans.front().imageLine.c_str(), plans.front().flashLine.c_str());
+  for (const std::string& warning : warnings) std::fprintf(to, "%s\n", warning.c_str());
+  std::fflush(to);
 }
 
-int ConfirmWrites(const std::vector<WritePlan>& plans, const ConfirmOptions& options, std::FILE* in,
-                  std::FILE* out, std::FILE* err) {
-  if (plans.empty()) return kRefused;
+}  // namespace
+
+Confirmation ConfirmWrite(const WritePlan& plan, const ConfirmOptions& options, std::FILE* in, std::FILE* out,
+                          const Terminal& terminal) {
+  return ConfirmWrites({plan}, options, in, out, terminal);
+}
+
+Confirmation ConfirmWrites(const std::vector<WritePlan>& plans, const ConfirmOptions& options, std::FILE* in,
+                           std::FILE* out, const Terminal& terminal) {
+  if (plans.empty()) return {kRefused, "no drive to write"};
   std::vector<std::string> warnings;
   std::string numbers;
   for (const WritePlan& plan : plans) {
-    std::fprintf(out, "Drive %d (%s): %s\n", plan.drive, plan.node.c_str(), plan.driveLine.c_str());
     for (const std::string& warning : plan.warnings) {
       if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) warnings.push_back(warning);
     }
     numbers += (numbers.empty() ? "" : ", ") + std::to_string(plan.drive);
   }
-  std::fprintf(out, "Image: %s\n%s\n", plans.front().imageLine.c_str(), plans.front().flashLine.c_str());
-  for (const std::string& warning : warnings) std::fprintf(out, "%s\n", warning.c_str());
-  std::fflush(out);
-  const char* nothing = plans.size() == 1 ? "Nothing was written to the drive." : "Nothing was written to any drive.";
+  PrintPlans(out, plans, warnings);
+  const std::string nothing =
+      plans.size() == 1 ? "Nothing was written to the drive." : "Nothing was written to any drive.";
   if (options.yes) {
-    if (warnings.empty() || options.force) return 0;
-    std::fprintf(err, "ofstool: not written: --yes does not answer the warning above; add --force to write it "
-                      "anyway. %s\n", nothing);
-    return kRefused;
+    if (warnings.empty() || options.force) return {};
+    return {kRefused, "ofstool: not written: --yes does not answer the warning above; add --force to write it "
+                      "anyway. " + nothing};
   }
   if (in == nullptr || isatty(fileno(in)) == 0) {
-    std::fprintf(err, "ofstool: not written: no terminal to ask on; add --yes to write without asking. %s\n",
-                 nothing);
-    return kRefused;
+    return {kRefused, "ofstool: not written: no terminal to ask on; add --yes to write without asking. " + nothing};
   }
-  std::fprintf(err, "Write this firmware to drive%s %s? [y/N] ", plans.size() == 1 ? "" : "s", numbers.c_str());
-  std::fflush(err);
-  if (AnsweredYes(in)) return 0;
-  std::fprintf(err, "ofstool: not written. %s\n", nothing);
-  return kRefused;
+  // The question is never asked without what it is about.
+  std::FILE* ask = terminal.Stream() != nullptr ? terminal.Stream() : stderr;
+  if (!terminal.Shows(out)) PrintPlans(ask, plans, warnings);
+  std::fprintf(ask, "Write this firmware to drive%s %s? [y/N] ", plans.size() == 1 ? "" : "s", numbers.c_str());
+  std::fflush(ask);
+  if (AnsweredYes(in, ask)) return {};
+  return {kRefused, "ofstool: not written. " + nothing};
 }
 
 }  // namespace ofstool

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "ofstool/Terminal.h"
+
 namespace ofstool {
 
 struct WritePlan {
@@ -20,12 +22,17 @@ struct ConfirmOptions {
   bool force = false;  // yes also to a plan with warnings
 };
 
-// Shows the plan on out and asks on err, reading the answer from in when it is a
-// terminal. Returns 0 when the write may go ahead, else the exit code (2).
-int ConfirmWrite(const WritePlan& plan, const ConfirmOptions& options, std::FILE* in, std::FILE* out,
-                 std::FILE* err);
+struct Confirmation {
+  int code = 0;      // 0: the write may go ahead, else the exit code (2)
+  std::string text;  // what was refused and why, for the caller to say
+};
+
+// Shows the plan on out and, when in is a terminal, asks on `terminal`, showing the
+// plan there too first unless out already shows on it.
+Confirmation ConfirmWrite(const WritePlan& plan, const ConfirmOptions& options, std::FILE* in, std::FILE* out,
+                          const Terminal& terminal);
 // The same for one image going to several drives (their plans differ only in the drive).
-int ConfirmWrites(const std::vector<WritePlan>& plans, const ConfirmOptions& options, std::FILE* in,
-                  std::FILE* out, std::FILE* err);
+Confirmation ConfirmWrites(const std::vector<WritePlan>& plans, const ConfirmOptions& options, std::FILE* in,
+                           std::FILE* out, const Terminal& terminal);
 
 }  // namespace ofstool
