@@ -228,6 +228,20 @@ TEST_F(OfstoolFlash, EscDuringTheReadyWaitIsSeenAtOnceAndEndsWithItsOwnExitCode)
       << screen;
 }
 
+// An arrow or a function key sends Esc and more: the wait goes on to its own end
+// (here the drive's time-out), only a lone Esc aborts.
+TEST_F(OfstoolFlash, KeysThatBeginWithEscLeaveTheReadyWaitRunning) {
+  BuildImage();
+  std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\nnever_ready = yes\n";
+  setenv("OFSFLASH_SIMULATE", Path("drive.profile").c_str(), 1);
+  for (const char* keys : {"\x1b[A", "\x1b[15~", "\x1b[[E"}) {
+    const auto [code, screen] = RunOnTerminal({Tool("ofstool"), "flash", "--yes", Path("a.ofs")}, keys);
+    EXPECT_EQ(code, 3) << screen;
+    EXPECT_EQ(screen.find("aborted by the user (Esc)"), std::string::npos) << screen;
+  }
+  unsetenv("OFSFLASH_SIMULATE");
+}
+
 // The exit code alone tells whether the drive was touched.
 TEST_F(OfstoolFlash, TheExitCodeSaysWhetherTheDriveWasTouched) {
   BuildImage();
