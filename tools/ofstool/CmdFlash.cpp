@@ -20,6 +20,7 @@
 #include "ofstool/JsonWriter.h"
 #include "ofstool/ConsoleView.h"
 #include "system/LinuxPlatform.h"
+#include "system/LoginInhibitor.h"
 #include "system/MemorySettingStore.h"
 
 namespace {
@@ -199,6 +200,8 @@ int Flash(FlashOptions& options, RunReport& report) {
     form.writeWarningsAccepted = true;
   }
 
+  // From here the drive is held: no suspend, shutdown or lid switch under it.
+  const ofs::LoginInhibitor sleepLock("ofstool", stderr);
   if (!options.backup.empty()) {
     const BackupRequest backup{static_cast<ofs::DriveIndex>(drive), form.imageParameter, form.imageLength,
                                form.philipsImage, options.backup};
