@@ -20,6 +20,7 @@
 
 #include "app/Mainflash.h"
 #include "app/ui/DialogFilter.h"
+#include "app/ui/DesktopInhibitor.h"
 #include "app/ui/SleepInhibitor.h"
 
 namespace ofs {
@@ -100,12 +101,17 @@ void MainWindow::RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleep
   flashing_ = holdSleepLock;
   TMainForm* form = form_;
   const std::optional<QDBusConnection> bus = inhibitBus_;
+  const std::optional<QDBusConnection> portal = portalBus_;
   QMetaObject::invokeMethod(
       workerContext_.get(),
-      [this, form, job = std::move(job), holdSleepLock, bus] {
+      [this, form, job = std::move(job), holdSleepLock, bus, portal] {
         {
           std::optional<SleepInhibitor> lock;
-          if (holdSleepLock) lock.emplace(bus ? *bus : QDBusConnection::systemBus());
+          std::optional<DesktopInhibitor> desktop;
+          if (holdSleepLock) {
+            lock.emplace(bus ? *bus : QDBusConnection::systemBus());
+            desktop.emplace(portal ? *portal : QDBusConnection::sessionBus());
+          }
           form->RunJob(job);
         }
         QMetaObject::invokeMethod(
