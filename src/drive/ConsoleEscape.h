@@ -4,9 +4,12 @@
 
 namespace ofs {
 
-// True when fd is a terminal with a byte waiting and that byte is Esc (the byte
-// is consumed). Never blocks; false for pipes, files, closed descriptors and a
-// terminal whose foreground is another process group (reading it would stop us).
+// True when fd is a terminal with a byte waiting and that byte is a lone Esc: no
+// further byte within 50 ms. A key whose sequence begins with Esc (arrow,
+// Home/End, function key, Alt+letter) is read whole and gives false; any other
+// key is consumed and gives false. Waits only those 50 ms after an Esc; false
+// for pipes, files, closed descriptors and a terminal whose foreground is
+// another process group (reading it would stop us).
 bool EscapeKeyWaiting(int fd);
 
 // EscapeKeyWaiting on standard input.

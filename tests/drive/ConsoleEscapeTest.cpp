@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "DriveFixture.h"
 #include "drive/ConsoleEscape.h"
@@ -42,6 +44,10 @@ class Terminal {
     pollfd request{slave_, POLLIN, 0};
     poll(&request, 1, 1000);
   }
+  bool Pending() const {
+    pollfd request{slave_, POLLIN, 0};
+    return poll(&request, 1, 0) == 1;
+  }
   int reader() const { return slave_; }
 
  private:
@@ -57,6 +63,35 @@ TEST(ConsoleEscape, OnlyEscOnATerminalCounts) {
   terminal.AwaitInput();
   EXPECT_FALSE(EscapeKeyWaiting(terminal.reader()));
   EXPECT_TRUE(EscapeKeyWaiting(terminal.reader()));
+}
+
+// Keys whose sequences begin with Esc are read whole and end nothing; the keys
+// typed after one stay for the next look. Each case is typed in one go.
+TEST(ConsoleEscape, OnlyALoneEscCountsNotTheKeysThatBeginWithIt) {
+  struct Case {
+    const char* keys;
+    std::vector<bool> looks;  // what each EscapeKeyWaiting says, until nothing is left
+  };
+  const Case cases[] = {
+      {"\x1b[A", {false}},             // arrow up
+      {"\x1b[15~", {false}},           // F5 (xterm)
+      {"\x1b[[E", {false, false}},     // F5 (Linux console): its last byte is a key of no meaning
+      {"\x1bOH", {false}},             // Home (application mode)
+      {"\x1b[1;3D", {false}},          // Alt+left
+      {"\x1bx", {false}},              // Alt+x
+      {"\x1b\x1b", {false}},           // Alt+Esc
+      {"\x1b[B\x1b", {false, true}},   // arrow down, then Esc
+      {"\x1b", {true}},
+  };
+  for (const Case& c : cases) {
+    Terminal terminal;
+    if (!terminal.Ready()) GTEST_SKIP() << "no pseudo terminals here";
+    terminal.Press(c.keys);
+    terminal.AwaitInput();
+    std::vector<bool> looks;
+    for (int i = 0; i < 8 && terminal.Pending(); ++i) looks.push_back(EscapeKeyWaiting(terminal.reader()));
+    EXPECT_EQ(looks, c.looks) << testing::PrintToString(std::string(c.keys));
+  }
 }
 
 TEST(ConsoleEscape, PipesAndClosedDescriptorsAreNoConsole) {

@@ -2,6 +2,7 @@
 // Test helpers: an environment variable set for one test, and a local socket address.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/un.h>
 
 #include <cstring>

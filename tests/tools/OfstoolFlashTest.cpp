@@ -14,7 +14,9 @@
 #include "drive/sim/SimBackend.h"
 #include "firmware/Ofs.h"
 #include "ofstool/FlashAll.h"
+#include "support/FakeLoginManager.h"
 #include "support/FakePlatform.h"
+#include "system/ScopedEnv.h"
 #include "tools/ToolRunner.h"
 
 namespace ofs {
@@ -202,6 +204,78 @@ TEST_F(OfstoolFlash, EscDuringTheReadyWaitIsSeenAtOnceAndEndsWithItsOwnExitCode)
   EXPECT_NE(screen.find("aborted by the user (Esc) while waiting for the drive; the drive may still be programming"),
             std::string::npos)
       << screen;
+}
+
+// An arrow or a function key sends Esc and more: the wait goes on to its own end
+// (here the drive's time-out), only a lone Esc aborts.
+TEST_F(OfstoolFlash, KeysThatBeginWithEscLeaveTheReadyWaitRunning) {
+  BuildImage();
+  std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\nnever_ready = yes\n";
+  setenv("OFSFLASH_SIMULATE", Path("drive.profile").c_str(), 1);
+  for (const char* keys : {"\x1b[A", "\x1b[15~", "\x1b[[E"}) {
+    const auto [code, screen] = RunOnTerminal({Tool("ofstool"), "flash", "--yes", Path("a.ofs")}, keys);
+    EXPECT_EQ(code, 3) << screen;
+    EXPECT_EQ(screen.find("aborted by the user (Esc)"), std::string::npos) << screen;
+  }
+  unsetenv("OFSFLASH_SIMULATE");
+}
+
+// While it holds the drive, ofstool holds the login manager's block lock: taken
+// before the sequence's first question, given back by the time it ends.
+TEST_F(OfstoolFlash, HoldsOffSuspendAndShutdownWhileItHoldsTheDrive) {
+  BuildImage();
+  std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n"
+                                          "revision = 2.00\nflash_file = flash.bin\n";
+  const test::ScopedEnv drive("OFSFLASH_SIMULATE", Path("drive.profile"));
+  const test::ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + Path("bus"));
+  test::FakeLoginManager login1(Path("bus"));
+  ASSERT_TRUE(login1.Listening());
+  int master = -1;
+  const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+  if (child == 0) {
+    const std::string tool = Tool("ofstool");
+    const std::string image = Path("a.ofs");
+    execl(tool.c_str(), tool.c_str(), "flash", "--drive", "0", image.c_str(), nullptr);
+    _exit(127);
+  }
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(write(master, "y\n", 2), 2);  // the write is confirmed; then the drive's newer firmware is asked about
+  std::string screen;
+  char chunk[1024];
+  bool lockedDuringQuestion = false;
+  for (ssize_t n; (n = read(master, chunk, sizeof chunk)) > 0;) {
+    screen.append(chunk, static_cast<std::size_t>(n));
+    if (!lockedDuringQuestion && screen.find("Update the drive ?") != std::string::npos &&
+        screen.find("[OK/Cancel]? ", screen.find("Update the drive ?")) != std::string::npos) {
+      lockedDuringQuestion = login1.LockOpen();
+      ASSERT_EQ(write(master, "y\n", 2), 2);
+    }
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(master);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+  EXPECT_NE(screen.find("All Completed!"), std::string::npos) << screen;
+  EXPECT_TRUE(lockedDuringQuestion) << screen;
+  EXPECT_FALSE(login1.LockOpen());
+  EXPECT_EQ(login1.Requests(), std::vector<std::string>{"shutdown:sleep:idle:handle-lid-switch:handle-power-key:"
+                                                        "handle-suspend-key:handle-hibernate-key|ofsflash|"
+                                                        "Updating drive firmware|block"});
+  EXPECT_EQ(screen.find("no login manager"), std::string::npos) << screen;
+}
+
+// Without a login manager the flash goes on, and says so once; --all too.
+TEST_F(OfstoolFlash, FlashesWithoutALoginManagerAndSaysSoOnce) {
+  BuildImage();
+  for (const char* options : {"--drive 0", "--all"}) {
+    const RunResult run = Run("OFSFLASH_SIMULATE=fast DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + Path("nobody") + " " +
+                              Tool("ofstool") + " flash --yes " + options + " " + Path("a.ofs") + " </dev/null");
+    EXPECT_EQ(run.exitCode, 0) << options << run.err;
+    const std::string notice = "ofstool: no login manager to hold off suspend and shutdown; flashing all the same.\n";
+    const std::size_t said = run.err.find(notice);
+    EXPECT_NE(said, std::string::npos) << options << run.err;
+    EXPECT_EQ(run.err.find(notice, said + 1), std::string::npos) << options << run.err;
+  }
 }
 
 // The exit code alone tells whether the drive was touched.

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
+#include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 #include <QFileDialog>
 #include <QLabel>
@@ -128,6 +129,43 @@ class FakeLogin1 : public QObject {
     QDBusUnixFileDescriptor lock(fds[1]);
     close(fds[1]);
     return lock;
+  }
+};
+
+// The request object the fake portal hands out; Close gives the inhibition back.
+class FakePortalRequest : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Request")
+ public:
+  int closes = 0;
+ public slots:
+  void Close() { ++closes; }
+};
+
+// Stands in for the desktop portal on the private session bus.
+class FakePortal : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Inhibit")
+ public:
+  static constexpr char kRequestPath[] = "/org/freedesktop/portal/desktop/request/fake/1";
+  QStringList requests;
+  FakePortalRequest request;
+  ~FakePortal() override { QDBusConnection::disconnectFromBus(QStringLiteral("fake-portal")); }
+  bool ServeFor(MainWindow& window) {
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-portal"));
+    const bool served =
+        bus.isConnected() && bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")) &&
+        bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), this, QDBusConnection::ExportAllSlots) &&
+        bus.registerObject(QString::fromLatin1(kRequestPath), &request, QDBusConnection::ExportAllSlots);
+    window.SetPortalBus(served ? QDBusConnection::sessionBus() : QDBusConnection(QStringLiteral("none")));
+    return served;
+  }
+  // Asked for and not yet given back.
+  bool Held() const { return requests.size() == 1 && request.closes == 0; }
+ public slots:
+  QDBusObjectPath Inhibit(const QString& window, uint flags, const QVariantMap& options) {
+    requests << window + "|" + QString::number(flags) + "|" + options.value(QStringLiteral("reason")).toString();
+    return QDBusObjectPath(QString::fromLatin1(kRequestPath));
   }
 };
 
@@ -365,6 +403,8 @@ class ControllerWindowTest : public QObject {
     WindowHarness h;
     FakeLogin1 login1;
     const bool haveBus = login1.ServeFor(h.window);
+    FakePortal portal;
+    const bool havePortal = portal.ServeFor(h.window);
     h.Start();
     DialogAnswerer answers;
     QVERIFY(h.LoadThroughDialog(answers, "new.ofs", test::MakeImage(test::Drive0Template("1.02")).container));
@@ -373,9 +413,11 @@ class ControllerWindowTest : public QObject {
 
     bool disabledDuringQuestion = false;
     bool lockedDuringQuestion = false;
+    bool portalHeldDuringQuestion = false;
     answers.onQuestion = [&] {
       disabledDuringQuestion = !h.window.WindowEnabled() && !h.window.MenuBar()->isEnabled();
       lockedDuringQuestion = login1.LockOpen();
+      portalHeldDuringQuestion = portal.Held();
     };
     answers.answer = [](const QString&) { return true; };  // restart: yes
     QVERIFY(h.ClickAndWait("BitBtn2"));
@@ -400,9 +442,15 @@ class ControllerWindowTest : public QObject {
     QCOMPARE(h.Status(), line.left(36));
 
     if (!haveBus) QSKIP("no session bus: the sleep lock was not exercised");
-    QCOMPARE(login1.requests, QStringList{"sleep:shutdown|ofsflash|Updating drive firmware|block"});
+    QCOMPARE(login1.requests, QStringList{"shutdown:sleep:idle:handle-lid-switch:handle-power-key:handle-suspend-key:"
+                                          "handle-hibernate-key|ofsflash|Updating drive firmware|block"});
     QVERIFY(lockedDuringQuestion);
     QVERIFY(!login1.LockOpen());  // released when the sequence ended
+    QVERIFY(havePortal);
+    // Logout, user switching and suspend held off, with the same reason, and given back.
+    QCOMPARE(portal.requests, QStringList{"|7|Updating drive firmware"});
+    QVERIFY(portalHeldDuringQuestion);
+    QCOMPARE(portal.request.closes, 1);
   }
 
   // Step 2 shows its box before anything is disabled, while the sequence runs on the

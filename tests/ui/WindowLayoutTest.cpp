@@ -23,6 +23,7 @@
 #include "app/Mainflash.h"
 #include "app/ui/DialogFilter.h"
 #include "app/ui/MainWindow.h"
+#include "app/ui/DesktopInhibitor.h"
 #include "app/ui/SleepInhibitor.h"
 #include "app/ui/WrappingMenuBar.h"
 
@@ -469,6 +470,12 @@ class WindowLayoutTest : public QObject {
 
   void noBusMeansNoSleepLock() {
     ofs::SleepInhibitor lock{QDBusConnection(QStringLiteral("not connected"))};
+    QVERIFY(!lock.Held());
+  }
+
+  // The test's session bus has no portal on it: nothing is held, and nothing waits for one.
+  void noPortalMeansNoDesktopLock() {
+    ofs::DesktopInhibitor lock{QDBusConnection::sessionBus()};
     QVERIFY(!lock.Held());
   }
 };

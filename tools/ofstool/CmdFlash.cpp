@@ -22,6 +22,7 @@
 #include "ofstool/ConsoleView.h"
 #include "ofstool/Terminal.h"
 #include "system/LinuxPlatform.h"
+#include "system/LoginInhibitor.h"
 #include "system/MemorySettingStore.h"
 
 namespace {
@@ -214,6 +215,8 @@ int Flash(FlashOptions& options, RunReport& report) {
   }
   form.writeWarningsAccepted = true;
 
+  // From here the drive is held: no suspend, shutdown or lid switch under it.
+  const ofs::LoginInhibitor sleepLock("ofstool", stderr);
   if (!options.backup.empty()) {
     const BackupRequest backup{static_cast<ofs::DriveIndex>(drive), form.imageParameter, form.imageLength,
                                form.philipsImage, options.backup};

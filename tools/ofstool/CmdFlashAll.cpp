@@ -18,6 +18,7 @@
 #include "ofstool/JsonWriter.h"
 #include "ofstool/Terminal.h"
 #include "system/LinuxPlatform.h"
+#include "system/LoginInhibitor.h"
 #include "system/MemorySettingStore.h"
 
 namespace ofstool {
@@ -108,7 +109,11 @@ int FlashAll(FlashAllRequest& options, Run& run) {
   const std::optional<bool> newer = AskNewerFirmwareOnce(form, view, drives);
   FlashAllSetup setup{*transport.atapi, platform, options.file, options.verify, options.console, stdout, stderr, stdin};
   setup.console.newerFirmwareAnswer = newer;
-  run.outcomes = FlashDrives(drives, setup);
+  {
+    // One lock for the whole run: no suspend, shutdown or lid switch while any drive is held.
+    const ofs::LoginInhibitor sleepLock("ofstool", stderr);
+    run.outcomes = FlashDrives(drives, setup);
+  }
   const int code = CombinedExitCode(run.outcomes);
   if (ofs::CaughtStopSignal() == 0 &&
       std::any_of(run.outcomes.begin(), run.outcomes.end(), [](const DriveOutcome& o) { return o.code == 0; }) &&

@@ -21,6 +21,7 @@
 
 #include "app/Mainflash.h"
 #include "app/ui/DialogFilter.h"
+#include "app/ui/DesktopInhibitor.h"
 #include "app/ui/SleepInhibitor.h"
 #include "system/StopSignals.h"
 
@@ -102,15 +103,20 @@ void MainWindow::RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleep
   flashing_ = holdSleepLock;
   TMainForm* form = form_;
   const std::optional<QDBusConnection> bus = inhibitBus_;
+  const std::optional<QDBusConnection> portal = portalBus_;
   QMetaObject::invokeMethod(
       workerContext_.get(),
-      [this, form, job = std::move(job), holdSleepLock, bus] {
+      [this, form, job = std::move(job), holdSleepLock, bus, portal] {
         int stopSignal = 0;
         {
           std::optional<SleepInhibitor> lock;
+          std::optional<DesktopInhibitor> desktop;
           std::optional<StopSignalCatch> stops;  // a stop signal waits for the end of the update
-          if (holdSleepLock) lock.emplace(bus ? *bus : QDBusConnection::systemBus());
-          if (holdSleepLock) stops.emplace();
+          if (holdSleepLock) {
+            lock.emplace(bus ? *bus : QDBusConnection::systemBus());
+            desktop.emplace(portal ? *portal : QDBusConnection::sessionBus());
+            stops.emplace();
+          }
           form->RunJob(job);
           if (stops) stopSignal = CaughtStopSignal();
         }

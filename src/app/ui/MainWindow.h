@@ -47,6 +47,8 @@ class MainWindow final : public QMainWindow, public MainView {
   void SetController(TMainForm* form) { form_ = form; }
   // The bus that grants the sleep/shutdown lock while flashing (the system bus by default).
   void SetInhibitBus(const QDBusConnection& bus) { inhibitBus_ = bus; }
+  // The bus of the desktop portal that holds off logout while flashing (the session bus by default).
+  void SetPortalBus(const QDBusConnection& bus) { portalBus_ = bus; }
   // For the single-instance guard: may run on any thread, activates on the GUI thread.
   std::function<void()> ActivationHandler();
   // Restores a minimised window and brings it to the front (GUI thread).
@@ -134,6 +136,7 @@ class MainWindow final : public QMainWindow, public MainView {
   std::atomic<int> progress_{0};
   std::atomic<bool> progressPosted_{false};
   std::optional<QDBusConnection> inhibitBus_;
+  std::optional<QDBusConnection> portalBus_;
   std::array<bool, kMenuItemCount> menuChecked_{};
 
   QWidget* client_ = nullptr;

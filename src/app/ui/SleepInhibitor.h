@@ -1,7 +1,8 @@
 #pragma once
-// Holds the login manager's "sleep:shutdown" block lock for as long as it lives, so a
-// laptop does not suspend or power off in the middle of a flash. Without a login
-// manager (or a bus) it holds nothing and the caller goes on as before.
+// Holds the login manager's block lock (system/InhibitRequest.h) for as long as it
+// lives, so a laptop does not suspend or power off in the middle of a flash. Without
+// a login manager (or a bus) it holds nothing, says so on stderr, and the caller
+// goes on as before.
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
 
@@ -18,6 +19,8 @@ class SleepInhibitor {
   bool Held() const { return lock_.isValid(); }
 
  private:
+  void Take(const QDBusConnection& bus);
+
   QDBusUnixFileDescriptor lock_;
 };
 

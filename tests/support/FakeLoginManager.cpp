@@ -1,0 +1,95 @@
+#include "support/FakeLoginManager.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace ofs::test {
+namespace {
+constexpr int kSafetyLimitMs = 10000;  // only reached when the code under test never connects
+
+std::string Text(const char* s) { return s != nullptr ? s : ""; }
+}  // namespace
+
+FakeLoginManager::FakeLoginManager(const std::string& socketPath) {
+  listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  listening_ = ::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+               ::listen(listenFd_, 1) == 0;
+  server_ = std::thread([this] { Serve(); });
+}
+
+FakeLoginManager::~FakeLoginManager() {
+  ::shutdown(listenFd_, SHUT_RDWR);  // a test that never connected ends the wait for a client
+  if (server_.joinable()) server_.join();
+  ::close(listenFd_);
+  if (lockReadEnd_ >= 0) ::close(lockReadEnd_);
+}
+
+std::vector<std::string> FakeLoginManager::Requests() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+bool FakeLoginManager::LockOpen() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  pollfd p{lockReadEnd_, POLLIN, 0};
+  return lockReadEnd_ >= 0 && ::poll(&p, 1, 0) == 0;  // no hang-up: a write end is still open
+}
+
+void FakeLoginManager::Serve() {
+  pollfd p{listenFd_, POLLIN, 0};
+  if (!listening_ || ::poll(&p, 1, kSafetyLimitMs) <= 0 || (p.revents & POLLIN) == 0) return;
+  const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+  sd_bus* bus = nullptr;
+  sd_id128_t id;
+  if (fd < 0 || sd_bus_new(&bus) < 0 || sd_id128_randomize(&id) < 0 || sd_bus_set_fd(bus, fd, fd) < 0 ||
+      sd_bus_set_server(bus, 1, id) < 0 || sd_bus_negotiate_fds(bus, 1) < 0 ||
+      sd_bus_add_filter(bus, nullptr, &FakeLoginManager::Answer, this) < 0 || sd_bus_start(bus) < 0) {
+    sd_bus_flush_close_unref(bus);
+    return;
+  }
+  // Until the client hangs up (it may keep the lock after that) or goes quiet.
+  for (;;) {
+    const int r = sd_bus_process(bus, nullptr);
+    if (r < 0) break;
+    if (r == 0 && sd_bus_wait(bus, uint64_t{kSafetyLimitMs} * 1000) <= 0) break;
+  }
+  sd_bus_flush_close_unref(bus);
+}
+
+int FakeLoginManager::Answer(sd_bus_message* m, void* self, sd_bus_error*) {
+  uint8_t type = 0;
+  if (sd_bus_message_get_type(m, &type) < 0 || type != SD_BUS_MESSAGE_METHOD_CALL) return 0;
+  const std::string member = Text(sd_bus_message_get_member(m));
+  if (member == "Hello") return sd_bus_reply_method_return(m, "s", ":1.1") >= 0 ? 1 : 0;
+  const char* what = nullptr;
+  const char* who = nullptr;
+  const char* why = nullptr;
+  const char* mode = nullptr;
+  int ends[2];
+  if (member != "Inhibit" || Text(sd_bus_message_get_interface(m)) != "org.freedesktop.login1.Manager" ||
+      sd_bus_message_read(m, "ssss", &what, &who, &why, &mode) < 0 || ::pipe2(ends, O_CLOEXEC) != 0) {
+    sd_bus_reply_method_errorf(m, SD_BUS_ERROR_UNKNOWN_METHOD, "not served here");
+    return 1;
+  }
+  auto& fake = *static_cast<FakeLoginManager*>(self);
+  {
+    const std::lock_guard<std::mutex> lock(fake.mutex_);
+    fake.requests_.push_back(Text(what) + "|" + Text(who) + "|" + Text(why) + "|" + Text(mode));
+    if (fake.lockReadEnd_ >= 0) ::close(fake.lockReadEnd_);
+    fake.lockReadEnd_ = ends[0];
+  }
+  sd_bus_reply_method_return(m, "h", ends[1]);  // the reply carries a copy
+  ::close(ends[1]);
+  return 1;
+}
+
+}  // namespace ofs::test

@@ -1,0 +1,40 @@
+#pragma once
+// The login manager as a client of the system bus meets it: one connection on a
+// socket of its own, served from a thread, answering Hello and Inhibit (with the
+// write end of a pipe as the lock). Point the client at it with
+// DBUS_SYSTEM_BUS_ADDRESS=unix:path=SOCKET; a child process may be the client.
+#include <systemd/sd-bus.h>
+
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ofs::test {
+
+class FakeLoginManager {
+ public:
+  explicit FakeLoginManager(const std::string& socketPath);
+  ~FakeLoginManager();
+  FakeLoginManager(const FakeLoginManager&) = delete;
+  FakeLoginManager& operator=(const FakeLoginManager&) = delete;
+
+  bool Listening() const { return listening_; }
+  // "what|who|why|mode" of each Inhibit so far.
+  std::vector<std::string> Requests();
+  // Someone still holds the last lock handed out.
+  bool LockOpen();
+
+ private:
+  void Serve();
+  static int Answer(sd_bus_message* m, void* self, sd_bus_error*);
+
+  int listenFd_ = -1;
+  bool listening_ = false;
+  std::mutex mutex_;
+  std::vector<std::string> requests_;
+  int lockReadEnd_ = -1;
+  std::thread server_;
+};
+
+}  // namespace ofs::test
