@@ -129,6 +129,13 @@ class TMainForm {
   // The image names drive d's model and hardware ID.
   bool ImageIsForDrive(EDriveIndex d);
 
+  // Called once per run, right before its first command that writes goes out.
+  std::function<void()> onWritePhaseBegins;
+  // The stop signal held while the drive was written, 0 if none.
+  int heldSignal = 0;
+  // The file the working image was loaded from; empty for the image this program carries.
+  std::string imageFile;
+
  private:
   // Start-up.
   void ApplyOptions(const SParameter& parameter);

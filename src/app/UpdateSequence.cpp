@@ -29,6 +29,15 @@ struct DriveRelease {
   ~DriveRelease() { atapi.ReleaseDrive(); }
 };
 
+// While this run lasts, its first writing command announces the write phase.
+struct WritePhaseHook {
+  WritePhaseHook(TAtapiImp& a, const std::function<void()>& announce) : atapi(a) { atapi.beforeFirstWrite = announce; }
+  ~WritePhaseHook() { atapi.beforeFirstWrite = nullptr; }
+  WritePhaseHook(const WritePhaseHook&) = delete;
+  WritePhaseHook& operator=(const WritePhaseHook&) = delete;
+  TAtapiImp& atapi;
+};
+
 // Why the path to the drive cannot carry this image's commands, or nothing.
 std::string PathRefusal(const TAtapiImp& atapi, EDriveIndex d, uint8_t flashType, bool philipsImage) {
   for (uint8_t opcode : FlashOpcodes(flashType, philipsImage)) {
@@ -76,6 +85,7 @@ void TMainForm::BitBtn2Click() {
     return ReenableControls();
   }
   const DriveRelease release{s_.atapi};
+  const WritePhaseHook announce{s_.atapi, onWritePhaseBegins};
   if (!writeWarningsAccepted && !ConfirmModel(d)) return EndUnwritten();
   if (!ConfirmVersion(d)) return EndUnwritten();
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "drive/CommandTrace.h"
 
@@ -39,13 +40,14 @@ void TAtapiImp::SelectDrive(int index) {
 }
 
 TransportStatus TAtapiImp::ExecuteCommand(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction) {
+  // A WRITE BUFFER that saves or programs what was sent (mode 7) writes without data.
+  constexpr uint8_t kWriteBuffer = 0x3B, kModeSave = 0x07;
+  const bool writes = (direction == kDirOut && length > 0) || (cdb[0] == kWriteBuffer && (cdb[1] & 0x1F) == kModeSave);
+  if (writes && beforeFirstWrite) std::exchange(beforeFirstWrite, nullptr)();
   sense_.fill(0);
   lastStatus_ = backend_->Execute(cdb, buffer, length, direction, sense_);
   lastErrno_ = lastStatus_ == kStatusGood ? 0 : backend_->LastSystemError();
   if (trace_) trace_->Record(currentDrive, cdb, buffer, length, direction, lastStatus_, sense_, lastErrno_);
-  // A WRITE BUFFER that saves or programs what was sent (mode 7) writes without data.
-  constexpr uint8_t kWriteBuffer = 0x3B, kModeSave = 0x07;
-  const bool writes = (direction == kDirOut && length > 0) || (cdb[0] == kWriteBuffer && (cdb[1] & 0x1F) == kModeSave);
   if (writes && !LastCommandRefused()) ++writesReached;
   return lastStatus_;
 }

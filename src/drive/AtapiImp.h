@@ -2,6 +2,7 @@
 // The one transport object: the drive table, the current target, status and sense.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -59,6 +60,8 @@ class TAtapiImp {
   // going out, or WRITE BUFFER saving what was sent. Zero means every drive's
   // flash is as it was.
   int writesReached = 0;
+  // Called once, right before the next command that writes is sent; then cleared.
+  std::function<void()> beforeFirstWrite;
 
   // Whether the ready waits watch the terminal for Esc; the terminal has one
   // key mode, so only one thread of the process may.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/Mainflash.h"
+#include "app/RunRecorder.h"
 #include "drive/TransportFactory.h"
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
@@ -21,6 +22,7 @@
 #include "ofstool/ConsoleView.h"
 #include "system/LinuxPlatform.h"
 #include "system/MemorySettingStore.h"
+#include "system/RunHistory.h"
 
 namespace {
 
@@ -80,9 +82,11 @@ int Usage(const std::string& word) {
   return kExitUsage;
 }
 
-// The last word after a failed update: was the drive touched, and what next.
-int ReportFailure(RunReport& report, int drive) {
-  const ofstool::Verdict verdict = ofstool::FailureVerdict(report.driveTouched, drive);
+// The last word after a failed update: was the drive touched, and what next; the history gets it too.
+int ReportFailure(RunReport& report, int drive, ofs::RunRecorder& recorder, const std::string& failure) {
+  const ofstool::Verdict verdict =
+      ofstool::FailureVerdict(report.driveTouched, drive, recorder.FailedAlikeBefore(failure));
+  recorder.End(failure, verdict.text, verdict.code);
   return End(report, verdict.code, verdict.text);
 }
 
@@ -206,6 +210,8 @@ int Flash(FlashOptions& options, RunReport& report) {
     if (!saved.saved) return End(report, kExitUntouched, saved.text + " Nothing was written to the drive.");
     std::fprintf(human, "%s\n", saved.text.c_str());
   }
+  ofs::RunHistory history(ofs::DefaultHistoryPath());
+  ofs::RunRecorder recorder(history, form, view, *transport.atapi, "ofstool");
   // An exception in the sequence must not leave the tray locked.
   form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });
   report.driveTouched = transport.atapi->writesReached > 0;
@@ -216,9 +222,10 @@ int Flash(FlashOptions& options, RunReport& report) {
   }
   if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::Completed) {
     report.text = "done";
+    recorder.End(report.text, report.text, kExitDone);
     return kExitDone;
   }
-  return ReportFailure(report, drive);
+  return ReportFailure(report, drive, recorder, view.LastBoxText());
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "ofstool/JsonWriter.h"
 #include "system/LinuxPlatform.h"
 #include "system/MemorySettingStore.h"
+#include "system/RunHistory.h"
 
 namespace ofstool {
 namespace {
@@ -102,6 +103,8 @@ int FlashAll(FlashAllRequest& options, Run& run) {
   const std::optional<bool> newer = AskNewerFirmwareOnce(form, view, drives);
   FlashAllSetup setup{*transport.atapi, platform, options.file, options.verify, options.console, stdout, stderr, stdin};
   setup.console.newerFirmwareAnswer = newer;
+  ofs::RunHistory history(ofs::DefaultHistoryPath());
+  setup.history = &history;
   run.outcomes = FlashDrives(drives, setup);
   const int code = CombinedExitCode(run.outcomes);
   if (std::any_of(run.outcomes.begin(), run.outcomes.end(), [](const DriveOutcome& o) { return o.code == 0; }) &&
