@@ -75,7 +75,7 @@ void RunRecorder::End(const std::string& result, const std::string& advice, int 
   end.result = result;
   end.advice = advice;
   end.exitCode = exitCode;
-  end.touched = atapi_.writesReached > writesBefore_;
+  end.touched = Touched();
   end.heldSignal = form_.heldSignal;
   history_.Append(end);
 }

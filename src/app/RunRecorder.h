@@ -24,6 +24,8 @@ class RunRecorder {
   RunRecorder& operator=(const RunRecorder&) = delete;
 
   bool Started() const { return started_; }
+  // Some command of this run may have changed the drive's flash.
+  bool Touched() const { return started_ && atapi_.writesReached > writesBefore_; }
   // The run before this one of the same image on the same drive ended with `result` too.
   bool FailedAlikeBefore(const std::string& result) const;
   // The end line, for a run that has written its start line.
