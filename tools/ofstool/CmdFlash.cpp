@@ -212,6 +212,10 @@ int Flash(FlashOptions& options, RunReport& report) {
   }
   ofs::RunHistory history(ofs::DefaultHistoryPath());
   ofs::RunRecorder recorder(history, form, view, *transport.atapi, "ofstool");
+  transport.atapi->beforeUserAbortExit = [&recorder, &transport] {
+    recorder.End("aborted by the user (Esc) while waiting for the drive", transport.atapi->userAbortNotice,
+                 kExitAbortedByUser);
+  };
   // An exception in the sequence must not leave the tray locked.
   form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });
   report.driveTouched = transport.atapi->writesReached > 0;
