@@ -134,6 +134,19 @@ TEST_F(AtapiSense, CountsTheWritesThatReachedTheDrive) {
   }
 }
 
+// The write phase is announced once, before the first writing command leaves: a
+// record of it exists even when that command is the last the process sends.
+TEST_F(AtapiSense, AnnouncesTheFirstWriteBeforeSendingIt) {
+  const uint8_t writeBuffer[12] = {0x3B, 0x07};
+  std::vector<std::size_t> sentWhenAnnounced;
+  atapi->beforeFirstWrite = [&] { sentWhenAnnounced.push_back(recorder->commands.size()); };
+  atapi->ExecuteCommand(kTestUnitReady, nullptr, 0, kDirNone);
+  atapi->ExecuteCommand(writeBuffer, nullptr, 0, kDirNone);
+  atapi->ExecuteCommand(writeBuffer, nullptr, 0, kDirNone);
+  EXPECT_EQ(sentWhenAnnounced, std::vector<std::size_t>{1});
+  EXPECT_EQ(recorder->commands.size(), 3u);
+}
+
 TEST(AtapiImp, KnowsWhatEachDrivesPathCarries) {
   VirtualClock clock;
   std::vector<BackendDrive> found = {{"/dev/sr0", "A", "1", CommandFilter::KernelSafeList},

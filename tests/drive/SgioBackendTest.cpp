@@ -470,7 +470,7 @@ TEST_F(SgioHold, ALeftOverRecordIsTakenOnlyWhenItStillApplies) {
       {"events_poll_msecs sr0 -1\n", "0", "-1"},
       {"events_poll_msecs sr0 2000\n", "500", "500"},  // set since by someone else
       {"events_poll_msecs sr1 2000\n", "0", "0"},      // another drive's
-      {"events_poll_msecs sr0 2000;reboot\n", "0", "0"},
+      {"events_poll_msecs sr0 20;x\n", "0", "0"},
   };
   for (const Case& c : cases) {
     std::ofstream(lockRoot + "/ofsflash-21:1.lock") << c.record;
