@@ -75,7 +75,8 @@ constexpr char kUsage[] =
     "                   dry run); if that fails nothing is written. 'ofstool flash OUT' rolls back\n"
     "Exit codes: 0 done; 1 failed, nothing was written to the drive; 2 usage, or not confirmed;\n"
     "3 failed after writing began, the drive may hold incomplete firmware; 4 aborted with Esc while\n"
-    "the drive may still be programming.\n";
+    "the drive may still be programming.\n"
+    "Every run that writes is recorded in the run history: see 'ofstool history'.\n";
 
 int Usage(const std::string& word) {
   std::fprintf(stderr, "ofstool flash: %s\n%s", word.c_str(), kUsage);
