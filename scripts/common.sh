@@ -3,7 +3,7 @@ set -euo pipefail
 
 OFS_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 OFS_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libminizip-dev zlib1g-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libsystemd-dev dbus-bin fonts-dejavu-core)
+  libgtest-dev libgmock-dev libbenchmark-dev libsystemd-dev nlohmann-json3-dev dbus-bin fonts-dejavu-core)
 # What ./test adds: clang for the fuzzers, a QEMU guest with an emulated ATAPI drive
 # (kernel fetched by tests/qemu/fetch-kernel.sh), gcovr for ./test --coverage, python3 whose JSON
 # parser reads ofstool's JSON in the tests.

@@ -63,6 +63,7 @@ void TMainForm::LoadFirmwareFile(const std::string& path) {
   extracted.reset();
 
   if (auto message = LoadImageBytes(std::move(bytes))) return ShowError(*message);
+  imageFile = path;
   if (auto message = DiscoverDrives()) return ShowError(*message);
   if (auto message = MatchFirmware()) return ShowError(*message);
   s_.view.SetEnabled(Control::BitBtn2, true);

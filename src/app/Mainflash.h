@@ -145,6 +145,8 @@ class TMainForm {
   int heldSignal = 0;
   // Called once per update sequence, just before its first command that writes goes out.
   std::function<void()> onWritePhaseBegins;
+  // The file the working image was loaded from; empty for the image this program carries.
+  std::string imageFile;
 
  private:
   // Start-up.

@@ -118,6 +118,7 @@ bool WaitDriveReady(TAtapiImp& atapi, DriveIndex index, int timeoutSeconds) {
       keys.Restore();
       atapi.ReleaseDrive();
       if (!atapi.userAbortNotice.empty()) std::fprintf(stderr, "%s\n", atapi.userAbortNotice.c_str());
+      if (atapi.beforeUserAbortExit) atapi.beforeUserAbortExit();
       // The wait may run on a worker thread while the window thread goes on:
       // flush what was written, but tear down no statics under its feet.
       std::fflush(nullptr);

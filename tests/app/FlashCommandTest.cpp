@@ -38,9 +38,10 @@ class FlashCommand : public ::testing::Test {
   void SetUp() override { h.WriteFile("profile.txt", std::vector<uint8_t>(kProfile, kProfile + sizeof kProfile - 1)); }
 
   // Runs a shell command in the test directory with the simulated profile and
-  // the test's own runtime directory (so the single-instance lock is private).
+  // the test's own runtime directory (so the single-instance lock is private) and run history.
   RunResult Run(const std::string& command) {
-    const std::string line = "cd " + h.dir + " && XDG_RUNTIME_DIR=" + h.dir + " OFSFLASH_SIMULATE=" + h.dir +
+    const std::string line = "cd " + h.dir + " && XDG_RUNTIME_DIR=" + h.dir + " XDG_STATE_HOME=" + h.dir +
+                             "/state OFSFLASH_SIMULATE=" + h.dir +
                              "/profile.txt " + command + " >out.txt 2>err.txt </dev/null";
     RunResult r;
     const int status = std::system(line.c_str());

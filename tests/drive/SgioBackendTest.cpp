@@ -434,6 +434,54 @@ TEST_F(SgioHold, HoldsTheDriveAndGivesEverythingBack) {
   EXPECT_NE(std::find(notes.begin(), notes.end(), "media polling restored to 2000 ms"), notes.end());
 }
 
+// A flasher killed with its hold (SIGKILL: no destructor runs) leaves polling off;
+// the next hold of the drive puts the recorded value back first and says so.
+TEST_F(SgioHold, TheNextHoldPutsBackWhatAKilledHolderLeftOff) {
+  const pid_t child = fork();
+  if (child == 0) {
+    HoldResult held = Take();
+    static_cast<void>(held.hold.release());
+    _exit(held.error.empty() ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_EQ(Poll(), "0");
+  HoldResult next = Take();
+  ASSERT_NE(next.hold, nullptr) << next.error;
+  EXPECT_EQ(Poll(), "0");  // off again for this hold, which gives back the old value
+  EXPECT_NE(std::find(notes.begin(), notes.end(),
+                      "media polling of sr0 put back to 2000 ms: a run before this one did not end"),
+            notes.end());
+  EXPECT_NE(std::find(notes.begin(), notes.end(), "media polling of sr0 off (was 2000 ms)"), notes.end());
+  next.hold.reset();
+  EXPECT_EQ(Poll(), "2000");
+  EXPECT_EQ(fs::file_size(lockRoot + "/ofsflash-21:1.lock"), 0u) << "nothing left to put back";
+}
+
+// What the record holds counts only while polling is still off and only as a number.
+TEST_F(SgioHold, ALeftOverRecordIsTakenOnlyWhenItStillApplies) {
+  struct Case {
+    const char* record;
+    const char* pollBefore;
+    const char* pollAfterRelease;
+  };
+  const Case cases[] = {
+      {"events_poll_msecs sr0 -1\n", "0", "-1"},
+      {"events_poll_msecs sr0 2000\n", "500", "500"},  // set since by someone else
+      {"events_poll_msecs sr1 2000\n", "0", "0"},      // another drive's
+      {"events_poll_msecs sr0 20;x\n", "0", "0"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(lockRoot + "/ofsflash-21:1.lock") << c.record;
+    std::ofstream(pollFile) << c.pollBefore << "\n";
+    HoldResult held = Take();
+    ASSERT_NE(held.hold, nullptr) << held.error;
+    held.hold.reset();
+    EXPECT_EQ(Poll(), c.pollAfterRelease) << c.record;
+  }
+}
+
 TEST_F(SgioHold, ABusyBlockNodeRefusesAndLetsTheLockGo) {
   system->openErrors["/devroot/sr0"] = EBUSY;
   HoldResult busy = Take();

@@ -157,6 +157,24 @@ check "root holding: the trace notes polling off and back" sh -c \
 check "root holding: tray unlocked" tray_left_unlocked /tmp/hold-root.trace
 check "O_EXCL open of /dev/sr1 works again" test "$(/ofs/guest-helper exclusive-open /dev/sr1)" = ok
 
+# A root flasher killed with SIGKILL while it holds drive 1 cannot give polling back;
+# the next flash of the drive puts back the value recorded in the drive's lock file.
+start_waiting root killed-root /ofs/qemu-older.ofs 8
+check "killed: waits at the question" wait_until 20 asking killed-root
+kill -9 "$(pidof ofstool)"
+check "killed: the flasher is gone" wait_until 30 ended killed-root
+check "killed: media polling was left off" test "$(cat /sys/block/sr1/events_poll_msecs)" = 0
+start_waiting root after-kill /ofs/qemu-older.ofs 9
+check "after kill: the next flash holds the drive" wait_until 20 asking after-kill
+echo y >&9
+check "after kill: the flash ends" wait_until 30 ended after-kill
+out=after-kill
+check "after kill: the next hold put the old value back and noted it" sh -c \
+  "grep -q '^# media polling of sr1 put back to 2000 ms: a run before this one did not end' /tmp/after-kill.trace &&
+   grep -q '^# media polling of sr1 off (was 2000 ms)' /tmp/after-kill.trace"
+check "after kill: media polling is at its old value" test "$(cat /sys/block/sr1/events_poll_msecs)" = 2000
+exec 8>&- 9>&-
+
 # Two flashers of one drive started together, root and the user: exactly one gets
 # the drive (and waits at its question); the other ends at once, naming the holder.
 start_waiting root race-root /ofs/qemu-older.ofs 8

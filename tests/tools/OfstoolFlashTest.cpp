@@ -16,6 +16,7 @@
 #include "ofstool/FlashAll.h"
 #include "support/FakeLoginManager.h"
 #include "support/FakePlatform.h"
+#include "system/RunHistory.h"
 #include "system/ScopedEnv.h"
 #include "tools/ToolRunner.h"
 
@@ -204,6 +205,11 @@ TEST_F(OfstoolFlash, EscDuringTheReadyWaitIsSeenAtOnceAndEndsWithItsOwnExitCode)
   EXPECT_NE(screen.find("aborted by the user (Esc) while waiting for the drive; the drive may still be programming"),
             std::string::npos)
       << screen;
+  // The history says so too, not that the run did not end.
+  const std::vector<RunRecord> records = RunHistory(Path("state/ofsflash/history.jsonl")).Read();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1].exitCode, 4);
+  EXPECT_EQ(records[1].result, "aborted by the user (Esc) while waiting for the drive");
 }
 
 // An arrow or a function key sends Esc and more: the wait goes on to its own end

@@ -42,6 +42,8 @@ class ToolTest : public ::testing::Test {
     std::string pattern = (std::filesystem::temp_directory_path() / "ofs-tools-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     dir_ = pattern + "/";
+    // Runs are recorded in the test's own folder, never in the real home.
+    setenv("XDG_STATE_HOME", (dir_ + "state").c_str(), 1);
   }
   void TearDown() override {
     if (!dir_.empty()) std::filesystem::remove_all(dir_);

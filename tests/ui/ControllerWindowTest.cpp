@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
@@ -30,6 +31,7 @@
 #include "app/ui/WrappingMenuBar.h"
 #include "drive/CommandTrace.h"
 #include "drive/sim/SimBackend.h"
+#include "system/RunHistory.h"
 
 using namespace ofs;
 
@@ -451,6 +453,38 @@ class ControllerWindowTest : public QObject {
     QCOMPARE(portal.requests, QStringList{"|7|Updating drive firmware"});
     QVERIFY(portalHeldDuringQuestion);
     QCOMPARE(portal.request.closes, 1);
+  }
+
+  // The window's runs are recorded like ofstool's: its final text, ofstool's exit code.
+  void anUpdateThatWritesIsRecordedInTheHistory() {
+    QTemporaryDir dir;
+    RunHistory history(dir.filePath("history.jsonl").toStdString());
+    struct Case {
+      const char* fault;
+      const char* result;
+      int exitCode;
+    };
+    const Case cases[] = {{"", "All Completed!", 0}, {"never_finish", "Flash progress TimeOut !", 3}};
+    for (const Case& c : cases) {
+      SimProfile profile = BuiltInDemoProfile(true);
+      profile.drives[0].neverFinish = std::string(c.fault) == "never_finish";
+      WindowHarness h(profile);
+      h.window.SetRunHistory(&history, h.atapi.get());
+      h.Start();
+      DialogAnswerer answers;
+      QVERIFY(h.LoadThroughDialog(answers, "new.ofs", test::MakeImage(test::Drive0Template("1.02")).container));
+      QVERIFY(h.ClickAndWait("BitBtn2"));
+      const std::vector<RunRecord> records = history.Read();
+      QVERIFY(!records.empty());
+      const RunRecord& end = records.back();
+      QCOMPARE(QString::fromStdString(end.event), QString("end"));
+      QCOMPARE(QString::fromStdString(end.program), QString("ofsflash"));
+      QVERIFY2(end.image.size() > 7 && end.image.substr(end.image.size() - 7) == "new.ofs", end.image.c_str());
+      QCOMPARE(QString::fromStdString(end.result), QString(c.result));
+      QCOMPARE(end.exitCode, c.exitCode);
+      QVERIFY(end.touched);
+    }
+    QCOMPARE(PairRuns(history.Read()).size(), std::size_t{2});
   }
 
   // Step 2 shows its box before anything is disabled, while the sequence runs on the

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/Mainflash.h"
+#include "app/RunRecorder.h"
 #include "drive/TransportFactory.h"
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
@@ -24,6 +25,7 @@
 #include "system/LinuxPlatform.h"
 #include "system/LoginInhibitor.h"
 #include "system/MemorySettingStore.h"
+#include "system/RunHistory.h"
 
 namespace {
 
@@ -79,16 +81,19 @@ constexpr char kUsage[] =
     "3 failed after writing began, the drive may hold incomplete firmware; 4 aborted with Esc while\n"
     "the drive may still be programming.\n"
     "A stop signal (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT, Ctrl-Z) ends the run before the first write (exit 1), waits\n"
-    "for the end of the flash once writing has begun, and ends the run after it.\n";
+    "for the end of the flash once writing has begun, and ends the run after it.\n"
+    "Every run that writes is recorded in the run history: see 'ofstool history'.\n";
 
 int Usage(const std::string& word) {
   std::fprintf(stderr, "ofstool flash: %s\n%s", word.c_str(), kUsage);
   return kExitUsage;
 }
 
-// The last word after a failed update: was the drive touched, and what next.
-int ReportFailure(RunReport& report, int drive) {
-  const ofstool::Verdict verdict = ofstool::FailureVerdict(report.driveTouched, drive);
+// The last word after a failed update: was the drive touched, and what next; the history gets it too.
+int ReportFailure(RunReport& report, int drive, ofs::RunRecorder& recorder, const std::string& failure) {
+  const ofstool::Verdict verdict =
+      ofstool::FailureVerdict(report.driveTouched, drive, recorder.FailedAlikeBefore(failure));
+  recorder.End(failure, verdict.text, verdict.code);
   return End(report, verdict.code, verdict.text);
 }
 
@@ -224,6 +229,12 @@ int Flash(FlashOptions& options, RunReport& report) {
     if (!saved.saved) return End(report, kExitUntouched, saved.text + " Nothing was written to the drive.");
     std::fprintf(human, "%s\n", saved.text.c_str());
   }
+  ofs::RunHistory history(ofs::DefaultHistoryPath());
+  ofs::RunRecorder recorder(history, form, view, *transport.atapi, "ofstool");
+  transport.atapi->beforeUserAbortExit = [&recorder, &transport] {
+    recorder.End("aborted by the user (Esc) while waiting for the drive", transport.atapi->userAbortNotice,
+                 kExitAbortedByUser);
+  };
   // An exception in the sequence must not leave the tray locked.
   form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });
   view.EndProgress();
@@ -235,9 +246,10 @@ int Flash(FlashOptions& options, RunReport& report) {
   }
   if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::Completed) {
     report.text = "done";
+    recorder.End(report.text, report.text, kExitDone);
     return kExitDone;
   }
-  return ReportFailure(report, drive);
+  return ReportFailure(report, drive, recorder, view.LastBoxText());
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "system/LinuxPlatform.h"
 #include "system/LoginInhibitor.h"
 #include "system/MemorySettingStore.h"
+#include "system/RunHistory.h"
 
 namespace ofstool {
 namespace {
@@ -109,6 +110,8 @@ int FlashAll(FlashAllRequest& options, Run& run) {
   const std::optional<bool> newer = AskNewerFirmwareOnce(form, view, drives);
   FlashAllSetup setup{*transport.atapi, platform, options.file, options.verify, options.console, stdout, stderr, stdin};
   setup.console.newerFirmwareAnswer = newer;
+  ofs::RunHistory history(ofs::DefaultHistoryPath());
+  setup.history = &history;
   {
     // One lock for the whole run: no suspend, shutdown or lid switch while any drive is held.
     const ofs::LoginInhibitor sleepLock("ofstool", stderr);

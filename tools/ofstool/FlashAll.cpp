@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/Mainflash.h"
+#include "app/RunRecorder.h"
 #include "ofstool/FlashReport.h"
 #include "system/MemorySettingStore.h"
 
@@ -61,6 +62,8 @@ void FlashOne(Worker& worker, const FlashAllSetup& setup, bool nt, ConsoleOption
   if (setup.verify) form.check_verifyClick(*setup.verify);
   worker.outcome.drive = drive;
   worker.outcome.before = view.DriveText(item);
+  std::optional<ofs::RunRecorder> recorder;
+  if (setup.history) recorder.emplace(*setup.history, form, view, *worker.atapi, "ofstool");
   const auto start = std::chrono::steady_clock::now();
   form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });
   worker.outcome.milliseconds =
@@ -69,12 +72,15 @@ void FlashOne(Worker& worker, const FlashAllSetup& setup, bool nt, ConsoleOption
     worker.outcome.after = view.DriveText(item);
     worker.outcome.code = kExitDone;
     worker.outcome.text = "done";
+    if (recorder) recorder->End("done", "done", kExitDone);
     return;
   }
   worker.outcome.failure = view.LastBoxText();
-  const Verdict verdict = FailureVerdict(worker.atapi->writesReached > 0, drive);
+  const bool alike = recorder && recorder->FailedAlikeBefore(worker.outcome.failure);
+  const Verdict verdict = FailureVerdict(worker.atapi->writesReached > 0, drive, alike);
   worker.outcome.code = verdict.code;
   worker.outcome.text = verdict.text;
+  if (recorder) recorder->End(worker.outcome.failure, verdict.text, verdict.code);
 }
 
 }  // namespace

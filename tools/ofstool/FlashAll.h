@@ -9,6 +9,7 @@
 #include "drive/AtapiImp.h"
 #include "ofstool/ConsoleView.h"
 #include "system/Platform.h"
+#include "system/RunHistory.h"
 
 namespace ofstool {
 
@@ -32,6 +33,7 @@ struct FlashAllSetup {
   std::FILE* out;
   std::FILE* err;
   std::FILE* in;            // for the questions a person must answer at the drive (tray)
+  ofs::RunHistory* history = nullptr;  // where each drive's run is recorded, if anywhere
 };
 
 // Updates `drives` (transport indices) at once and returns how each ended, in the

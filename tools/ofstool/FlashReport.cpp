@@ -5,12 +5,22 @@
 
 namespace ofstool {
 
-Verdict FailureVerdict(bool touched, int drive) {
+Verdict FailureVerdict(bool touched, int drive, bool failedAlikeBefore) {
   const std::string number = std::to_string(drive);
   if (!touched) {
     return {kExitUntouched, "ofstool: nothing was written to drive " + number +
                                 "; it still holds the firmware it had. Mend the cause above and run the same command "
                                 "again."};
+  }
+  if (failedAlikeBefore) {
+    return {kExitMaybeIncomplete,
+            "ofstool: drive " + number +
+                " may hold incomplete firmware, and running the same command again did not help: the run before "
+                "this one, of the same image on the same drive, ended with the same failure. Do not power it off "
+                "or restart the machine. What else there is: 'ofstool verify FILE' checks what the drive holds "
+                "without writing; 'ofstool flash BACKUP' rolls back to firmware saved with --backup or 'ofstool "
+                "backup'; a report with the trace (OFSFLASH_TRACE=FILE) and the history ('ofstool history --json') "
+                "attached lets others see what happened."};
   }
   return {kExitMaybeIncomplete,
           "ofstool: drive " + number +

@@ -3,15 +3,16 @@
 #include <string>
 
 #include "app/Mainflash.h"
+#include "app/RunRecorder.h"
 #include "ofstool/ConsoleView.h"
 
 namespace ofstool {
 
 // What the exit code says about the drive.
-inline constexpr int kExitDone = 0;
-inline constexpr int kExitUntouched = 1;       // failed before anything was written
+inline constexpr int kExitDone = ofs::kRunExitDone;
+inline constexpr int kExitUntouched = ofs::kRunExitUntouched;  // failed before anything was written
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitMaybeIncomplete = 3;  // failed after writing began
+inline constexpr int kExitMaybeIncomplete = ofs::kRunExitMaybeIncomplete;  // failed after writing began
 inline constexpr int kExitAbortedByUser = 4;    // Esc in the drive's wait: it may still be programming
 
 struct Verdict {
@@ -20,7 +21,8 @@ struct Verdict {
 };
 
 // The last word after a failed update: was the drive touched, and what next.
-Verdict FailureVerdict(bool touched, int drive);
+// `failedAlikeBefore`: the history shows the same failure in the run before, so running again is no advice.
+Verdict FailureVerdict(bool touched, int drive, bool failedAlikeBefore = false);
 
 // The file (or the image this program carries) with the identity the window shows for it.
 std::string ImageLine(const ofs::TMainForm& form, const ConsoleView& view, const std::string& file);

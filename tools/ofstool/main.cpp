@@ -27,6 +27,8 @@ constexpr Command kCommands[] = {
      "flash [--drive N] [--all] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [--json] [--backup OUT] [FILE]",
      {}},
     {"backup", ofstool::RunBackup, "backup [--drive N] --like IMAGE OUT   save a drive's firmware to OUT", {}},
+    {"history", ofstool::RunHistory, "history [--json]          the runs that wrote to a drive, newest first",
+     {"--json"}},
 };
 
 void PrintUsage(std::FILE* to) {

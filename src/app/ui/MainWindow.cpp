@@ -20,6 +20,7 @@
 #include <csignal>
 
 #include "app/Mainflash.h"
+#include "app/RunRecorder.h"
 #include "app/ui/DialogFilter.h"
 #include "app/ui/DesktopInhibitor.h"
 #include "app/ui/SleepInhibitor.h"
@@ -117,7 +118,11 @@ void MainWindow::RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleep
             desktop.emplace(portal ? *portal : QDBusConnection::sessionBus());
             stops.emplace();
           }
-          form->RunJob(job);
+          if (holdSleepLock) {
+            RunRecorded(*form, job);
+          } else {
+            form->RunJob(job);
+          }
           if (stops) stopSignal = CaughtStopSignal();
         }
         if (stopSignal != 0) std::raise(stopSignal);  // now it does what it would have done
@@ -130,6 +135,16 @@ void MainWindow::RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleep
             Qt::QueuedConnection);
       },
       Qt::QueuedConnection);
+}
+
+void MainWindow::RunRecorded(TMainForm& form, const std::function<void(TMainForm&)>& job) {
+  if (!history_ || !atapi_) return form.RunJob(job);
+  finalText_.clear();
+  RunRecorder recorder(*history_, form, *this, *atapi_, kApplicationTitle);
+  form.RunJob(job);
+  const bool completed = form.lastUpdate == TMainForm::UpdateOutcome::Completed;
+  const std::string text = completed ? std::string("All Completed!") : finalText_;
+  recorder.End(text, text, RunExitCode(completed, recorder.Touched()));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -236,10 +251,12 @@ void MainWindow::AppendLine(const QString& line, bool select) {
 }
 
 void MainWindow::AddLine(const std::string& line) {
+  finalText_ = line;
   Post([this, t = Text(line)] { AppendLine(t, false); });
 }
 
 void MainWindow::PostStatusLine(const std::string& line) {
+  finalText_ = line;
   Post([this, t = Text(line)] { AppendLine(t, true); });
 }
 
@@ -315,6 +332,7 @@ void MainWindow::SetMenuChecked(MenuItem item, bool checked) {
 }
 
 void MainWindow::ShowMessage(const std::string& text, const std::string& caption) {
+  finalText_ = text;
   Call([this, &text, &caption] {
     const auto icon = caption == "Error" ? QMessageBox::Critical : QMessageBox::NoIcon;
     QMessageBox box(icon, Text(caption), Text(text), QMessageBox::Ok, this);

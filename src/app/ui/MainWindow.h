@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <type_traits>
 
 #include "flash/MainView.h"
@@ -30,6 +31,8 @@ class QStatusBar;
 
 namespace ofs {
 
+class RunHistory;
+class TAtapiImp;
 class TMainForm;
 
 class MainWindow final : public QMainWindow, public MainView {
@@ -49,6 +52,11 @@ class MainWindow final : public QMainWindow, public MainView {
   void SetInhibitBus(const QDBusConnection& bus) { inhibitBus_ = bus; }
   // The bus of the desktop portal that holds off logout while flashing (the session bus by default).
   void SetPortalBus(const QDBusConnection& bus) { portalBus_ = bus; }
+  // Where each update that writes is recorded, with the transport the controller drives.
+  void SetRunHistory(RunHistory* history, TAtapiImp* atapi) {
+    history_ = history;
+    atapi_ = atapi;
+  }
   // For the single-instance guard: may run on any thread, activates on the GUI thread.
   std::function<void()> ActivationHandler();
   // Restores a minimised window and brings it to the front (GUI thread).
@@ -121,6 +129,8 @@ class MainWindow final : public QMainWindow, public MainView {
   void Dispatch(const std::function<void(TMainForm&)>& handler);
   // Runs a controller event on the worker thread; ignored while one runs.
   void RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleepLock);
+  // The update sequence with its start and end lines in the run history, when there is one.
+  void RunRecorded(TMainForm& form, const std::function<void(TMainForm&)>& job);
   std::string AskFile(const char* name, bool save, const std::string& filter);
   bool Ask(const std::string& text, const std::string& caption, bool cancelDefault);
   void AppendLine(const QString& line, bool select);
@@ -128,6 +138,9 @@ class MainWindow final : public QMainWindow, public MainView {
   void ExplainWhyNotClosing();
 
   TMainForm* form_ = nullptr;
+  RunHistory* history_ = nullptr;
+  TAtapiImp* atapi_ = nullptr;
+  std::string finalText_;  // the last box, else the last line, of the running job
   bool terminationRequested_ = false;
   bool busy_ = false;
   bool flashing_ = false;  // the running job is the update sequence

@@ -11,6 +11,7 @@
 #include "firmware/EmbeddedAreas.h"
 #include "system/LinuxPlatform.h"
 #include "system/MemorySettingStore.h"
+#include "system/RunHistory.h"
 
 namespace {
 
@@ -31,6 +32,8 @@ int Run(QApplication& app) {
   ofs::MemorySettingStore settings;
   ofs::TMainForm form({window, *transport.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
   window.SetController(&form);
+  ofs::RunHistory history(ofs::DefaultHistoryPath());
+  window.SetRunHistory(&history, transport.atapi.get());
 
   form.FormCreate();
   if (form.startupFailed && transport.atapi->driveCount == 0) {

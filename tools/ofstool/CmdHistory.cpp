@@ -1,0 +1,27 @@
+// ofstool history: the runs that wrote to a drive, newest first.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "ofstool/Commands.h"
+#include "system/RunHistory.h"
+
+int ofstool::RunHistory(int argc, char** argv) {
+  const bool json = argc > 1 && std::strcmp(argv[1], "--json") == 0;
+  const ofs::RunHistory history(ofs::DefaultHistoryPath());
+  const std::vector<ofs::RunSummary> runs = ofs::PairRuns(history.Read());
+  if (runs.empty() && !json) {
+    std::printf("No run has written to a drive yet (%s).\n", history.Path().c_str());
+    return 0;
+  }
+  for (const ofs::RunSummary& run : runs) {
+    if (!json) {
+      std::printf("%s\n", ofs::SummaryLine(run).c_str());
+      continue;
+    }
+    // A run whose start line was lost stands for itself by its end line.
+    if (run.start.event == "start") std::fputs(ofs::RecordJson(run.start).c_str(), stdout);
+    if (run.end) std::fputs(ofs::RecordJson(*run.end).c_str(), stdout);
+  }
+  return 0;
+}
