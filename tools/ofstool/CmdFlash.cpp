@@ -12,6 +12,7 @@
 #include "firmware/Ofs.h"
 #include "ofstool/CmdFlashAll.h"
 #include "ofstool/Commands.h"
+#include "ofstool/ConsolePlatform.h"
 #include "ofstool/DriveBackup.h"
 #include "ofstool/DriveNumber.h"
 #include "ofstool/FirmwareFileCheck.h"
@@ -19,7 +20,6 @@
 #include "ofstool/FlashReport.h"
 #include "ofstool/JsonWriter.h"
 #include "ofstool/ConsoleView.h"
-#include "system/LinuxPlatform.h"
 #include "system/MemorySettingStore.h"
 
 namespace {
@@ -139,11 +139,7 @@ void ReportDryRun(std::FILE* to, const ofs::TMainForm& form, const ofstool::Cons
 int Flash(FlashOptions& options, RunReport& report) {
   using namespace ofstool;
   std::FILE* human = options.json ? stderr : stdout;  // what a person reads, out of the JSON's way
-  ofs::LinuxPlatform platform;
-  // Taken here to say why nothing happens; start-up asks again and keeps it.
-  if (!platform.EnsureSingleInstance(ofs::kApplicationTitle)) {
-    return End(report, kExitUntouched, "Another ofsflash or ofstool flash is running.");
-  }
+  ConsolePlatform platform;
   ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
   if (!transport.error.empty() || !transport.atapi) return End(report, kExitUntouched, transport.error);
   // Esc in a ready wait ends the program there; the drive may still be working.

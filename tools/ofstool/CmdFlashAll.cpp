@@ -10,12 +10,12 @@
 #include "app/Mainflash.h"
 #include "drive/TransportFactory.h"
 #include "ofstool/CmdFlashAll.h"
+#include "ofstool/ConsolePlatform.h"
 #include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashAll.h"
 #include "ofstool/FlashConfirmation.h"
 #include "ofstool/FlashReport.h"
 #include "ofstool/JsonWriter.h"
-#include "system/LinuxPlatform.h"
 #include "system/MemorySettingStore.h"
 
 namespace ofstool {
@@ -53,11 +53,7 @@ std::optional<bool> AskNewerFirmwareOnce(ofs::TMainForm& form, ConsoleView& view
 
 int FlashAll(FlashAllRequest& options, Run& run) {
   std::FILE* human = options.json ? stderr : stdout;
-  ofs::LinuxPlatform platform;
-  if (!platform.EnsureSingleInstance(ofs::kApplicationTitle)) {
-    run.text = "Another ofsflash or ofstool flash is running.";
-    return kExitUntouched;
-  }
+  ConsolePlatform platform;
   ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
   if (!transport.error.empty() || !transport.atapi) {
     run.text = transport.error;
