@@ -1,6 +1,5 @@
 // The option toggles, the small menu commands and the window's own events.
-#include <cerrno>
-#include <cstring>
+#include <string>
 
 #include "app/DriveLines.h"
 #include "app/Mainflash.h"
@@ -35,8 +34,9 @@ void TMainForm::Drive1Click() {
 void TMainForm::OutputDefaultParameterFile1Click() {
   const std::string path = s_.view.AskSaveFile(kSaveDialogFilter);
   // A save that works shows nothing; one that fails must not look the same.
-  if (path.empty() || WriteDefaultParameterFile(path)) return;
-  ShowError("Cannot write " + path + ": " + std::strerror(errno));
+  if (path.empty()) return;
+  const std::string error = WriteDefaultParameterFile(path);
+  if (!error.empty()) ShowError("Cannot write " + path + ": " + error);
 }
 
 // The item is shown when the parameter block asks for it, but it has no command.

@@ -103,6 +103,9 @@ void ReadParameterBlock(std::span<const uint8_t> textArea, SParameter& out) {
   out = std::move(result);
 }
 
-bool WriteDefaultParameterFile(const std::string& path) { return WriteLinesToFile(path, defaultParameterText()); }
+std::string WriteDefaultParameterFile(const std::string& path) {
+  const std::string text = JoinLines(defaultParameterText());
+  return WriteFileBinaryError(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
 
 }  // namespace ofs

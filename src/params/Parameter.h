@@ -58,8 +58,7 @@ const std::vector<std::string>& defaultParameterText();
 // a first byte of 0 selects the built-in text.
 void ReadParameterBlock(std::span<const uint8_t> textArea, SParameter& out);
 
-// The menu command ignores the result; ofstool reports it.
-// False with errno set when the file could not be written.
-bool WriteDefaultParameterFile(const std::string& path);
+// Empty when written, else why the file could not be written.
+std::string WriteDefaultParameterFile(const std::string& path);
 
 }  // namespace ofs

@@ -27,8 +27,12 @@ Lines GetIniSection(const Lines& lines, const std::string& section);
 std::string JoinLines(const Lines& lines);
 
 bool WriteLinesToFile(const std::string& path, const Lines& lines);
-// Removes an existing file first; true only when every byte was written and
-// the file closed. A failed write leaves no partial file behind, and errno says why.
+// Empty when every byte was written and the file closed, else why not (errno
+// is set too). A missing path is created and an existing regular file removed
+// first and replaced, so a failed write leaves no partial file behind; a
+// character device or fifo is written into, a symbolic link written through to
+// its target; any other kind of path is refused and left as it is.
+std::string WriteFileBinaryError(const std::string& path, const uint8_t* bytes, std::size_t length);
 bool WriteFileBinary(const std::string& path, const uint8_t* bytes, std::size_t length);
 // 0 when the file cannot be opened (or is too large for the result).
 uint32_t GetFileLength(const std::string& path);

@@ -1,6 +1,9 @@
 // Whole-file helpers of the Tool unit. Writes go to a private file beside the
 // target that is renamed over it only when every byte reached the disk, so a
-// failed write never leaves a truncated file under the user's name.
+// failed write never leaves a truncated file under the user's name. Only a
+// regular file is replaced that way: a device or fifo is written into and a
+// symbolic link written through, since renaming over them would destroy what
+// the user named (a /dev node turned into a plain file, a link cut off).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +11,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "params/Tool.h"
@@ -79,20 +84,74 @@ bool RemoveExisting(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }
 
-}  // namespace
+std::string Reason(int error) { return std::strerror(error); }
 
-bool WriteFileBinary(const std::string& path, const uint8_t* bytes, std::size_t length) {
-  if (!RemoveExisting(path)) return false;
+std::string ReplaceRegularFile(const std::string& path, const uint8_t* bytes, std::size_t length) {
+  if (!RemoveExisting(path)) return Reason(errno);
   std::string tempPath;
   Fd fd = CreateSiblingTemp(path, tempPath);
-  if (!fd.valid()) return false;
+  if (!fd.valid()) return Reason(errno);
   const bool written = WriteAll(fd.get(), bytes, length) && ::fsync(fd.get()) == 0;
   const bool closed = fd.Close();
-  if (written && closed && std::rename(tempPath.c_str(), path.c_str()) == 0) return true;
+  if (written && closed && std::rename(tempPath.c_str(), path.c_str()) == 0) return {};
   const int reason = errno;  // the caller tells the user why, not what the clean-up did
   ::unlink(tempPath.c_str());
   errno = reason;
-  return false;
+  return Reason(reason);
+}
+
+// A terminal, pipe or device node takes the bytes as they come: there is no
+// sibling to rename and no fsync to ask of it.
+std::string WriteInto(const std::string& path, const uint8_t* bytes, std::size_t length) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid()) return Reason(errno);
+  if (!WriteAll(fd.get(), bytes, length)) return Reason(errno);
+  if (!fd.Close()) return Reason(errno);
+  return {};
+}
+
+// The regular file a symbolic link ends at, so that the temporary is made
+// beside the target and renamed over it, leaving the link in place.
+std::string ResolvedPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return {};
+  std::string result = resolved;
+  std::free(resolved);
+  return result;
+}
+
+std::string Refusal(mode_t mode) {
+  errno = S_ISDIR(mode) ? EISDIR : EINVAL;
+  if (S_ISDIR(mode)) return "it is a directory, not a file";
+  if (S_ISBLK(mode)) return "it is a block device, not a file";
+  return "it is a socket, not a file";
+}
+
+}  // namespace
+
+std::string WriteFileBinaryError(const std::string& path, const uint8_t* bytes, std::size_t length) {
+  struct stat entry {};
+  if (::lstat(path.c_str(), &entry) != 0) {
+    if (errno != ENOENT) return Reason(errno);
+    return ReplaceRegularFile(path, bytes, length);  // a new file
+  }
+  const bool link = S_ISLNK(entry.st_mode);
+  if (link && ::stat(path.c_str(), &entry) != 0) {
+    // A dangling link is refused rather than followed into creating a file
+    // somewhere the user may not expect.
+    errno = ENOENT;
+    return "it is a symbolic link to nothing";
+  }
+  if (S_ISCHR(entry.st_mode) || S_ISFIFO(entry.st_mode)) return WriteInto(path, bytes, length);
+  if (!S_ISREG(entry.st_mode)) return Refusal(entry.st_mode);
+  if (!link) return ReplaceRegularFile(path, bytes, length);
+  const std::string target = ResolvedPath(path);
+  if (target.empty()) return Reason(errno);
+  return ReplaceRegularFile(target, bytes, length);
+}
+
+bool WriteFileBinary(const std::string& path, const uint8_t* bytes, std::size_t length) {
+  return WriteFileBinaryError(path, bytes, length).empty();
 }
 
 uint32_t GetFileLength(const std::string& path) {

@@ -565,7 +565,8 @@ TEST_F(Update, TheDriveIsHeldForTheWholeSequenceAndABusyDriveIsLeftAlone) {
   h.Form().BitBtn2Click();
   EXPECT_EQ(h.Drive(0).CommandLog().size(), sentBefore);
   ASSERT_EQ(h.view.BoxTexts(),
-            std::vector<std::string>{"Drive 0 (sim:0) is being flashed by another program. Nothing was written to it."});
+            std::vector<std::string>{"Drive 0 (sim:0) is being flashed by another program."
+                                     " Nothing was written to it. Let that flash end, then try again; other drives can be flashed meanwhile."});
   EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
   ExpectIdleAndUnlocked();
 

@@ -126,7 +126,8 @@ TEST_F(OfstoolFlash, FourDrivesAtOnceEachOnItsOwnWithItsLock) {
   EXPECT_EQ(outcomes[2].failure, "Write Buffer Fail !");
   EXPECT_EQ(ofstool::CombinedExitCode(outcomes), 3);
   EXPECT_NE(screen.text.find("[drive 2] Write Buffer Fail !\n"), std::string::npos) << screen.text;
-  EXPECT_EQ(refusal, "Drive 1 (sim:1) is being flashed by another program. Nothing was written to it.");
+  EXPECT_EQ(refusal, "Drive 1 (sim:1) is being flashed by another program."
+                     " Nothing was written to it. Let that flash end, then try again; other drives can be flashed meanwhile.");
 
   const std::string trace = ReadText(Path("trace.txt"));
   for (int d = 0; d < 4; ++d) {

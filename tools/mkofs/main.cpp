@@ -218,8 +218,8 @@ int main(int argc, char** argv) {
     Fail("refusing to write " + o.out + ": " + error);
     return 1;
   }
-  if (!ofs::WriteFileBinary(o.out, container.data(), container.size())) {
-    Fail("cannot write " + o.out);
+  if (const std::string why = ofs::WriteFileBinaryError(o.out, container.data(), container.size()); !why.empty()) {
+    Fail("cannot write " + o.out + ": " + why);
     return 1;
   }
   return 0;

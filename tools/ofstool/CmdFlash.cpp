@@ -14,6 +14,7 @@
 #include "ofstool/CmdFlashAll.h"
 #include "ofstool/Commands.h"
 #include "ofstool/ContainerFile.h"
+#include "ofstool/ConsolePlatform.h"
 #include "ofstool/DriveBackup.h"
 #include "ofstool/DriveNumber.h"
 #include "ofstool/FirmwareFileCheck.h"
@@ -153,11 +154,7 @@ int Flash(FlashOptions& options, RunReport& report) {
   std::FILE* human = options.json ? stderr : stdout;  // what a person reads, out of the JSON's way
   // A stop signal ends the run before the first write and waits for the end of the writing after it.
   const ofs::StopSignalCatch stops;
-  ofs::LinuxPlatform platform;
-  // Taken here to say why nothing happens; start-up asks again and keeps it.
-  if (!platform.EnsureSingleInstance(ofs::kApplicationTitle)) {
-    return End(report, kExitUntouched, "Another ofsflash or ofstool flash is running.");
-  }
+  ConsolePlatform platform;
   ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
   if (!transport.error.empty() || !transport.atapi) return End(report, kExitUntouched, transport.error);
   // Esc in a ready wait ends the program there; the drive may still be working.

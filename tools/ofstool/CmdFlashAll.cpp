@@ -11,6 +11,7 @@
 #include "drive/TransportFactory.h"
 #include "ofstool/CmdFlashAll.h"
 #include "ofstool/ContainerFile.h"
+#include "ofstool/ConsolePlatform.h"
 #include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashAll.h"
 #include "ofstool/FlashConfirmation.h"
@@ -58,11 +59,7 @@ std::optional<bool> AskNewerFirmwareOnce(ofs::TMainForm& form, ConsoleView& view
 int FlashAll(FlashAllRequest& options, Run& run) {
   std::FILE* human = options.json ? stderr : stdout;
   const ofs::StopSignalCatch stops;  // held for every drive's write phase, as for one drive
-  ofs::LinuxPlatform platform;
-  if (!platform.EnsureSingleInstance(ofs::kApplicationTitle)) {
-    run.text = "Another ofsflash or ofstool flash is running.";
-    return kExitUntouched;
-  }
+  ConsolePlatform platform;
   ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
   if (!transport.error.empty() || !transport.atapi) {
     run.text = transport.error;

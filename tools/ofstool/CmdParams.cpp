@@ -1,9 +1,7 @@
 // ofstool params [--json] [FILE]: the parameter record that a parameter text
 // (or, without FILE, the built-in text) gives; --write-default PATH writes the
 // default parameter file.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <variant>
@@ -132,8 +130,9 @@ int RunParams(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--write-default") {
       if (i + 2 != argc) return Usage();
-      if (ofs::WriteDefaultParameterFile(argv[i + 1])) return 0;
-      std::fprintf(stderr, "ofstool params: cannot write %s: %s\n", argv[i + 1], std::strerror(errno));
+      const std::string error = ofs::WriteDefaultParameterFile(argv[i + 1]);
+      if (error.empty()) return 0;
+      std::fprintf(stderr, "ofstool params: cannot write %s: %s\n", argv[i + 1], error.c_str());
       return 1;
     }
     if (arg == "--json") {

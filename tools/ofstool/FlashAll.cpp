@@ -14,7 +14,7 @@
 namespace ofstool {
 namespace {
 
-// The caller holds the single-instance guard and offers the restart once, after
+// Each drive is held by its own worker; the caller offers the restart once, after
 // every drive has finished.
 class WorkerPlatform final : public ofs::Platform {
  public:

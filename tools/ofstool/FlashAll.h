@@ -26,7 +26,7 @@ struct DriveOutcome {
 
 struct FlashAllSetup {
   ofs::TAtapiImp& atapi;  // the caller's handle; each worker gets a share of it
-  ofs::Platform& platform;  // its single-instance guard already held by the caller
+  ofs::Platform& platform;  // the caller's: its family decides each worker's steps
   std::string file;         // empty: the image this program carries
   std::optional<bool> verify;
   ConsoleOptions console;   // answers and format; drive, lock and bar are each worker's

@@ -8,7 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+
+#include "drive/DriveBusy.h"
 
 namespace ofs {
 namespace {
@@ -49,23 +50,6 @@ int OpenLockFile(const std::string& path) {
     if (errno != EEXIST) return -1;
   }
   return -1;
-}
-
-// "ofstool, pid 123" for the process whose flock holds inode `inode`, from /proc/locks.
-std::string LockHolder(const std::string& procRoot, ino_t inode) {
-  std::ifstream locks(procRoot + "/locks");
-  const std::string wanted = ":" + std::to_string(inode);
-  for (std::string line; std::getline(locks, line);) {
-    std::istringstream fields(line);
-    std::string id, kind, mode, access, pid, device;
-    fields >> id >> kind >> mode >> access >> pid >> device;
-    const bool match = kind == "FLOCK" && device.size() > wanted.size() &&
-                       device.compare(device.size() - wanted.size(), wanted.size(), wanted) == 0;
-    if (!match) continue;
-    const std::string name = FirstLine(procRoot + "/" + pid + "/comm");
-    return (name.empty() ? std::string("process") : name) + ", pid " + pid;
-  }
-  return {};
 }
 
 // What the lock file keeps while a hold has media polling off: "events_poll_msecs sr0 2000".
@@ -145,9 +129,7 @@ std::string SgDriveHold::LockSharedFile(const SgioPaths& paths, const HeldDriveN
   const int error = errno;
   if (error != EWOULDBLOCK) return label + ": cannot lock " + path + ": " + Reason(error) + ".";
   struct stat info {};
-  std::string holder = ::fstat(lock_, &info) == 0 ? LockHolder(paths.procRoot, info.st_ino) : std::string();
-  return label + " is being flashed by another program" + (holder.empty() ? "" : " (" + holder + ")") +
-         ". Nothing was written to it.";
+  return DriveBusyText(label, ::fstat(lock_, &info) == 0 ? FlockHolder(paths.procRoot, info.st_ino) : std::string());
 }
 
 std::string SgDriveHold::OpenBlockNodeExclusively(const SgioPaths& paths, const HeldDriveNodes& drive,

@@ -1,9 +1,17 @@
 #include "drive/sim/SimBackend.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 
+#include "drive/DriveBusy.h"
 #include "drive/sim/SimFactory.h"
 #include "drive/sim/SimFirmware.h"
 
@@ -30,13 +38,29 @@ class SimHold : public DriveHold {
  public:
   SimHold(std::shared_ptr<SimRack> rack, int index) : rack_(std::move(rack)), index_(index) {}
   ~SimHold() override {
+    if (lock_ >= 0) ::close(lock_);  // the flock goes with it
     const std::lock_guard<std::mutex> lock(rack_->holds);
     rack_->At(index_).held = false;
+  }
+  SimHold(const SimHold&) = delete;
+  SimHold& operator=(const SimHold&) = delete;
+
+  // A drive whose flash lives in a file is one drive for every process that
+  // names the file, so the file carries the lock a real drive's lock file does.
+  std::string LockFlashFile(const std::string& path, const std::string& label) {
+    lock_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (lock_ < 0) return label + ": cannot open its flash file " + path + ": " + std::strerror(errno) + ".";
+    if (::flock(lock_, LOCK_EX | LOCK_NB) == 0) return {};
+    const int error = errno;
+    if (error != EWOULDBLOCK) return label + ": cannot lock " + path + ": " + std::strerror(error) + ".";
+    struct stat info {};
+    return DriveBusyText(label, ::fstat(lock_, &info) == 0 ? FlockHolder("/proc", info.st_ino) : std::string());
   }
 
  private:
   std::shared_ptr<SimRack> rack_;
   int index_;
+  int lock_ = -1;
 };
 
 }  // namespace
@@ -67,11 +91,17 @@ HoldResult SimBackend::Hold(int index, const TraceNote& note) {
   {
     const std::lock_guard<std::mutex> lock(rack_->holds);
     bool& held = rack_->At(index).held;
-    if (held) return {nullptr, label + " is being flashed by another program. Nothing was written to it."};
+    if (held) return {nullptr, DriveBusyText(label, {})};
     held = true;
   }
+  auto hold = std::make_unique<SimHold>(rack_, index);
+  const std::string& flashFile = Drive(index).Settings().flashFile;
+  if (!flashFile.empty()) {
+    if (std::string error = hold->LockFlashFile(flashFile, label); !error.empty()) return {nullptr, error};
+    note("locked " + flashFile);
+  }
   note("holding sim:" + std::to_string(index));
-  return {std::make_unique<SimHold>(rack_, index), {}};
+  return {std::move(hold), {}};
 }
 
 SharedBackend SimBackend::Share() {

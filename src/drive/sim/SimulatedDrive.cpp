@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <numeric>
 
@@ -25,7 +26,10 @@ SimulatedDrive::SimulatedDrive(const SimDriveProfile& profile, Clock& clock)
       programmer_(flash_),
       trayOpen_(profile.trayOpen),
       mediumPresent_(profile.mediumPresent) {
-  SaveFlash();
+  // A flash read from its file is there already; writing it again could undo
+  // what another process on the same drive has just programmed.
+  std::error_code missing;
+  if (!std::filesystem::exists(settings_.flashFile, missing)) SaveFlash();
 }
 
 TransportStatus SimulatedDrive::Execute(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
