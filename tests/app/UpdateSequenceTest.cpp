@@ -602,7 +602,9 @@ TEST_F(Update, AnImageTheProcedureCannotSendWholeIsRefusedBeforeAnyCommand) {
     h.Form().BitBtn2Click();
     EXPECT_EQ(h.Drive(0).CommandLog().size(), sentBefore);
     EXPECT_EQ(h.view.BoxTexts(), std::vector<std::string>{c.box});
-    if (!c.line.empty()) EXPECT_TRUE(InOrder(h.view.lines, {c.line, "Nothing was written to the drive."}));
+    if (!c.line.empty()) {
+      EXPECT_TRUE(InOrder(h.view.lines, {c.line, "Nothing was written to the drive."}));
+    }
     EXPECT_EQ(h.view.lines.back(), "Nothing was written to the drive.");
     EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
     ExpectIdleAndUnlocked();

@@ -139,12 +139,14 @@ void MainWindow::RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleep
 
 void MainWindow::RunRecorded(TMainForm& form, const std::function<void(TMainForm&)>& job) {
   if (!history_ || !atapi_) return form.RunJob(job);
-  finalText_.clear();
+  firstBox_.clear();
+  lastLine_.clear();
   RunRecorder recorder(*history_, form, *this, *atapi_, kApplicationTitle);
   form.RunJob(job);
   const bool completed = form.lastUpdate == TMainForm::UpdateOutcome::Completed;
-  const std::string text = completed ? std::string("All Completed!") : finalText_;
-  recorder.End(text, text, RunExitCode(completed, recorder.Touched()));
+  // The failure is the box's first line; the box with its way back is the advice.
+  const std::string advice = completed ? std::string("All Completed!") : firstBox_.empty() ? lastLine_ : firstBox_;
+  recorder.End(advice.substr(0, advice.find('\n')), advice, RunExitCode(completed, recorder.Touched()));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -251,12 +253,12 @@ void MainWindow::AppendLine(const QString& line, bool select) {
 }
 
 void MainWindow::AddLine(const std::string& line) {
-  finalText_ = line;
+  lastLine_ = line;
   Post([this, t = Text(line)] { AppendLine(t, false); });
 }
 
 void MainWindow::PostStatusLine(const std::string& line) {
-  finalText_ = line;
+  lastLine_ = line;
   Post([this, t = Text(line)] { AppendLine(t, true); });
 }
 
@@ -332,7 +334,7 @@ void MainWindow::SetMenuChecked(MenuItem item, bool checked) {
 }
 
 void MainWindow::ShowMessage(const std::string& text, const std::string& caption) {
-  finalText_ = text;
+  if (firstBox_.empty()) firstBox_ = text;  // the failure's own box, not a later one
   Call([this, &text, &caption] {
     const auto icon = caption == "Error" ? QMessageBox::Critical : QMessageBox::NoIcon;
     QMessageBox box(icon, Text(caption), Text(text), QMessageBox::Ok, this);

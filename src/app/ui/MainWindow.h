@@ -140,7 +140,8 @@ class MainWindow final : public QMainWindow, public MainView {
   TMainForm* form_ = nullptr;
   RunHistory* history_ = nullptr;
   TAtapiImp* atapi_ = nullptr;
-  std::string finalText_;  // the last box, else the last line, of the running job
+  std::string firstBox_;   // the first box of the running job, its failure
+  std::string lastLine_;  // the last line of the running job
   bool terminationRequested_ = false;
   bool busy_ = false;
   bool flashing_ = false;  // the running job is the update sequence
