@@ -44,6 +44,12 @@ bool FakeLoginManager::LockOpen() {
   return lockReadEnd_ >= 0 && ::poll(&p, 1, 0) == 0;  // no hang-up: a write end is still open
 }
 
+bool FakeLoginManager::LockReleased(int withinMs) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  pollfd p{lockReadEnd_, POLLIN, 0};
+  return lockReadEnd_ >= 0 && ::poll(&p, 1, withinMs) == 1 && (p.revents & POLLHUP) != 0;
+}
+
 void FakeLoginManager::Serve() {
   pollfd p{listenFd_, POLLIN, 0};
   if (!listening_ || ::poll(&p, 1, kSafetyLimitMs) <= 0 || (p.revents & POLLIN) == 0) return;

@@ -24,6 +24,9 @@ class FakeLoginManager {
   std::vector<std::string> Requests();
   // Someone still holds the last lock handed out.
   bool LockOpen();
+  // Waits up to `withinMs` for every copy of the lock to be closed (the client's copy may be
+  // dropped by another thread a moment after the call that released it returned).
+  bool LockReleased(int withinMs = 5000);
 
  private:
   void Serve();

@@ -264,7 +264,7 @@ TEST_F(OfstoolFlash, HoldsOffSuspendAndShutdownWhileItHoldsTheDrive) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
   EXPECT_NE(screen.find("All Completed!"), std::string::npos) << screen;
   EXPECT_TRUE(lockedDuringQuestion) << screen;
-  EXPECT_FALSE(login1.LockOpen());
+  EXPECT_TRUE(login1.LockReleased());
   EXPECT_EQ(login1.Requests(), std::vector<std::string>{"shutdown:sleep:idle:handle-lid-switch:handle-power-key:"
                                                         "handle-suspend-key:handle-hibernate-key|ofsflash|"
                                                         "Updating drive firmware|block"});
