@@ -23,11 +23,7 @@ class OfstoolDriveHold : public test::ToolTest {
  protected:
   void SetUp() override {
     ToolTest::SetUp();
-    const RunResult built = Run(Tool("mkofs") + " -o " + Path("a.ofs") +
-                                " --banks 2 --atapi-type 6 --template 0x100 --product KZR-3350P2 --revision 1.02" +
-                                " --hwid A1");
-    ASSERT_EQ(built.exitCode, 0) << built.err;
-    setenv("XDG_RUNTIME_DIR", Path("").c_str(), 1);
+    BuildImage();
   }
 
   std::string Flash(const std::string& simulate) const {

@@ -25,18 +25,7 @@ namespace {
 
 using test::RunResult;
 
-class OfstoolFlash : public test::ToolTest {
- protected:
-  // a.ofs: type 6, for the first demo drive (ORVA KZR-3350P2, hardware ID A1).
-  void BuildImage() {
-    const RunResult built = Run(Tool("mkofs") + " -o " + Path("a.ofs") +
-                                " --banks 2 --atapi-type 6 --template 0x100 --product KZR-3350P2 --revision 1.02" +
-                                " --hwid A1");
-    ASSERT_EQ(built.exitCode, 0) << built.err;
-    // One flasher per user runs at a time: each test is a user of its own.
-    setenv("XDG_RUNTIME_DIR", Path("").c_str(), 1);
-  }
-};
+class OfstoolFlash : public test::ToolTest {};
 
 // Four drives of one model and a fifth of another; the third fails at its third bank write.
 constexpr char kFourDrives[] =

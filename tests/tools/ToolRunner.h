@@ -52,6 +52,16 @@ class ToolTest : public ::testing::Test {
   std::string Tool(const std::string& name) const { return tools_ + name; }
   std::string Path(const std::string& name) const { return dir_ + name; }
 
+  // a.ofs: type 6, for the first demo drive (ORVA KZR-3350P2, hardware ID A1).
+  void BuildImage() {
+    const RunResult built = Run(Tool("mkofs") + " -o " + Path("a.ofs") +
+                                " --banks 2 --atapi-type 6 --template 0x100 --product KZR-3350P2 --revision 1.02" +
+                                " --hwid A1");
+    ASSERT_EQ(built.exitCode, 0) << built.err;
+    // The window's guard is per user: each test is a user of its own.
+    setenv("XDG_RUNTIME_DIR", Path("").c_str(), 1);
+  }
+
   // command: a shell command line; its stdout and stderr are captured.
   RunResult Run(const std::string& command) const {
     RunResult result;
