@@ -1,8 +1,6 @@
 // The update sequence against a process told to stop: before the first write a stop
 // signal ends it at once with nothing written; from the first write until the
 // procedure has ended it is held; afterwards it ends the sequence at once again.
-#include <cstring>
-
 #include "app/Mainflash.h"
 
 namespace ofs {
@@ -48,8 +46,7 @@ void TMainForm::EndStopped() {
   }
   // The flash had ended when the signal came: what is left is reading and asking.
   lastUpdate = flashEnded_ ? UpdateOutcome::Completed : UpdateOutcome::Failed;
-  const char* name = sigabbrev_np(CaughtStopSignal());
-  s_.view.PostStatusLine(std::string("Stopped on SIG") + (name != nullptr ? name : "?") +
+  s_.view.PostStatusLine("Stopped on " + StopName(CaughtStopSignal()) +
                          " after the flash had ended; what was left of the update was skipped.");
   ReenableControls();
 }

@@ -70,7 +70,6 @@ class TAtapiImp {
   // How the program ends when the user leaves a ready wait with Esc.
   int userAbortExitCode = 0;
   std::string userAbortNotice;  // written to stderr first when not empty
-  std::function<void()> beforeUserAbortExit;  // the last thing before that exit (the run's record)
 
   int currentDrive = 0;
   bool useSpti = true;

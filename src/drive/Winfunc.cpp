@@ -8,6 +8,7 @@
 
 #include "drive/ConsoleEscape.h"
 #include "drive/IdentityText.h"
+#include "system/StopSignals.h"
 
 namespace ofs {
 namespace {
@@ -104,6 +105,22 @@ bool SendAtapiCommand(TAtapiImp& atapi, DriveIndex index, const uint8_t* cdb, ui
 
 bool TestUnitReady(TAtapiImp& atapi, DriveIndex index) { return SendNoData(atapi, index, kTestUnitReady); }
 
+namespace {
+
+// Esc in a ready wait ends the program there, the drive given back first.
+[[noreturn]] void EndOnEscape(TAtapiImp& atapi, DriveIndex index, ConsoleKeyMode& keys) {
+  PreventMediumRemoval(atapi, index, 0);
+  keys.Restore();
+  atapi.ReleaseDrive();
+  if (!atapi.userAbortNotice.empty()) std::fprintf(stderr, "%s\n", atapi.userAbortNotice.c_str());
+  // The wait may run on a worker thread while the window thread goes on:
+  // flush what was written, but tear down no statics under its feet.
+  std::fflush(nullptr);
+  std::_Exit(atapi.userAbortExitCode);
+}
+
+}  // namespace
+
 bool WaitDriveReady(TAtapiImp& atapi, DriveIndex index, int timeoutSeconds) {
   // A drive that is not there would otherwise be polled for the whole time-out.
   if (!IsDriveIndexValid(atapi, index)) return false;
@@ -114,15 +131,10 @@ bool WaitDriveReady(TAtapiImp& atapi, DriveIndex index, int timeoutSeconds) {
   for (;;) {
     if (TestUnitReady(atapi, index)) return true;
     if (atapi.escapeEndsWaits && ConsoleEscapePressed()) {
-      PreventMediumRemoval(atapi, index, 0);
-      keys.Restore();
-      atapi.ReleaseDrive();
-      if (!atapi.userAbortNotice.empty()) std::fprintf(stderr, "%s\n", atapi.userAbortNotice.c_str());
-      if (atapi.beforeUserAbortExit) atapi.beforeUserAbortExit();
-      // The wait may run on a worker thread while the window thread goes on:
-      // flush what was written, but tear down no statics under its feet.
-      std::fflush(nullptr);
-      std::_Exit(atapi.userAbortExitCode);
+      // While a drive is written, leaving the wait could leave it half-written (between the
+      // two passes of a kernel flash, or before a retry): Esc is then held as a stop signal is.
+      if (!WritePhaseActive()) EndOnEscape(atapi, index, keys);
+      HoldStop(kEscapeKeyStop);
     }
     if (clock.Now() - start > limit) {
       PreventMediumRemoval(atapi, index, 0);

@@ -14,6 +14,8 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "system/StopSignals.h"
+
 namespace ofs {
 namespace {
 
@@ -43,11 +45,6 @@ void SendToJournal(const RunRecord& r) {
                   "OFSFLASH_RESULT=%s", r.result.c_str(), "OFSFLASH_ADVICE=%s", r.advice.c_str(),
                   "OFSFLASH_EXIT=%d", r.exitCode, "OFSFLASH_TOUCHED=%d", r.touched ? 1 : 0,
                   "OFSFLASH_HELD_SIGNAL=%d", r.heldSignal, nullptr);
-}
-
-std::string SignalName(int signal) {
-  const char* name = sigabbrev_np(signal);
-  return name ? std::string("SIG") + name : "signal " + std::to_string(signal);
 }
 
 }  // namespace
@@ -173,7 +170,7 @@ std::string SummaryLine(const RunSummary& run) {
                      last.checksum + ")  ";
   if (!run.end) return line + kRunDidNotEnd;
   line += run.end->exitCode == 0 ? "done" : "exit " + std::to_string(run.end->exitCode) + ": " + run.end->result;
-  if (run.end->heldSignal != 0) line += " (" + SignalName(run.end->heldSignal) + " held until the write had ended)";
+  if (run.end->heldSignal != 0) line += " (" + StopName(run.end->heldSignal) + " held until the write had ended)";
   return line;
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <cerrno>
 #include <iterator>
 #include <mutex>
@@ -68,6 +69,16 @@ StopSignalCatch::~StopSignalCatch() {
 WritePhaseMark::WritePhaseMark() { ++g_writePhases; }
 
 WritePhaseMark::~WritePhaseMark() { --g_writePhases; }
+
+void HoldStop(int stop) { Catch(stop); }
+
+bool WritePhaseActive() { return g_writePhases.load() > 0; }
+
+std::string StopName(int stop) {
+  if (stop == kEscapeKeyStop) return "Esc";
+  const char* name = sigabbrev_np(stop);
+  return name ? std::string("SIG") + name : "signal " + std::to_string(stop);
+}
 
 int CaughtStopSignal() { return g_caught.load() & ~kHeldBit; }
 

@@ -1,4 +1,6 @@
 #pragma once
+#include <string>
+
 // The signals a person or the session sends to stop a program: SIGINT, SIGTERM,
 // SIGHUP, SIGQUIT and SIGTSTP. While a drive is written they must not stop it, so
 // they are caught into a flag and the program acts on them where it is safe.
@@ -27,6 +29,16 @@ class WritePhaseMark {
   WritePhaseMark(const WritePhaseMark&) = delete;
   WritePhaseMark& operator=(const WritePhaseMark&) = delete;
 };
+
+// Esc in a ready wait while a drive is written: held as a stop signal is, since
+// leaving the wait there could leave the drive half-written.
+inline constexpr int kEscapeKeyStop = 0x80;
+// Holds such a stop that came by other means than a signal (as the handler would).
+void HoldStop(int stop);
+// Some drive of this process is being written.
+bool WritePhaseActive();
+// "SIGINT", "SIGTERM", ... or "Esc".
+std::string StopName(int stop);
 
 // The first stop signal caught since the outermost catch began (kept after it ended), or 0.
 int CaughtStopSignal();

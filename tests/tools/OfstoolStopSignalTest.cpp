@@ -74,6 +74,20 @@ TEST_F(OfstoolStop, ASignalDuringTheWritesIsHeldUntilTheFlashHasEnded) {
   }
 }
 
+// Esc in a ready wait once writing has begun is held as a signal is: the drive (busy for
+// its first ten polls) is finished, and the history tells that Esc waited.
+TEST_F(OfstoolStop, AnEscWhileTheDriveIsWrittenIsHeldUntilTheFlashHasEnded) {
+  const std::string expected = UndisturbedFlash("type6.ofs");
+  Profile(1, "fail = test_unit_ready times 10 sense 02/04/01\n");
+  setenv("OFSFLASH_SIMULATE", Path("drives.profile").c_str(), 1);
+  const auto [code, screen] = RunOnTerminal({Tool("ofstool"), "flash", "--yes", Path("type6.ofs")}, "\x1b");
+  unsetenv("OFSFLASH_SIMULATE");
+  EXPECT_EQ(code, 0) << screen;
+  EXPECT_NE(screen.find(kGoesOn), std::string::npos) << screen;
+  EXPECT_TRUE(ReadText(Path("flash0.bin")) == expected);
+  EXPECT_NE(Run(Tool("ofstool") + " history").out.find("done (Esc held until the write had ended)"), std::string::npos);
+}
+
 // In start-up (also when the question then goes unanswered), or in the update with the
 // tray locked: the tray is unlocked on the way out.
 TEST_F(OfstoolStop, ASignalBeforeTheFirstWriteEndsTheRunWithNothingWritten) {

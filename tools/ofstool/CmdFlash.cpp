@@ -79,10 +79,9 @@ constexpr char kUsage[] =
     "  --backup OUT     before the first write, save the drive's firmware to OUT (a new file; also in a\n"
     "                   dry run); if that fails nothing is written. 'ofstool flash OUT' rolls back\n"
     "Exit codes: 0 done; 1 failed, nothing was written to the drive; 2 usage, or not confirmed;\n"
-    "3 failed after writing began, the drive may hold incomplete firmware; 4 aborted with Esc while\n"
-    "the drive may still be programming.\n"
-    "A stop signal (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT, Ctrl-Z) ends the run before the first write (exit 1), waits\n"
-    "for the end of the flash once writing has begun, and ends the run after it.\n"
+    "3 failed after writing began, the drive may hold incomplete firmware.\n"
+    "A stop signal (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT, Ctrl-Z), or Esc in a wait for the drive, ends the run before\n"
+    "the first write (exit 1), waits for the end of the flash once writing has begun, and ends the run after it.\n"
     "Every run that writes is recorded in the run history: see 'ofstool history'.\n";
 
 int Usage(const std::string& word) {
@@ -157,11 +156,10 @@ int Flash(FlashOptions& options, RunReport& report) {
   ConsolePlatform platform;
   ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
   if (!transport.error.empty() || !transport.atapi) return End(report, kExitUntouched, transport.error);
-  // Esc in a ready wait ends the program there; the drive may still be working.
-  transport.atapi->userAbortExitCode = kExitAbortedByUser;
+  // Esc in a ready wait before the first write ends the program there; once writing has begun it is held.
+  transport.atapi->userAbortExitCode = kExitUntouched;
   transport.atapi->userAbortNotice =
-      "ofstool: aborted by the user (Esc) while waiting for the drive; the drive may still be programming. "
-      "Do not power it off: give it a few minutes, then look at it with 'ofstool drives'.";
+      "ofstool: aborted by the user (Esc) while waiting for the drive. Nothing was written to the drive.";
   ofs::MemorySettingStore settings;
   const Terminal terminal = Terminal::OfThisRun();
   options.console.json = options.json;
@@ -228,10 +226,6 @@ int Flash(FlashOptions& options, RunReport& report) {
   }
   ofs::RunHistory history(ofs::DefaultHistoryPath());
   ofs::RunRecorder recorder(history, form, view, *transport.atapi, "ofstool");
-  transport.atapi->beforeUserAbortExit = [&recorder, &transport] {
-    recorder.End("aborted by the user (Esc) while waiting for the drive", transport.atapi->userAbortNotice,
-                 kExitAbortedByUser);
-  };
   // An exception in the sequence must not leave the tray locked.
   form.RunJob([](ofs::TMainForm& f) { f.BitBtn2Click(); });
   view.EndProgress();

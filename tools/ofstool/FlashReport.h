@@ -13,7 +13,6 @@ inline constexpr int kExitDone = ofs::kRunExitDone;
 inline constexpr int kExitUntouched = ofs::kRunExitUntouched;  // failed before anything was written
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitMaybeIncomplete = ofs::kRunExitMaybeIncomplete;  // failed after writing began
-inline constexpr int kExitAbortedByUser = 4;    // Esc in the drive's wait: it may still be programming
 
 struct Verdict {
   int code = kExitDone;

@@ -125,7 +125,8 @@ void MainWindow::RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleep
           }
           if (stops) stopSignal = CaughtStopSignal();
         }
-        if (stopSignal != 0) std::raise(stopSignal);  // now it does what it would have done
+        // Now it does what it would have done; Esc ends the program as Ctrl-C does.
+        if (stopSignal != 0) std::raise(stopSignal == kEscapeKeyStop ? SIGINT : stopSignal);
         QMetaObject::invokeMethod(
             this,
             [this] {
