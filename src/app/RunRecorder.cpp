@@ -19,6 +19,8 @@ RunRecorder::RunRecorder(RunHistory& history, TMainForm& form, MainView& view, T
                          std::string program)
     : history_(history), form_(form), view_(view), atapi_(atapi) {
   record_.program = std::move(program);
+  // Asked now: once writing has begun the window's thread may be gone (exit() waits for the flash).
+  record_.driveBefore = SelectedDriveLine();
   form_.onWritePhaseBegins = [this] { Begin(); };
 }
 
@@ -39,7 +41,6 @@ void RunRecorder::Begin() {
   // Unique across processes and the drives one process flashes at once.
   record_.run = std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now).count()) + "-" +
                 std::to_string(::getpid()) + "-" + std::to_string(atapi.currentDrive);
-  record_.driveBefore = SelectedDriveLine();
   // Absolute: the history is read from wherever its reader stands.
   std::error_code error;
   const std::filesystem::path file = std::filesystem::absolute(form_.imageFile, error);

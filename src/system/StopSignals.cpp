@@ -6,10 +6,15 @@
 #include <atomic>
 #include <cstring>
 #include <cerrno>
+#include <cstdlib>
+#include <ctime>
 #include <iterator>
 #include <mutex>
 
 namespace ofs {
+
+const char kExitWaitNotice[] =
+    "The program was told to end while a drive is being written; it ends once the flash has ended.\n";
 
 const char kWritePhaseNotice[] =
     "The drive is being written: stopping now could leave it without working firmware. The update goes on and "
@@ -28,6 +33,7 @@ constexpr int kHeldBit = 0x100;
 std::atomic<int> g_caught{0};
 std::atomic<int> g_writePhases{0};
 std::atomic<bool> g_noticeShown{false};
+thread_local int t_writePhases = 0;  // this thread's: it cannot wait for its own
 
 std::mutex g_installLock;  // the catches of several threads come and go one at a time
 int g_catches = 0;
@@ -45,9 +51,21 @@ void Catch(int signal) {
   errno = savedErrno;
 }
 
+// exit() called by another thread while a drive is written (Qt's own when the display's
+// connection breaks, as with a dropped ssh -X session) would end the flash half-way:
+// the writing threads are let finish first.
+void FinishWritesBeforeExit() {
+  if (g_writePhases.load() == 0 || t_writePhases > 0) return;
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kExitWaitNotice, sizeof kExitWaitNotice - 1);
+  const timespec pause{0, 50'000'000};
+  while (g_writePhases.load() > 0) nanosleep(&pause, nullptr);
+}
+
 }  // namespace
 
 StopSignalCatch::StopSignalCatch() {
+  static std::once_flag exitWait;
+  std::call_once(exitWait, [] { std::atexit(FinishWritesBeforeExit); });
   const std::lock_guard<std::mutex> lock(g_installLock);
   if (g_catches++ > 0) return;
   g_caught = 0;
@@ -66,9 +84,15 @@ StopSignalCatch::~StopSignalCatch() {
   for (std::size_t i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &g_previous[i], nullptr);
 }
 
-WritePhaseMark::WritePhaseMark() { ++g_writePhases; }
+WritePhaseMark::WritePhaseMark() {
+  ++t_writePhases;
+  ++g_writePhases;
+}
 
-WritePhaseMark::~WritePhaseMark() { --g_writePhases; }
+WritePhaseMark::~WritePhaseMark() {
+  --g_writePhases;
+  --t_writePhases;
+}
 
 void HoldStop(int stop) { Catch(stop); }
 

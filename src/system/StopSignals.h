@@ -12,6 +12,8 @@ namespace ofs {
 // terminal returns early, and the pass-through waits resume by themselves. When the
 // last one goes, the former dispositions come back; what the signal caught meanwhile
 // means is the owner's to decide. Nests, also across threads.
+// From the first one on, an exit() called by a thread that writes no drive waits for
+// the drives being written (one line on stderr says so).
 class StopSignalCatch {
  public:
   StopSignalCatch();

@@ -8,8 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace ofs {
 namespace {
@@ -101,6 +105,27 @@ TEST_P(StopSignals, ANewOutermostCatchStartsWithNothingCaught) {
   const StopSignalCatch second;
   EXPECT_EQ(CaughtStopSignal(), 0);
   EXPECT_FALSE(StopSignalHeld());
+}
+
+// exit() from another thread (Qt's own when the display's connection breaks) while a
+// drive is written waits until the writing thread has ended its flash.
+TEST(StopSignalsExitDeathTest, AnExitWhileADriveIsWrittenWaitsForTheFlashToEnd) {
+  EXPECT_EXIT(
+      {
+        static std::atomic<bool> writing{false};
+        static std::atomic<bool> exiting{false};
+        const StopSignalCatch stops;
+        std::atexit([] { exiting = true; });  // runs before the wait, registered after it
+        std::thread([] {
+          const WritePhaseMark mark;
+          writing = true;
+          while (!exiting) std::this_thread::yield();
+          std::fputs("flash ended\n", stderr);
+        }).detach();
+        while (!writing) std::this_thread::yield();
+        std::exit(1);
+      },
+      ::testing::ExitedWithCode(1), "it ends once the flash has ended\\.\nflash ended\n$");
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStopSignal, StopSignals, ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP));
