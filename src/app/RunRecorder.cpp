@@ -20,9 +20,13 @@ RunRecorder::RunRecorder(RunHistory& history, TMainForm& form, MainView& view, T
     : history_(history), form_(form), view_(view), atapi_(atapi) {
   record_.program = std::move(program);
   form_.onWritePhaseBegins = [this] { Begin(); };
+  form_.failedAlikeBefore = [this](const std::string& result) { return FailedAlikeBefore(result); };
 }
 
-RunRecorder::~RunRecorder() { form_.onWritePhaseBegins = nullptr; }
+RunRecorder::~RunRecorder() {
+  form_.onWritePhaseBegins = nullptr;
+  form_.failedAlikeBefore = nullptr;
+}
 
 std::string RunRecorder::SelectedDriveLine() {
   const int item = view_.SelectedDriveItem();
