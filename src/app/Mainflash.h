@@ -115,6 +115,9 @@ class TMainForm {
   bool mayHoldIncompleteFirmware = false;
   // Such a failure tells to press Start again at once; ofstool says it with its own command.
   bool startAgainAdvice = true;
+  // Asked about such a failure, by the result the history records for it: the run before,
+  // of the same image on the same drive, ended with it too (set by the run's recorder).
+  std::function<bool(const std::string& result)> failedAlikeBefore;
   // Transport index that discovery selects when it is listed (console front end).
   std::optional<EDriveIndex> preferredDrive;
   // The one drive start-up and discovery send commands to, when several

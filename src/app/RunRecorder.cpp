@@ -22,9 +22,13 @@ RunRecorder::RunRecorder(RunHistory& history, TMainForm& form, MainView& view, T
   // Asked now: once writing has begun the window's thread may be gone (exit() waits for the flash).
   record_.driveBefore = SelectedDriveLine();
   form_.onWritePhaseBegins = [this] { Begin(); };
+  form_.failedAlikeBefore = [this](const std::string& result) { return FailedAlikeBefore(result); };
 }
 
-RunRecorder::~RunRecorder() { form_.onWritePhaseBegins = nullptr; }
+RunRecorder::~RunRecorder() {
+  form_.onWritePhaseBegins = nullptr;
+  form_.failedAlikeBefore = nullptr;
+}
 
 std::string RunRecorder::SelectedDriveLine() {
   const int item = view_.SelectedDriveItem();

@@ -14,10 +14,12 @@ inline constexpr int kRunExitDone = 0;
 inline constexpr int kRunExitUntouched = 1;       // failed before anything was written
 inline constexpr int kRunExitMaybeIncomplete = 3;  // failed after writing began
 int RunExitCode(bool completed, bool touched);
+// The result the window records for a run that ended with this box: its first line.
+inline std::string RunResultOf(const std::string& box) { return box.substr(0, box.find('\n')); }
 
 class RunRecorder {
  public:
-  // Hooks `form`'s write phase; the form, its view and its transport must outlive the recorder.
+  // Hooks `form`'s write phase and its question about a failure alike before; the form, its view and its transport must outlive the recorder.
   RunRecorder(RunHistory& history, TMainForm& form, MainView& view, TAtapiImp& atapi, std::string program);
   ~RunRecorder();
   RunRecorder(const RunRecorder&) = delete;

@@ -1,11 +1,14 @@
 // The Start button: version question, the 95/98/ME restart path, tray, lock,
 // flash, verification, the refreshed drive line and the restart question.
 
-#include <array>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/DriveLines.h"
 #include "app/Mainflash.h"
+#include "app/RecoveryAdvice.h"
+#include "app/RunRecorder.h"
 #include "app/VersionNumber.h"
 #include "firmware/Firmware.h"
 #include "flash/FlashProcedures.h"
@@ -19,9 +22,6 @@ namespace {
 
 constexpr int kUnlockAttempts = 3;
 constexpr char kTrayLineEnd[] = " without any media inside !";
-constexpr std::array<const char*, 2> kStartAgain{
-    "The drive may hold incomplete firmware. Do not power it off or restart the machine:",
-    "press Start again now, so that the whole image is written."};
 constexpr char kRebootBeforeUpdate[] =
     "Because of the distinction of Windows 95/98/ME operating system, it is necessary to reboot before "
     "updating. After rebooting, execute again to complete the updating process.\nAre you sure to continue?";
@@ -198,16 +198,18 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
   EndWritePhase(!failure);
   if (failure) {
     const std::string text = updaterMode ? "Flash Fail!" : *failure;
+    const std::string shown = text.substr(0, text.find_last_not_of('\n') + 1);
     const bool reached = s_.atapi.writesReached > writesBefore;
     mayHoldIncompleteFirmware = mayHoldIncompleteFirmware || reached;
-    const bool advise = reached && startAgainAdvice;
-    ShowError(advise ? text.substr(0, text.find_last_not_of('\n') + 1) + "\n\n" + kStartAgain[0] + " " + kStartAgain[1]
-                     : text);
+    // Pressing Start again is the way back, unless the history shows it already failed alike.
+    std::vector<std::string> advice;
+    if (reached && startAgainAdvice)
+      advice = StartAgainLines(failedAlikeBefore && failedAlikeBefore(RunResultOf(shown)));
+    ShowError(advice.empty() ? text : shown + "\n\n" + JoinedLines(advice));
     // The list ends with what went wrong and, once the drive was written, the way back.
     if (!silent) {
-      s_.view.PostStatusLine(text.substr(0, text.find_last_not_of('\n') + 1));
-      if (advise)
-        for (const char* line : kStartAgain) s_.view.PostStatusLine(line);
+      s_.view.PostStatusLine(shown);
+      for (const std::string& line : advice) s_.view.PostStatusLine(line);
     }
     if (reached) s_.view.SetProgress(0);
     return false;

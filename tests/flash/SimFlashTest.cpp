@@ -213,6 +213,19 @@ TEST_F(SimKernel, BootOnceThenRetriedAndHandShaken) {
   ExpectFlashHoldsImage();
 }
 
+// The drive checks the programming of the image it was just given, not the banks a larger
+// image left above it: each flash hands over, and verifies, its own checksum.
+TEST_F(SimKernel, ASmallImageAfterALargeOneHandsShakeAndVerifies) {
+  capabilities = (1 << 11) | (1 << 13);
+  SetUp();
+  for (const uint32_t banks : {32, 4}) {
+    const SimCase c{"Kernel", 6, banks * 65536, 0, {}};
+    MakeImage(c);
+    ASSERT_EQ(Flash(c), std::nullopt) << banks;
+    ExpectFlashHoldsImage();
+  }
+}
+
 TEST_F(SimKernel, RequestSenseThatAlwaysFailsRunsIntoTheTimeOut) {
   // The poll asks again at once; only the drive's own command time moves the clock.
   SimFailure failure;

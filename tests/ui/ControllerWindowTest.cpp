@@ -644,6 +644,30 @@ class ControllerWindowTest : public QObject {
     QVERIFY(h.window.close());
   }
 
+  // Pressing Start again after the same failure on the same drive and image did not help:
+  // the second failure names what else there is, in its box, its lines and its record.
+  void theSameFailureTwiceNamesWhatElseThereIs() {
+    QTemporaryDir dir;
+    RunHistory history(dir.filePath("history.jsonl").toStdString());
+    SimProfile profile = BuiltInDemoProfile(true);
+    profile.drives[0].failures.push_back({SimCommandSelector{SimCommand::Trigger}, 1, 0});  // every trigger
+    WindowHarness h(profile);
+    h.window.SetRunHistory(&history, h.atapi.get());
+    h.Start();
+    DialogAnswerer answers;
+    QVERIFY(h.LoadThroughDialog(answers, "new.ofs", test::MakeImage(test::Drive0Template("1.02")).container));
+    const QString again = "The drive may hold incomplete firmware, and pressing Start again did not help:";
+    for (const bool repeated : {false, true}) {
+      QVERIFY(h.ClickAndWait("BitBtn2"));
+      const QString box = answers.boxes.last().text;
+      QCOMPARE(box.contains(again), repeated);
+      QCOMPARE(box.contains("Do not power it off or restart the machine."), repeated);
+      QCOMPARE(h.Lines().contains(again), repeated);
+      QCOMPARE(h.Lines().last().startsWith("a report with the trace (OFSFLASH_TRACE=FILE)"), repeated);
+      QCOMPARE(QString::fromStdString(history.Read().back().advice), box);
+    }
+  }
+
   // Closing the idle window ends the controller's run: the loaded image is given back.
   void closingTheIdleWindowReleasesTheLoadedImage() {
     WindowHarness h;

@@ -1,5 +1,6 @@
 #include "ofstool/FlashReport.h"
 
+#include "app/RecoveryAdvice.h"
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
 
@@ -13,19 +14,13 @@ Verdict FailureVerdict(bool touched, int drive, bool failedAlikeBefore) {
                                 "again."};
   }
   if (failedAlikeBefore) {
-    return {kExitMaybeIncomplete,
-            "ofstool: drive " + number +
-                " may hold incomplete firmware, and running the same command again did not help: the run before "
-                "this one, of the same image on the same drive, ended with the same failure. Do not power it off "
-                "or restart the machine. What else there is: 'ofstool verify FILE' checks what the drive holds "
-                "without writing; 'ofstool flash BACKUP' rolls back to firmware saved with --backup or 'ofstool "
-                "backup'; a report with the trace (OFSFLASH_TRACE=FILE) and the history ('ofstool history --json') "
-                "attached lets others see what happened."};
+    return {kExitMaybeIncomplete, "ofstool: drive " + number +
+                                      " may hold incomplete firmware, and running the same command again did not "
+                                      "help: " + ofs::kSameFailureBefore + " " + ofs::kDoNotPowerOff + ". " +
+                                      ofs::JoinedLines(ofs::kWhatElseThereIs)};
   }
-  return {kExitMaybeIncomplete,
-          "ofstool: drive " + number +
-              " may hold incomplete firmware. Do not power it off or restart the machine: run the same command "
-              "again now, so that the whole image is written."};
+  return {kExitMaybeIncomplete, "ofstool: drive " + number + " may hold incomplete firmware. " + ofs::kDoNotPowerOff +
+                                    ": run the same command again now, so that the whole image is written."};
 }
 
 std::string ImageLine(const ofs::TMainForm& form, const ConsoleView& view, const std::string& file) {

@@ -147,7 +147,7 @@ void MainWindow::RunRecorded(TMainForm& form, const std::function<void(TMainForm
   const bool completed = form.lastUpdate == TMainForm::UpdateOutcome::Completed;
   // The failure is the box's first line; the box with its way back is the advice.
   const std::string advice = completed ? std::string("All Completed!") : firstBox_.empty() ? lastLine_ : firstBox_;
-  recorder.End(advice.substr(0, advice.find('\n')), advice, RunExitCode(completed, recorder.Touched()));
+  recorder.End(RunResultOf(advice), advice, RunExitCode(completed, recorder.Touched()));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

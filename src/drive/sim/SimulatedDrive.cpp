@@ -16,6 +16,7 @@ using namespace sim;
 
 namespace {
 constexpr uint32_t kMinCommandMs = 1;
+constexpr std::size_t kKernelTail = 8;  // a kernel image's own checksum, at its end
 }  // namespace
 
 SimulatedDrive::SimulatedDrive(const SimDriveProfile& profile, Clock& clock)
@@ -266,17 +267,16 @@ SimulatedDrive::Reply SimulatedDrive::CapabilityQuery(const Command& c) {
 
 uint16_t SimulatedDrive::ReportedChecksum() const {
   if (settings_.checksumMode == SimChecksumMode::Fixed) return settings_.fixedChecksum;
-  // Computed from the flash it holds, whatever the host handed over. A kernel image's
-  // last 8 bytes are left out once, even where an excluded block covers them too.
-  const std::size_t tail = kernelImageEnd_ >= 8 ? kernelImageEnd_ - 8 : flash_.size();
-  const std::size_t tailEnd = std::min(kernelImageEnd_, flash_.size());
-  uint32_t sum = std::accumulate(flash_.begin(), flash_.end(), uint32_t{0});
-  for (std::size_t i = tail; i < tailEnd; ++i) sum -= flash_[i];
+  // Computed from the flash it holds, whatever the host handed over. After a kernel flash
+  // the drive checks its own programming: it sums the banks that flash programmed, not
+  // what an earlier, larger image left above them, and leaves out the image's last
+  // 8 bytes, where the image keeps its own checksum.
+  const std::size_t end = kernelImageEnd_ > 0 ? kernelImageEnd_ - kKernelTail : flash_.size();
+  uint32_t sum = std::accumulate(flash_.begin(), flash_.begin() + static_cast<std::ptrdiff_t>(end), uint32_t{0});
   for (const SOFSReserveBlock& block : settings_.checksumExclude) {
-    const std::size_t begin = std::min<std::size_t>(block.Address, flash_.size());
-    const std::size_t end = std::min<std::size_t>(std::size_t{block.Address} + block.Length, flash_.size());
-    for (std::size_t i = begin; i < end; ++i)
-      if (i < tail || i >= tailEnd) sum -= flash_[i];
+    const std::size_t from = std::min<std::size_t>(block.Address, end);
+    const std::size_t to = std::min<std::size_t>(std::size_t{block.Address} + block.Length, end);
+    for (std::size_t i = from; i < to; ++i) sum -= flash_[i];
   }
   if (settings_.checksumMode == SimChecksumMode::Wrong) ++sum;
   return static_cast<uint16_t>(sum);

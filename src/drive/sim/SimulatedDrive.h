@@ -128,8 +128,9 @@ class SimulatedDrive {
   bool upperHalfFlash_ = false;  // a two-pass kernel flash: every REQUEST SENSE carries the flag
   std::optional<std::array<uint8_t, 4>> philipsValues_;  // of the download's first block
   int blocksReceived_ = 0;
-  // End of the image the last kernel flash programmed: its last 8 bytes carry the
-  // image's own checksum, which the drive's checksum leaves out.
+  // End of the image the last kernel flash programmed (0: none since the drive started, or
+  // another flash since): the drive's checksum covers the flash below it, without the
+  // last 8 bytes, which carry the image's own checksum.
   std::size_t kernelImageEnd_ = 0;
   std::optional<uint16_t> expectedChecksum_;
   std::vector<int> failureUses_;
