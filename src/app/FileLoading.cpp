@@ -46,21 +46,25 @@ void TMainForm::LoadFirmwareFile(const std::string& path) {
   if (!ReadFileBinary(path, 2, head.data())) return ShowError("ReadFileBinary Fail !");
 
   const bool container = StartsWith(head, "OR");
-  std::optional<TemporaryFile> extracted = container ? std::nullopt : ExtractLastZipMember(path);
-  if (!container && !extracted) return ShowError(kNotValid);
-  const std::string loadPath = extracted ? extracted->path() : path;
+  ZipMember zip = container ? ZipMember{} : ExtractLastZipMember(path);
+  if (!container && zip.result == ZipExtraction::NotValid) return ShowError(kNotValid);
+  if (zip.result == ZipExtraction::NotWritten) {
+    return ShowError("Cannot unpack the archive: no temporary file can be written in " + zip.folderProblem);
+  }
+  const bool tooLarge = zip.result == ZipExtraction::TooLarge;
+  const std::string loadPath = zip.file ? zip.file->path() : path;
 
   s_.view.SetEnabled(Control::BitBtn2, false);
-  const uint32_t length = GetFileLength(loadPath);
-  if (length == 0) return ShowError("GetFileLength Error!");
-  if (length > kMaxFileBytes) {
-    // Its size alone rules the file out: nothing is read or allocated.
+  const uint32_t length = tooLarge ? 0 : GetFileLength(loadPath);
+  if (tooLarge || length > kMaxFileBytes) {
+    // Its size alone rules the file (or the member, never unpacked) out: nothing is read or allocated.
     ReleaseImage();
     return ShowError(kLengthError);
   }
+  if (length == 0) return ShowError("GetFileLength Error!");
   std::vector<uint8_t> bytes(length, 0);
   if (!ReadFileBinary(loadPath, length, bytes.data())) return ShowError("ReadFileBinary");
-  extracted.reset();
+  zip.file.reset();
 
   if (auto message = LoadImageBytes(std::move(bytes))) return ShowError(*message);
   imageFile = path;

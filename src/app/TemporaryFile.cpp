@@ -8,11 +8,13 @@
 
 namespace ofs {
 
+std::string TemporaryFile::Folder() {
+  const char* folder = std::getenv("TMPDIR");
+  return folder != nullptr && *folder != '\0' ? folder : "/tmp";
+}
+
 std::optional<TemporaryFile> TemporaryFile::Create() {
-  std::error_code error;
-  std::filesystem::path dir = std::filesystem::temp_directory_path(error);
-  if (error) dir = "/tmp";
-  std::string pattern = (dir / "ofsflash-XXXXXX").string();
+  std::string pattern = (std::filesystem::path(Folder()) / "ofsflash-XXXXXX").string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int fd = mkstemp(name.data());
@@ -29,8 +31,6 @@ TemporaryFile::~TemporaryFile() {
   if (fd_ >= 0) close(fd_);
   if (!path_.empty()) unlink(path_.c_str());
 }
-
-bool TemporaryFile::Truncate() { return ftruncate(fd_, 0) == 0 && lseek(fd_, 0, SEEK_SET) == 0; }
 
 bool TemporaryFile::Append(const uint8_t* bytes, std::size_t length) {
   while (length > 0) {

@@ -9,15 +9,17 @@ namespace ofs {
 
 class TemporaryFile {
  public:
+  // In Folder(); nothing when it cannot be made there (errno tells why).
   static std::optional<TemporaryFile> Create();
+  // TMPDIR, else /tmp. A TMPDIR that cannot be written is said, not silently replaced.
+  static std::string Folder();
   TemporaryFile(TemporaryFile&& other) noexcept;
   TemporaryFile& operator=(TemporaryFile&&) = delete;
   TemporaryFile(const TemporaryFile&) = delete;
   ~TemporaryFile();
 
   const std::string& path() const { return path_; }
-  // Makes the file hold exactly these bytes; false on a write error.
-  bool Truncate();
+  // False on a write error (errno tells why).
   bool Append(const uint8_t* bytes, std::size_t length);
 
  private:

@@ -9,6 +9,13 @@
 
 namespace ofs {
 
+enum class ZipExtraction {
+  Extracted,
+  NotValid,    // no member, or the last one is damaged or encrypted
+  TooLarge,    // the last member is larger than any firmware file: it must not fill the disk
+  NotWritten,  // the temporary file could not take it (errno tells why)
+};
+
 class ZipArchive {
  public:
   explicit ZipArchive(const std::string& path);
@@ -18,18 +25,22 @@ class ZipArchive {
 
   // 0 also when the file is not a zip archive.
   uint64_t MemberCount() const;
-  // Writes every member in index order into `file`, each replacing the one before,
-  // so the last member is what remains. False on a damaged, encrypted or oversized member:
-  // a member larger than any firmware file must not fill the disk.
-  bool ExtractEachInto(TemporaryFile& file, uint64_t maxMemberBytes = kMaxFileBytes);
+  // Writes the last member into `file`. Only the last one is loaded, so the members before
+  // it are not unpacked at all: one of them that is damaged cannot fail the load.
+  ZipExtraction ExtractLastInto(TemporaryFile& file, uint64_t maxMemberBytes = kMaxFileBytes);
 
  private:
-  bool ExtractCurrentInto(TemporaryFile& file, uint64_t maxMemberBytes);
+  bool GoToLastMember();
   void* handle_ = nullptr;  // minizip's unzFile
 };
 
-// The archive's members unpacked in order into a private temporary file, the last
-// one remaining; nothing when the archive has no member or one cannot be unpacked.
-std::optional<TemporaryFile> ExtractLastZipMember(const std::string& archive);
+struct ZipMember {
+  ZipExtraction result = ZipExtraction::NotValid;
+  std::optional<TemporaryFile> file;  // Extracted: the member, unpacked
+  std::string folderProblem;          // NotWritten: the temporary folder and why it took nothing
+};
+
+// The archive's last member unpacked into a private temporary file.
+ZipMember ExtractLastZipMember(const std::string& archive);
 
 }  // namespace ofs

@@ -2,7 +2,10 @@
 
 #include <zlib.h>
 
+#include <cerrno>
 #include <cstring>
+
+#include "params/RegularFile.h"
 
 namespace ofs {
 namespace {
@@ -52,13 +55,16 @@ std::string FormatTraceLine(int drive, const uint8_t* cdb, const uint8_t* buffer
   return line;
 }
 
-// "e": the descriptor is not inherited by programs we might start.
-CommandTrace::CommandTrace(const std::string& path) : file_(std::fopen(path.c_str(), "ae")) {}
-
-std::unique_ptr<CommandTrace> CommandTrace::Open(const std::string& path) {
-  auto trace = std::make_unique<CommandTrace>(path);
-  if (!trace->file_) return nullptr;
-  return trace;
+std::unique_ptr<CommandTrace> CommandTrace::Open(const std::string& path, std::string* problem) {
+  std::string why;
+  FileDescriptor fd = OpenRegularFileForAppend(path, why);
+  std::FILE* file = fd.valid() ? ::fdopen(fd.get(), "a") : nullptr;
+  if (file == nullptr) {
+    if (problem != nullptr) *problem = fd.valid() ? std::strerror(errno) : why;
+    return nullptr;
+  }
+  fd.Release();
+  return std::make_unique<CommandTrace>(file);
 }
 
 void CommandTrace::Record(int drive, const uint8_t* cdb, const uint8_t* buffer, uint32_t length, uint8_t direction,

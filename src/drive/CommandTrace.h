@@ -20,9 +20,11 @@ std::string FormatTraceLine(int drive, const uint8_t* cdb, const uint8_t* buffer
 
 class CommandTrace {
  public:
-  // Appends to path; null when the file cannot be opened.
-  static std::unique_ptr<CommandTrace> Open(const std::string& path);
-  explicit CommandTrace(const std::string& path);
+  // Appends to path, a regular file (created when missing); null when it cannot be opened,
+  // with why in *problem. Nothing else is opened: a fifo or a terminal whose reader stopped
+  // would hold every command of an update up, and a closed pipe would end the process.
+  static std::unique_ptr<CommandTrace> Open(const std::string& path, std::string* problem = nullptr);
+  explicit CommandTrace(std::FILE* file) : file_(file) {}
 
   void Record(int drive, const uint8_t* cdb, const uint8_t* buffer, uint32_t length, uint8_t direction,
               TransportStatus status, const SenseData& sense, int systemError = 0);

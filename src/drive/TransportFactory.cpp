@@ -23,9 +23,16 @@ Transport CreateTransportFromEnvironment(Platform& platform) {
     transport.clock = MakeRealClock();
     backend = MakeSgioBackend();
   }
+  // A trace asked for and not written would be missed only when the bug report needs it,
+  // so it is refused before any drive is reached.
   std::unique_ptr<CommandTrace> trace;
   if (const char* tracePath = std::getenv("OFSFLASH_TRACE"); tracePath != nullptr && *tracePath != '\0') {
-    trace = CommandTrace::Open(tracePath);
+    std::string problem;
+    trace = CommandTrace::Open(tracePath, &problem);
+    if (!trace) {
+      transport.error = "cannot write the command trace to '" + std::string(tracePath) + "': " + problem;
+      return transport;
+    }
   }
   transport.atapi =
       std::make_unique<TAtapiImp>(std::move(backend), *transport.clock, platform.IsNtPlatform(), std::move(trace));

@@ -12,7 +12,7 @@ namespace ofs {
 struct Transport {
   std::unique_ptr<Clock> clock;
   std::unique_ptr<TAtapiImp> atapi;
-  std::string error;  // non-empty when a simulation profile could not be read
+  std::string error;  // non-empty when a simulation profile or the trace file could not be opened
 };
 
 Transport CreateTransportFromEnvironment(Platform& platform);

@@ -16,14 +16,23 @@ constexpr char kDefault[] = "Argument default value";
 constexpr char kEnabled[] = "Argument enabled";
 constexpr char kOther[] = "Other settings";
 
-Lines SourceLines(std::span<const uint8_t> textArea) {
-  if (textArea.empty() || textArea[0] == 0) return defaultParameterText();
-  // The text ends at the first 0 byte or at the end of the area, whichever comes first.
+constexpr char kModelNames[] = "AvailableModelNames";
+constexpr char kTitle[] = "Title";
+constexpr char kFlashHelp[] = "Flash Help";
+constexpr char kUpdaterHelp[] = "Updater Help";
+
+// The text ends at the first 0 byte or at the end of the area, whichever comes first.
+Lines OwnLines(std::span<const uint8_t> textArea) {
   const auto end = std::find(textArea.begin(), textArea.end(), uint8_t{0});
   Lines lines;
   SplitLines(reinterpret_cast<const char*>(textArea.data()), static_cast<std::size_t>(end - textArea.begin()),
              lines);
   return lines;
+}
+
+Lines SourceLines(std::span<const uint8_t> textArea) {
+  if (textArea.empty() || textArea[0] == 0) return defaultParameterText();
+  return OwnLines(textArea);
 }
 
 void ReadMain(const Lines& l, SMainParameter& p) {
@@ -96,11 +105,19 @@ void ReadParameterBlock(std::span<const uint8_t> textArea, SParameter& out) {
   ReadArgumentDefault(lines, result.ArgumentDefault);
   ReadArgumentEnabled(lines, result.ArgumentEnabled);
   ReadOtherSettings(lines, result.OtherSettings);
-  result.AvailableModelNames = GetIniSection(lines, "AvailableModelNames");
-  result.Title = GetIniSection(lines, "Title");
-  result.FlashHelp = GetIniSection(lines, "Flash Help");
-  result.UpdaterHelp = GetIniSection(lines, "Updater Help");
+  result.AvailableModelNames = GetIniSection(lines, kModelNames);
+  result.Title = GetIniSection(lines, kTitle);
+  result.FlashHelp = GetIniSection(lines, kFlashHelp);
+  result.UpdaterHelp = GetIniSection(lines, kUpdaterHelp);
   out = std::move(result);
+}
+
+bool HoldsParameterSection(std::span<const uint8_t> textArea) {
+  const Lines lines = OwnLines(textArea);
+  return std::ranges::any_of(
+      std::initializer_list<const char*>{kMain, kDefault, kEnabled, kOther, kModelNames, kTitle, kFlashHelp,
+                                         kUpdaterHelp},
+      [&lines](const char* section) { return HasIniSection(lines, section); });
 }
 
 std::string WriteDefaultParameterFile(const std::string& path) {

@@ -57,6 +57,9 @@ const std::vector<std::string>& defaultParameterText();
 // textArea is the parameter buffer's data area (its capacity is the span's size);
 // a first byte of 0 selects the built-in text.
 void ReadParameterBlock(std::span<const uint8_t> textArea, SParameter& out);
+// Whether the text itself (not the built-in one it may stand for) has a section the
+// record is read from; without one, every value is a default.
+bool HoldsParameterSection(std::span<const uint8_t> textArea);
 
 // Empty when written, else why the file could not be written.
 std::string WriteDefaultParameterFile(const std::string& path);

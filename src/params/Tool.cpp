@@ -90,6 +90,10 @@ Lines GetIniSection(const Lines& lines, const std::string& section) {
   return result;
 }
 
+bool HasIniSection(const Lines& lines, const std::string& section) {
+  return FindHeader(lines, section).has_value();
+}
+
 std::string JoinLines(const Lines& lines) {
   std::size_t length = 0;
   for (const std::string& line : lines) length += line.size() + 2;

@@ -22,6 +22,8 @@ std::string GetIniString(const Lines& lines, const std::string& section, const s
                          const std::string& absent);
 // The lines after the first "[section]" line up to the next line beginning with "[".
 Lines GetIniSection(const Lines& lines, const std::string& section);
+// Whether a line begins with "[section]", as every lookup above requires.
+bool HasIniSection(const Lines& lines, const std::string& section);
 
 // Every line followed by CR LF, the last one included.
 std::string JoinLines(const Lines& lines);
@@ -34,6 +36,7 @@ bool WriteLinesToFile(const std::string& path, const Lines& lines);
 // its target; any other kind of path is refused and left as it is.
 std::string WriteFileBinaryError(const std::string& path, const uint8_t* bytes, std::size_t length);
 bool WriteFileBinary(const std::string& path, const uint8_t* bytes, std::size_t length);
+// Both open a regular file only (see RegularFile.h), so a fifo or device never holds them up.
 // 0 when the file cannot be opened (or is too large for the result).
 uint32_t GetFileLength(const std::string& path);
 // Up to `count` bytes from the start; a short file is no failure, a read error is.

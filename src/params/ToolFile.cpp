@@ -15,33 +15,12 @@
 #include <cstring>
 #include <string>
 
+#include "params/RegularFile.h"
 #include "params/Tool.h"
 
 namespace ofs {
 
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now so that a failing close can be reported.
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 bool WriteAll(int fd, const uint8_t* bytes, std::size_t length) {
   while (length > 0) {
@@ -62,15 +41,15 @@ std::string DirectoryOf(const std::string& path) {
 
 // A new file beside `path` that nobody else can have opened (O_EXCL); the
 // mode follows the umask like any file the program creates.
-Fd CreateSiblingTemp(const std::string& path, std::string& tempPath) {
+FileDescriptor CreateSiblingTemp(const std::string& path, std::string& tempPath) {
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
     tempPath = DirectoryOf(path) + "/.ofsflash-" + std::to_string(::getpid()) + "-" +
                std::to_string(counter.fetch_add(1)) + ".tmp";
-    Fd fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    FileDescriptor fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (fd.valid() || errno != EEXIST) return fd;
   }
-  return Fd(-1);
+  return FileDescriptor();
 }
 
 // An existing file is removed first; one that cannot be opened for reading
@@ -78,7 +57,7 @@ Fd CreateSiblingTemp(const std::string& path, std::string& tempPath) {
 bool RemoveExisting(const std::string& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) return true;
-  Fd probe(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+  FileDescriptor probe(::open(path.c_str(), O_RDWR | O_CLOEXEC));
   if (!probe.valid()) return false;
   probe.Close();
   return ::unlink(path.c_str()) == 0;
@@ -89,7 +68,7 @@ std::string Reason(int error) { return std::strerror(error); }
 std::string ReplaceRegularFile(const std::string& path, const uint8_t* bytes, std::size_t length) {
   if (!RemoveExisting(path)) return Reason(errno);
   std::string tempPath;
-  Fd fd = CreateSiblingTemp(path, tempPath);
+  FileDescriptor fd = CreateSiblingTemp(path, tempPath);
   if (!fd.valid()) return Reason(errno);
   const bool written = WriteAll(fd.get(), bytes, length) && ::fsync(fd.get()) == 0;
   const bool closed = fd.Close();
@@ -103,7 +82,7 @@ std::string ReplaceRegularFile(const std::string& path, const uint8_t* bytes, st
 // A terminal, pipe or device node takes the bytes as they come: there is no
 // sibling to rename and no fsync to ask of it.
 std::string WriteInto(const std::string& path, const uint8_t* bytes, std::size_t length) {
-  Fd fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid()) return Reason(errno);
   if (!WriteAll(fd.get(), bytes, length)) return Reason(errno);
   if (!fd.Close()) return Reason(errno);
@@ -122,9 +101,7 @@ std::string ResolvedPath(const std::string& path) {
 
 std::string Refusal(mode_t mode) {
   errno = S_ISDIR(mode) ? EISDIR : EINVAL;
-  if (S_ISDIR(mode)) return "it is a directory, not a file";
-  if (S_ISBLK(mode)) return "it is a block device, not a file";
-  return "it is a socket, not a file";
+  return std::string("it is ") + FileKindName(mode) + ", not a file";
 }
 
 }  // namespace
@@ -155,27 +132,17 @@ bool WriteFileBinary(const std::string& path, const uint8_t* bytes, std::size_t 
 }
 
 uint32_t GetFileLength(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat info {};
-  if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+  const InputFile file(path);
   // A length that does not fit the 32-bit result would be reported wrapped
   // around and the file read short; such a file is no firmware, so say 0.
-  if (static_cast<uint64_t>(info.st_size) > UINT32_MAX) return 0;
-  return static_cast<uint32_t>(info.st_size);
+  if (!file.ok() || file.size() > UINT32_MAX) return 0;
+  return static_cast<uint32_t>(file.size());
 }
 
 bool ReadFileBinary(const std::string& path, uint32_t count, uint8_t* destination) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return false;
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t got = ::read(fd.get(), destination + done, count - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;  // unlike a short file, a read error is no success
-    if (got == 0) break;        // a short file is not reported
-    done += static_cast<std::size_t>(got);
-  }
-  return true;
+  InputFile file(path);
+  // Unlike a short file, a read error is no success.
+  return file.ok() && file.Read(destination, count).has_value();
 }
 
 }  // namespace ofs

@@ -14,6 +14,19 @@
 namespace ofs::test {
 namespace {
 
+// A zip archive of a 20000-byte member and `after`, with a byte of the first member's compressed data changed.
+std::string WithFirstMemberDamaged(AppHarness& h, const std::vector<std::string>& after) {
+  std::vector<uint8_t> data(20000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13);
+  std::vector<std::string> members{h.WriteFile("m.ofs", data)};
+  members.insert(members.end(), after.begin(), after.end());
+  const std::string archive = h.WriteZip("ok.zip", members);
+  std::vector<uint8_t> bytes(GetFileLength(archive));
+  ReadFileBinary(archive, static_cast<uint32_t>(bytes.size()), bytes.data());
+  bytes[60] ^= 0xFF;
+  return h.WriteFile("damaged.zip", bytes);
+}
+
 class FileLoading : public ::testing::Test {
  protected:
   void SetUp() override { h.Form().FormCreate(); }
@@ -115,6 +128,30 @@ TEST_F(FileLoading, FileLargerThanAnyImageIsRefusedByItsSizeAlone) {
   EXPECT_NE(Load(Resized(h.WriteFile("full.ofs", Ofs3Header(16)), kMaxFileBytes)), Texts{"GetOFSLength Error!"});
 }
 
+TEST_F(FileLoading, LastMemberAboveTheSizeLimitGetsTheTextOfTheSameFileChosenDirectly) {
+  const std::string huge = Resized(h.WriteFile("padded.ofs", Ofs3Header(16)), kMaxFileBytes + 1);
+  const Texts direct = Load(huge);
+  EXPECT_EQ(direct, Texts{"GetOFSLength Error!"});
+  const std::string archive = h.WriteZip("padded.zip", {Drive0File(), huge});
+  EXPECT_EQ(Load(Drive0File()), Texts{});
+  EXPECT_EQ(Load(archive), direct);
+  EXPECT_EQ(h.Form().imageBuffer, nullptr);
+  EXPECT_FALSE(h.view.IsEnabled(Control::BitBtn2));
+}
+
+TEST_F(FileLoading, DamagedMemberBeforeTheLastDoesNotStopTheLoad) {
+  EXPECT_EQ(Load(WithFirstMemberDamaged(h, {Drive0File()})), Texts{});
+  EXPECT_TRUE(h.view.IsEnabled(Control::BitBtn2));
+}
+
+TEST_F(FileLoading, TemporaryFolderThatCannotBeWrittenIsNamed) {
+  const std::string archive = h.WriteZip("drive0.zip", {Drive0File()});
+  const std::string folder = h.dir + "/missing";
+  setenv("TMPDIR", folder.c_str(), 1);  // the harness puts it back
+  EXPECT_EQ(Load(archive), Texts{"Cannot unpack the archive: no temporary file can be written in " + folder +
+                                 ": No such file or directory"});
+}
+
 TEST_F(FileLoading, PhilipsFileWithoutBodyOrAboveTheImageLimitIsALengthError) {
   const std::vector<uint8_t> name{'P', 'h', 'i', 'l', 'i', 'p', 's'};
   const std::string empty = Resized(h.WriteFile("empty.bin", name), 40);
@@ -160,22 +197,26 @@ TEST(ZipArchive, MemberAboveTheLimitIsNotExtracted) {
     ASSERT_EQ(zip.MemberCount(), 1u);
     std::optional<TemporaryFile> file = TemporaryFile::Create();
     ASSERT_TRUE(file);
-    EXPECT_FALSE(zip.ExtractEachInto(*file, 4095));
+    EXPECT_EQ(zip.ExtractLastInto(*file, 4095), ZipExtraction::TooLarge);
   }
   ZipArchive zip(archive);
   std::optional<TemporaryFile> file = TemporaryFile::Create();
-  EXPECT_TRUE(zip.ExtractEachInto(*file, 4096));
+  EXPECT_EQ(zip.ExtractLastInto(*file, 4096), ZipExtraction::Extracted);
+}
+
+TEST(ZipArchive, MemberBeforeTheLastIsNotUnpacked) {
+  AppHarness h;
+  const std::string big = h.WriteFile("big.ofs", std::vector<uint8_t>(4096, 'O'));
+  ZipArchive zip(h.WriteZip("two.zip", {big, h.WriteFile("small.ofs", {'O', 'R'})}));
+  std::optional<TemporaryFile> file = TemporaryFile::Create();
+  ASSERT_TRUE(file);
+  EXPECT_EQ(zip.ExtractLastInto(*file, 4095), ZipExtraction::Extracted);
+  EXPECT_EQ(GetFileLength(file->path()), 2u);
 }
 
 TEST(ZipArchive, DamagedMemberIsNotExtracted) {
   AppHarness h;
-  std::vector<uint8_t> data(20000);
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13);
-  const std::string archive = h.WriteZip("ok.zip", {h.WriteFile("m.ofs", data)});
-  std::vector<uint8_t> bytes(GetFileLength(archive));
-  ReadFileBinary(archive, static_cast<uint32_t>(bytes.size()), bytes.data());
-  bytes[60] ^= 0xFF;  // inside the compressed data of the only member
-  EXPECT_FALSE(ExtractLastZipMember(h.WriteFile("damaged.zip", bytes)));
+  EXPECT_EQ(ExtractLastZipMember(WithFirstMemberDamaged(h, {})).result, ZipExtraction::NotValid);
   EXPECT_TRUE(h.LeftoverTemporaryFiles().empty());
 }
 

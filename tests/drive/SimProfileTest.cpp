@@ -212,10 +212,10 @@ TEST_F(SimProfileFiles, FirmwareFilesGiveTheDriveItsIdentity) {
 
 TEST_F(SimProfileFiles, FileErrorsAreReported) {
   EXPECT_EQ(LoadSimProfile((dir_ / "none.txt").string()).error,
-            "cannot read simulation profile '" + (dir_ / "none.txt").string() + "'");
+            "cannot read simulation profile '" + (dir_ / "none.txt").string() + "': no such file");
   const std::string missing = Write("missing.txt", "[drive]\n\nfirmware = nothing.bin\n");
   EXPECT_EQ(LoadSimProfile(missing).error,
-            missing + ": line 3: cannot read firmware file '" + (dir_ / "nothing.bin").string() + "'");
+            missing + ": line 3: cannot read firmware file '" + (dir_ / "nothing.bin").string() + "': no such file");
   Write("big.bin", std::string(0x20000, 'x'));
   const std::string big = Write("big.txt", "[drive]\nflash_size = 64K\nfirmware = big.bin\n");
   EXPECT_EQ(LoadSimProfile(big).error,

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (WriteAll(fd, data, size)) {
     ofs::ZipArchive zip("/proc/self/fd/" + std::to_string(fd));
     if (zip.MemberCount() > 0) {
-      if (auto file = ofs::TemporaryFile::Create()) zip.ExtractEachInto(*file, kFuzzMaxMemberBytes);
+      if (auto file = ofs::TemporaryFile::Create()) zip.ExtractLastInto(*file, kFuzzMaxMemberBytes);
     }
   }
   close(fd);

@@ -11,6 +11,7 @@
 
 #include "mkofs/OfsBuilder.h"
 #include "mkofs/SelfCheck.h"
+#include "params/RegularFile.h"
 #include "params/Tool.h"
 
 namespace {
@@ -179,11 +180,14 @@ std::optional<std::vector<uint8_t>> FlatImage(const Options& o) {
   if (o.flatFile.empty()) {
     flat = ofs::build::MakeFlatImage(length, o.seed, {});
   } else {
-    flat.resize(ofs::GetFileLength(o.flatFile));
-    if (flat.empty() || !ofs::ReadFileBinary(o.flatFile, static_cast<uint32_t>(flat.size()), flat.data())) {
-      Fail("cannot read " + o.flatFile);
+    std::string problem;
+    std::optional<std::vector<uint8_t>> bytes = ofs::ReadRegularFile(o.flatFile, problem, UINT32_MAX);
+    if (bytes && bytes->empty()) problem = "is empty";
+    if (!bytes || bytes->empty()) {
+      Fail("cannot read " + o.flatFile + ": " + problem);
       return std::nullopt;
     }
+    flat = std::move(*bytes);
   }
   // A legacy scrambled bank parses back with 0x02 in front, so it must hold one.
   if (o.format == "legacy" && o.layout.scrambled) {

@@ -10,7 +10,7 @@
 #include "ofstool/Commands.h"
 #include "ofstool/JsonWriter.h"
 #include "params/Parameter.h"
-#include "params/Tool.h"
+#include "params/RegularFile.h"
 
 namespace ofstool {
 
@@ -109,13 +109,6 @@ std::string Listing(const ofs::SParameter& p) {
   return text;
 }
 
-// The file's bytes, or nothing when it cannot be read.
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
-  std::vector<uint8_t> bytes(ofs::GetFileLength(path));
-  if (!ofs::ReadFileBinary(path, static_cast<uint32_t>(bytes.size()), bytes.data())) return std::nullopt;
-  return bytes;
-}
-
 int Usage() {
   std::fprintf(stderr, "usage: ofstool params [--json] [FILE]\n       ofstool params --write-default PATH\n");
   return 2;
@@ -145,12 +138,18 @@ int RunParams(int argc, char** argv) {
   }
   std::vector<uint8_t> text;  // empty: the built-in text
   if (file) {
-    std::optional<std::vector<uint8_t>> bytes = ReadWholeFile(*file);
+    std::string problem;
+    std::optional<std::vector<uint8_t>> bytes = ofs::ReadRegularFile(*file, problem, UINT32_MAX);
     if (!bytes) {
-      std::fprintf(stderr, "ofstool params: cannot read %s\n", file->c_str());
+      std::fprintf(stderr, "ofstool params: cannot read %s: %s\n", file->c_str(), problem.c_str());
       return 1;
     }
     text = std::move(*bytes);
+    // A firmware file or any other text without one would list the defaults as if the file had set them.
+    if (!ofs::HoldsParameterSection(text)) {
+      std::fprintf(stderr, "ofstool params: %s holds no parameter section; the values shown are the defaults\n",
+                   file->c_str());
+    }
   }
   ofs::SParameter parameter;
   ofs::ReadParameterBlock(text, parameter);

@@ -32,8 +32,8 @@ std::optional<std::vector<uint8_t>> ReadContainer(const std::string& path) {
   std::optional<std::vector<uint8_t>> bytes = ReadWholeFile(path);
   if (!bytes) return std::nullopt;
   if (!StartsWith(*bytes, "OR") && !StartsWith(*bytes, "Philips")) {
-    if (const std::optional<ofs::TemporaryFile> member = ofs::ExtractLastZipMember(path)) {
-      bytes = ReadWholeFile(member->path());
+    if (const ofs::ZipMember member = ofs::ExtractLastZipMember(path); member.file) {
+      bytes = ReadWholeFile(member.file->path());
       if (!bytes) return std::nullopt;
     }
   }

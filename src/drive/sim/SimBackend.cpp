@@ -8,12 +8,12 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 
 #include "drive/DriveBusy.h"
 #include "drive/sim/SimFactory.h"
 #include "drive/sim/SimFirmware.h"
+#include "params/RegularFile.h"
 
 namespace ofs {
 
@@ -167,14 +167,13 @@ SimProfileResult LoadSimProfile(const std::string& selector) {
     result.profile = std::make_shared<const SimProfile>(BuiltInDemoProfile(result.virtualClock));
     return result;
   }
-  std::ifstream file(selector, std::ios::binary);
-  std::string text(kMaxProfileBytes + 1, '\0');
-  file.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (!file && !file.eof()) {
-    result.error = "cannot read simulation profile '" + selector + "'";
+  std::string problem;
+  const std::optional<std::vector<uint8_t>> bytes = ReadRegularFile(selector, problem, kMaxProfileBytes);
+  if (!bytes) {
+    result.error = "cannot read simulation profile '" + selector + "': " + problem;
     return result;
   }
-  text.resize(static_cast<std::size_t>(file.gcount()));
+  const std::string text(bytes->begin(), bytes->end());
   if (text.size() > kMaxProfileBytes) {
     result.error = selector + ": profile larger than 1 MiB";
     return result;

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
+#include "params/RegularFile.h"
 
 namespace ofs {
 namespace {
@@ -29,17 +28,6 @@ std::size_t ChooseTemplate(const std::vector<uint8_t>& flash, const std::vector<
   // In boot code the first template answers: the boot loader's, or the only one.
   if (inBootCode || templates.size() < 2 || !readsBoot(templates[0])) return templates[0];
   return templates[1];
-}
-
-// The stream's bytes, stopping once more than `limit` have been read.
-std::vector<uint8_t> ReadAtMost(std::ifstream& file, std::size_t limit) {
-  std::vector<uint8_t> bytes;
-  char chunk[65536];
-  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
-    bytes.insert(bytes.end(), chunk, chunk + file.gcount());
-    if (bytes.size() > limit) break;
-  }
-  return bytes;
 }
 
 }  // namespace
@@ -82,12 +70,13 @@ std::array<uint8_t, kSimInquiryLength> BuildInquiryData(const std::vector<uint8_
 
 bool LoadSimFirmwareFile(const std::string& path, uint32_t flashSize, SimDriveProfile& profile,
                          std::string& error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    error = "cannot read firmware file '" + path + "'";
+  std::string problem;
+  std::optional<std::vector<uint8_t>> read = ReadRegularFile(path, problem, kMaxFirmwareFile);
+  if (!read) {
+    error = "cannot read firmware file '" + path + "': " + problem;
     return false;
   }
-  std::vector<uint8_t> bytes = ReadAtMost(file, kMaxFirmwareFile);
+  std::vector<uint8_t> bytes = std::move(*read);
   const bool container = IsPhilipsImage(bytes.data(), bytes.size()) ||
                          (bytes.size() >= 16 && std::memcmp(bytes.data(), kOfsMagic, 16) == 0);
   if (!container) {
@@ -123,17 +112,17 @@ bool LoadSimFirmwareFile(const std::string& path, uint32_t flashSize, SimDrivePr
 bool LoadSimFlashFile(SimDriveProfile& profile, std::string& error) {
   std::error_code missing;
   if (!std::filesystem::exists(profile.flashFile, missing)) return true;
-  std::ifstream file(profile.flashFile, std::ios::binary);
-  if (!file) {
-    error = "cannot read flash file '" + profile.flashFile + "'";
+  std::string problem;
+  std::optional<std::vector<uint8_t>> bytes = ReadRegularFile(profile.flashFile, problem, profile.flashSize);
+  if (!bytes) {
+    error = "cannot read flash file '" + profile.flashFile + "': " + problem;
     return false;
   }
-  std::vector<uint8_t> bytes = ReadAtMost(file, profile.flashSize);
-  if (bytes.size() != profile.flashSize) {
+  if (bytes->size() != profile.flashSize) {
     error = "flash file '" + profile.flashFile + "' does not hold " + std::to_string(profile.flashSize) + " bytes";
     return false;
   }
-  profile.firmware = std::move(bytes);
+  profile.firmware = std::move(*bytes);
   return true;
 }
 
