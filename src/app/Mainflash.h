@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ModelRule.h"
 #include "drive/AtapiImp.h"
 #include "drive/Winfunc.h"
 #include "firmware/EmbeddedAreas.h"
@@ -187,9 +188,6 @@ class TMainForm {
   void EndUnwritten();
   bool ConfirmVersion(EDriveIndex d);
   // An image for another model or hardware: asked with Cancel as the default.
-  struct ModelMismatch {
-    std::string imageModel, imageHardware, driveModel, driveHardware;
-  };
   std::optional<ModelMismatch> FindModelMismatch(EDriveIndex d);
   bool ConfirmModel(EDriveIndex d);
   void RestartInsteadOfFlashing(const std::string& identity);
