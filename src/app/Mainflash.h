@@ -126,6 +126,9 @@ class TMainForm {
   // ofstool flash --drive N --force), with nothing to check the image against.
   std::vector<EDriveIndex> unidentifiedDrives;
   std::optional<EDriveIndex> unidentifiedAllowed;
+  // The drive ofstool verify reads: discovery keeps it whatever the drive tests say and
+  // whether it tells its model or not, since reading it harms no drive.
+  std::optional<EDriveIndex> readOnlyDrive;
   bool IsUnidentified(EDriveIndex d) const;
 
   // The question the update asks before writing to drive d when the drive's

@@ -8,6 +8,7 @@ int RunEmbedded(int argc, char** argv);
 int RunDrives(int argc, char** argv);
 int RunFlash(int argc, char** argv);
 int RunBackup(int argc, char** argv);
+int RunVerify(int argc, char** argv);
 int RunHistory(int argc, char** argv);
 
 }  // namespace ofstool

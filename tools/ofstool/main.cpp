@@ -26,7 +26,8 @@ constexpr Command kCommands[] = {
     {"flash", ofstool::RunFlash,
      "flash [--drive N] [--all] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [--json] [--backup OUT] [FILE]",
      {}},
-    {"backup", ofstool::RunBackup, "backup [--drive N] --like IMAGE OUT   save a drive's firmware to OUT", {}},
+    {"verify", ofstool::RunVerify, "verify [--drive N] [--json] FILE   does the drive hold FILE? (writes nothing)", {}},
+    {"backup", ofstool::RunBackup, "backup [--drive N] [--force] --like IMAGE OUT   save a drive's firmware to OUT", {}},
     {"history", ofstool::RunHistory, "history [--json]          the runs that wrote to a drive, newest first",
      {"--json"}},
 };
@@ -79,8 +80,8 @@ int main(int argc, char** argv) {
   }
   for (const Command& c : kCommands) {
     if (std::strcmp(argv[1], c.name) != 0) continue;
-    // flash explains itself at length; the others in their usage line.
-    if (std::strcmp(c.name, "flash") != 0 && AsksForHelp(argc, argv)) {
+    // flash and verify explain themselves at length; the others in their usage line.
+    if (std::strcmp(c.name, "flash") != 0 && std::strcmp(c.name, "verify") != 0 && AsksForHelp(argc, argv)) {
       std::printf("usage: ofstool %s\n", c.usage);
       return 0;
     }
