@@ -29,17 +29,21 @@ std::string FirstWritingCommand(const std::string& trace) {
 }
 
 // Drive 0 reports its checksum (leaving the reserved block out, as the image's does),
-// drive 1 is read back, drive 2 stops answering the read; all hold a.ofs.
+// drive 1 is read back, drive 2 stops answering the read, drive 3 tells no model, drive 4
+// is told to stop while it is read.
 TEST_F(OfstoolVerify, SaysWhetherTheDriveHoldsTheImageAndWritesNothing) {
   // Flash type 1 keeps no checksum of its own in the image; one reserved block at 8000h.
   const RunResult built = Run(Tool("mkofs") + " -o " + Path("a.ofs") + " --bank-sizes 0x8000,0x8000 --atapi-type 1" +
                               " --template 0x100 --product KZR-3350P2 --hwid A1 --reserved 0x8000:0x100");
   ASSERT_EQ(built.exitCode, 0) << built.err;
   setenv("XDG_RUNTIME_DIR", Path("").c_str(), 1);
+  WriteBytes(Path("blank.img"), std::vector<uint8_t>(0x20000, 0));
   std::ofstream(Path("drives.profile")) << "clock = virtual\n"
                                         << "[drive]\nfirmware = a.ofs\nflash_file = flash0.bin\ncapabilities = 11\n"
                                         << "[drive]\nfirmware = a.ofs\nflash_file = flash1.bin\n"
-                                        << "[drive]\nfirmware = a.ofs\nfail = read_rom at 3 times always\n";
+                                        << "[drive]\nfirmware = a.ofs\nfail = read_rom at 3 times always\n"
+                                        << "[drive]\nfirmware = blank.img\n"
+                                        << "[drive]\nfirmware = a.ofs\nraise = SIGINT at read_rom 3\n";
   const std::string verify = "OFSFLASH_SIMULATE=" + Path("drives.profile") + " OFSFLASH_TRACE=" + Path("trace.txt") +
                              " " + Tool("ofstool") + " verify ";
   ASSERT_EQ(Run(verify + Path("a.ofs")).exitCode, 0);  // the drives write their flash files
@@ -61,6 +65,9 @@ TEST_F(OfstoolVerify, SaysWhetherTheDriveHoldsTheImageAndWritesNothing) {
       {1, {0x1234}, 1, "the first differing byte is at 0x1234, 1 byte differs"},
       {1, {0x9000, 0x8100, 0x1FFFF}, 1, "the first differing byte is at 0x8100, 3 bytes differ"},
       {2, {}, 1, "ofstool: could not check drive 2 (sim:2): it did not answer ReadRomData"},
+      {3, {}, 1, "WARNING: drive 3 does not tell its model, so nothing can check that this image fits it\n"
+                 "differs: drive 3 (sim:3) does not hold"},
+      {4, {}, 1, "ofstool: stopped before the check was done; nothing was checked."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.said);
@@ -72,7 +79,7 @@ TEST_F(OfstoolVerify, SaysWhetherTheDriveHoldsTheImageAndWritesNothing) {
     std::remove(Path("trace.txt").c_str());
     const RunResult run = Run(verify + "--drive " + std::to_string(c.drive) + " " + Path("a.ofs"));
     EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
-    EXPECT_NE((run.out + run.err).find(c.said), std::string::npos) << run.out << run.err;
+    EXPECT_NE((run.err + run.out).find(c.said), std::string::npos) << run.out << run.err;
     EXPECT_EQ(FirstWritingCommand(ReadText(Path("trace.txt"))), "");
     if (c.drive < 2) std::ofstream(Path("flash" + std::to_string(c.drive) + ".bin"), std::ios::binary) << held[c.drive];
   }
@@ -93,7 +100,7 @@ TEST_F(OfstoolVerify, SaysWhetherTheDriveHoldsTheImageAndWritesNothing) {
   std::ofstream(Path("flash1.bin"), std::ios::binary) << flash;
   const RunResult json = Run(verify + "--json --drive 1 " + Path("a.ofs"));
   EXPECT_EQ(json.exitCode, 1);
-  EXPECT_EQ(json.out.rfind("{\"matches\":false,\"exit\":1,\"checked\":true,\"method\":\"read-back\",", 0), 0u)
+  EXPECT_EQ(json.out.rfind("{\"matches\":false,\"exit\":1,\"drive\":1,\"checked\":true,\"method\":\"read-back\",", 0), 0u)
       << json.out;
   EXPECT_NE(json.out.find("\"first_difference\":4660,\"differing_bytes\":2,"), std::string::npos) << json.out;
 }

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -230,11 +229,9 @@ int Flash(FlashOptions& options, RunReport& report) {
 }  // namespace
 
 int ofstool::RunFlash(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-      std::fputs(kUsage, stdout);
-      return kExitDone;
-    }
+  if (AsksForHelp(argc, argv)) {
+    std::fputs(kUsage, stdout);
+    return kExitDone;
   }
   FlashOptions options;
   if (const auto wrong = ParseOptions(argc, argv, options)) return Usage(*wrong);

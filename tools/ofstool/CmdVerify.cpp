@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -46,7 +45,7 @@ struct VerifyOptions {
 };
 
 struct VerifyReport {
-  int code = kExitNoMatch;
+  std::optional<int> drive;  // once chosen
   std::optional<ofs::FlashCheck> check;  // once the drive was asked
   std::string imageChecksum;
   std::string text;
@@ -124,6 +123,11 @@ std::string CheckText(const ofs::FlashCheck& check, const std::string& drive, co
          "far." + unknown;
 }
 
+// The drive told what it holds: it matches or it differs.
+bool Answered(const ofs::FlashCheck& check) {
+  return check.outcome == ofs::FlashCheck::Outcome::Matches || check.outcome == ofs::FlashCheck::Outcome::Differs;
+}
+
 int End(VerifyReport& report, int code, const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
   report.text = text;
@@ -149,11 +153,12 @@ int Verify(const VerifyOptions& options, VerifyReport& report) {
   const DriveChoice chosen =
       LoadImageForDrive(form, view, atapi, options.file, options.drive, "check", "nothing was checked.");
   if (!chosen.failure.empty()) return End(report, kExitNoMatch, chosen.failure);
+  report.drive = chosen.drive;
   const auto d = static_cast<ofs::EDriveIndex>(chosen.drive);
   const std::string drive = "drive " + std::to_string(d) + " (" + atapi.drives[d].devicePath + ")";
   if (form.philipsImage) {
     return End(report, kExitNoMatch,
-               "ofstool: could not check " + drive + ": a Philips image is not verified, after a flash neither.");
+               "ofstool: could not check " + drive + ": a Philips image has no verification, not even after a flash.");
   }
   report.imageChecksum = Hex(form.imageChecksum, 4);
   // Any drive may be read, but a person should know when it is not the image's (or the file looks damaged).
@@ -165,8 +170,8 @@ int Verify(const VerifyOptions& options, VerifyReport& report) {
   atapi.beforeCommand = [](bool) {
     if (ofs::CaughtStopSignal() != 0) throw Stopped{};
   };
-  ofs::FlashContext ctx{atapi,         view,          form.imageBuffer.get(), form.imageLength, form.imageParameter,
-                        form.imageChecksum, form.senseData, true,                   false};
+  ofs::FlashContext ctx{atapi, view, form.imageBuffer.get(), form.imageLength, form.imageParameter,
+                        form.imageChecksum, form.senseData, true, false};
   try {
     if (ofs::CaughtStopSignal() != 0) throw Stopped{};
     report.check = ofs::CheckFlash(ctx, d);
@@ -176,8 +181,7 @@ int Verify(const VerifyOptions& options, VerifyReport& report) {
   }
   view.EndProgress();
   const std::string text = CheckText(*report.check, drive, options.file, report.imageChecksum, atapi);
-  const bool answered = report.check->outcome == ofs::FlashCheck::Outcome::Matches ||
-                        report.check->outcome == ofs::FlashCheck::Outcome::Differs;
+  const bool answered = Answered(*report.check);
   if (!answered) return End(report, kExitNoMatch, text);
   std::fprintf(options.json ? stderr : stdout, "%s\n", text.c_str());
   report.text = text;
@@ -189,7 +193,8 @@ void PrintJson(const VerifyReport& report, int code) {
   JsonWriter result;
   result.BeginObject().Key("matches").Bool(code == kExitMatches).Key("exit").Number(code);
   const ofs::FlashCheck* check = report.check ? &*report.check : nullptr;
-  const bool checked = check && (check->outcome == Outcome::Matches || check->outcome == Outcome::Differs);
+  const bool checked = check && Answered(*check);
+  if (report.drive) result.Key("drive").Number(*report.drive);
   result.Key("checked").Bool(checked);
   if (checked) {
     result.Key("method").String(check->byChecksum ? "checksum" : "read-back");
@@ -207,11 +212,9 @@ void PrintJson(const VerifyReport& report, int code) {
 }  // namespace
 
 int ofstool::RunVerify(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-      std::fputs(kUsage, stdout);
-      return kExitMatches;
-    }
+  if (AsksForHelp(argc, argv)) {
+    std::fputs(kUsage, stdout);
+    return kExitMatches;
   }
   VerifyOptions options;
   if (const auto wrong = ParseOptions(argc, argv, options)) return Usage(*wrong);

@@ -58,13 +58,6 @@ const char* UnknownOption(const Command& c, int argc, char** argv) {
   return nullptr;
 }
 
-bool AsksForHelp(int argc, char** argv) {
-  for (int i = 2; i < argc; ++i) {
-    if (IsHelp(argv[i])) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,7 +74,8 @@ int main(int argc, char** argv) {
   for (const Command& c : kCommands) {
     if (std::strcmp(argv[1], c.name) != 0) continue;
     // flash and verify explain themselves at length; the others in their usage line.
-    if (std::strcmp(c.name, "flash") != 0 && std::strcmp(c.name, "verify") != 0 && AsksForHelp(argc, argv)) {
+    const bool ownHelp = std::strcmp(c.name, "flash") == 0 || std::strcmp(c.name, "verify") == 0;
+    if (!ownHelp && ofstool::AsksForHelp(argc - 1, argv + 1)) {
       std::printf("usage: ofstool %s\n", c.usage);
       return 0;
     }
