@@ -89,10 +89,14 @@ std::optional<std::string> TMainForm::DriveFitsImages(EDriveIndex d, int expecte
   const std::string model = ReadModelName(s_.atapi, d);
   if (model.empty()) {
     unidentifiedDrives.push_back(d);
-    fits = unidentifiedAllowed == d;
+    fits = unidentifiedAllowed == d || readOnlyDrive == d;
     return std::nullopt;
   }
   if (IsPioneerModel(model) && !WaitDriveReady(s_.atapi, d, kPioneerReadySeconds)) return "Wait For Ready error";
+  if (readOnlyDrive == d) {
+    fits = true;
+    return std::nullopt;
+  }
 
   if (modelNameTest && DriveFailsTest(ReadModelName(s_.atapi, d), GetImageModelName, expectedMismatches)) {
     return std::nullopt;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ModelRule.h"
 #include "drive/AtapiImp.h"
 #include "drive/Winfunc.h"
 #include "firmware/EmbeddedAreas.h"
@@ -128,6 +129,9 @@ class TMainForm {
   // ofstool flash --drive N --force), with nothing to check the image against.
   std::vector<EDriveIndex> unidentifiedDrives;
   std::optional<EDriveIndex> unidentifiedAllowed;
+  // The drive ofstool verify reads: discovery keeps it whatever the drive tests say and
+  // whether it tells its model or not, since reading it harms no drive.
+  std::optional<EDriveIndex> readOnlyDrive;
   bool IsUnidentified(EDriveIndex d) const;
 
   // The question the update asks before writing to drive d when the drive's
@@ -190,9 +194,6 @@ class TMainForm {
   void EndUnwritten();
   bool ConfirmVersion(EDriveIndex d);
   // An image for another model or hardware: asked with Cancel as the default.
-  struct ModelMismatch {
-    std::string imageModel, imageHardware, driveModel, driveHardware;
-  };
   std::optional<ModelMismatch> FindModelMismatch(EDriveIndex d);
   bool ConfirmModel(EDriveIndex d);
   void RestartInsteadOfFlashing(const std::string& identity);

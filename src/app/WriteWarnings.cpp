@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/Mainflash.h"
+#include "app/ModelRule.h"
 #include "drive/IdentityText.h"
 #include "firmware/Firmware.h"
 
@@ -27,14 +28,28 @@ std::string ModelAndHardware(const std::string& model, const std::string& hardwa
 
 }  // namespace
 
-std::optional<TMainForm::ModelMismatch> TMainForm::FindModelMismatch(EDriveIndex d) {
-  if (!imageBuffer || philipsImage) return std::nullopt;
+std::optional<ModelMismatch> FindModelMismatch(TAtapiImp& atapi, DriveIndex d, const uint8_t* image,
+                                              std::size_t length) {
   // A blank hardware ID and none at all are the same.
-  ModelMismatch m{GetImageModelName(imageBuffer.get(), imageLength),
-                  WithoutPadding(GetImageHardwareId(imageBuffer.get(), imageLength)), ReadModelName(s_.atapi, d),
-                  WithoutPadding(ReadHardwareId(s_.atapi, d))};
+  ModelMismatch m{GetImageModelName(image, length), WithoutPadding(GetImageHardwareId(image, length)),
+                  ReadModelName(atapi, d), WithoutPadding(ReadHardwareId(atapi, d))};
   if (m.imageModel == m.driveModel && m.imageHardware == m.driveHardware) return std::nullopt;
   return m;
+}
+
+std::string ModelWarning(const ModelMismatch& m) {
+  const bool otherHardware = m.imageHardware != m.driveHardware;
+  return "WARNING: this image is for " + WithHardwareId(m.imageModel, m.imageHardware, otherHardware) +
+         ", the drive is " + WithHardwareId(m.driveModel, m.driveHardware, otherHardware);
+}
+
+std::string NoIdentityWarning(int d) {
+  return "WARNING: drive " + std::to_string(d) + " does not tell its model, so nothing can check that this image fits it";
+}
+
+std::optional<ModelMismatch> TMainForm::FindModelMismatch(EDriveIndex d) {
+  if (!imageBuffer || philipsImage) return std::nullopt;
+  return ofs::FindModelMismatch(s_.atapi, d, imageBuffer.get(), imageLength);
 }
 
 bool TMainForm::ConfirmModel(EDriveIndex d) {
@@ -52,12 +67,9 @@ bool TMainForm::ImageIsForDrive(EDriveIndex d) { return imageBuffer && !philipsI
 std::vector<std::string> TMainForm::WriteWarnings(EDriveIndex d) {
   std::vector<std::string> warnings;
   if (IsUnidentified(d)) {
-    warnings.push_back("WARNING: drive " + std::to_string(d) +
-                       " does not tell its model, so nothing can check that this image fits it");
+    warnings.push_back(NoIdentityWarning(d));
   } else if (const auto m = FindModelMismatch(d)) {
-    const bool otherHardware = m->imageHardware != m->driveHardware;
-    warnings.push_back("WARNING: this image is for " + WithHardwareId(m->imageModel, m->imageHardware, otherHardware) +
-                       ", the drive is " + WithHardwareId(m->driveModel, m->driveHardware, otherHardware));
+    warnings.push_back(ModelWarning(*m));
   }
   if (!imageBuffer || philipsImage) return warnings;
   const auto computed =

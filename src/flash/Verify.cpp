@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
+#include <numeric>
+#include <optional>
 #include <vector>
 
 #include "flash/FlashSteps.h"
@@ -26,15 +29,29 @@ void AdvanceBar(MainView& view, int step) {
   view.SetProgress(view.Progress() == kProgressMax ? step : view.Progress() + step);
 }
 
+bool ReportsChecksum(FlashContext& ctx, DriveIndex drive) {
+  std::array<uint8_t, 256> capability{};
+  return QueryDriveCapability(ctx.atapi, drive, capability.data(), kChecksumCapability);
+}
+
+bool WithinReadBackReach(const FlashContext& ctx) { return ReadBackLength(ctx) <= kReadBackReach; }
+
+// The checksum the drive reports of its flash, or nothing when it does not answer.
+std::optional<uint16_t> DriveChecksum(FlashContext& ctx, DriveIndex drive) {
+  std::array<uint8_t, 256> reply{};
+  if (!ReadFirmwareChecksum(ctx.atapi, drive, reply.data())) return std::nullopt;
+  return static_cast<uint16_t>(reply[6] * 256 + reply[7]);
+}
+
 bool VerifyByChecksum(FlashContext& ctx, DriveIndex drive) {
   ctx.view.Pump();
   ctx.view.PostStatusLine("Getting CheckSum from drive !");
-  std::array<uint8_t, 256> reply{};
-  if (!ReadFirmwareChecksum(ctx.atapi, drive, reply.data())) {
+  const std::optional<uint16_t> reported = DriveChecksum(ctx, drive);
+  if (!reported) {
     ctx.view.ShowMessage(ctx.updaterMode ? kVerifyError : "Get Checksum Error!", kErrorCaption);
     return false;
   }
-  if (reply[6] * 256 + reply[7] != ctx.imageChecksum) {
+  if (*reported != ctx.imageChecksum) {
     ctx.view.ShowMessage(kVerifyError, kErrorCaption);
     return false;
   }
@@ -52,11 +69,26 @@ void BlankReservedBlocks(const SOFSParameter& parameter, std::vector<uint8_t>& c
   }
 }
 
-// Compares step by step, moving the bar as a byte-wise comparison would.
-bool CompareWithImage(FlashContext& ctx, const std::vector<uint8_t>& readBack) {
-  // Reserved blocks hold per-drive data: they are left out on both sides.
+// The image as the drive's flash is compared with it: reserved blocks hold per-drive
+// data, so they are left out on both sides.
+std::vector<uint8_t> ComparableImage(const FlashContext& ctx) {
   std::vector<uint8_t> expected(ctx.imageBuffer, ctx.imageBuffer + ctx.imageLength);
   BlankReservedBlocks(ctx.imageParameter, expected);
+  return expected;
+}
+
+// The drive's flash over the image, its reserved blocks blanked; empty when it cannot be read.
+std::vector<uint8_t> ReadComparableFlash(FlashContext& ctx, DriveIndex drive) {
+  std::vector<uint8_t> readBack(ReadBackLength(ctx), 0);
+  if (!ReadBackImage(ctx, drive, readBack.data())) return {};
+  BlankReservedBlocks(ctx.imageParameter, readBack);
+  return readBack;
+}
+
+// The address of the first byte that differs (imageLength: none), compared step by
+// step with the bar moving as a byte-wise comparison would move it.
+uint32_t FirstDifference(FlashContext& ctx, const std::vector<uint8_t>& expected,
+                         const std::vector<uint8_t>& readBack) {
   for (uint32_t start = 0; start < ctx.imageLength; start += kCompareStep) {
     const uint32_t end = std::min(start + kCompareStep, ctx.imageLength);
     ctx.view.Pump();
@@ -66,28 +98,27 @@ bool CompareWithImage(FlashContext& ctx, const std::vector<uint8_t>& readBack) {
     // A byte-wise loop moves the bar at the last byte of a whole step, before comparing it.
     if (end - start == kCompareStep && stop >= end - 1)
       ctx.view.SetProgress(ctx.view.Progress() + static_cast<int>(kCompareStep));
-    if (stop < end) return false;
+    if (stop < end) return stop;
   }
-  return true;
+  return ctx.imageLength;
 }
 
 bool VerifyByReadBack(FlashContext& ctx, DriveIndex drive) {
-  std::vector<uint8_t> readBack(ReadBackLength(ctx), 0);
   if (!ctx.silent) {
     ctx.view.Pump();
     ctx.view.PostStatusLine("Read ROM Data");
   }
-  if (!ReadBackImage(ctx, drive, readBack.data())) {
+  const std::vector<uint8_t> readBack = ReadComparableFlash(ctx, drive);
+  if (readBack.empty()) {
     ctx.view.ShowMessage(ctx.updaterMode ? kVerifyError : "ReadROM Error!", kErrorCaption);
     return false;
   }
-  BlankReservedBlocks(ctx.imageParameter, readBack);
   ctx.view.SetProgress(0);
   if (!ctx.silent) {
     ctx.view.Pump();
     ctx.view.PostStatusLine("Checksum verifying");
   }
-  if (!CompareWithImage(ctx, readBack)) {
+  if (FirstDifference(ctx, ComparableImage(ctx), readBack) < ctx.imageLength) {
     ctx.view.ShowMessage(kVerifyError, kErrorCaption);
     return false;
   }
@@ -101,16 +132,39 @@ bool VerifyByReadBack(FlashContext& ctx, DriveIndex drive) {
 }  // namespace
 
 bool VerifyFlash(FlashContext& ctx, DriveIndex drive) {
-  std::array<uint8_t, 256> capability{};
-  if (QueryDriveCapability(ctx.atapi, drive, capability.data(), kChecksumCapability))
-    return VerifyByChecksum(ctx, drive);
+  if (ReportsChecksum(ctx, drive)) return VerifyByChecksum(ctx, drive);
   return VerifyByReadBack(ctx, drive);
 }
 
+FlashCheck CheckFlash(FlashContext& ctx, DriveIndex drive) {
+  FlashCheck check;
+  check.byChecksum = ReportsChecksum(ctx, drive);
+  if (check.byChecksum) {
+    const std::optional<uint16_t> reported = DriveChecksum(ctx, drive);
+    if (!reported) return check;
+    check.driveChecksum = *reported;
+    check.outcome = *reported == ctx.imageChecksum ? FlashCheck::Outcome::Matches : FlashCheck::Outcome::Differs;
+    return check;
+  }
+  if (!WithinReadBackReach(ctx)) {
+    check.outcome = FlashCheck::Outcome::BeyondReadBack;
+    return check;
+  }
+  const std::vector<uint8_t> readBack = ReadComparableFlash(ctx, drive);
+  if (readBack.empty()) return check;
+  ctx.view.SetProgress(0);
+  const std::vector<uint8_t> expected = ComparableImage(ctx);
+  check.firstDifference = FirstDifference(ctx, expected, readBack);
+  check.differingBytes = static_cast<uint32_t>(std::inner_product(
+      expected.begin() + check.firstDifference, expected.end(), readBack.begin() + check.firstDifference, uint32_t{0},
+      std::plus<>(), std::not_equal_to<>()));
+  check.outcome = check.differingBytes == 0 ? FlashCheck::Outcome::Matches : FlashCheck::Outcome::Differs;
+  return check;
+}
+
 FlashResult CheckVerifiable(FlashContext& ctx, DriveIndex drive) {
-  if (ReadBackLength(ctx) <= kReadBackReach) return std::nullopt;
-  std::array<uint8_t, 256> capability{};
-  if (QueryDriveCapability(ctx.atapi, drive, capability.data(), kChecksumCapability)) return std::nullopt;
+  if (WithinReadBackReach(ctx)) return std::nullopt;
+  if (ReportsChecksum(ctx, drive)) return std::nullopt;
   return "This image is larger than 16 MiB and the drive cannot report its checksum, so the flash could not "
          "be verified: flash it without verification. Nothing was written to the drive.";
 }

@@ -68,6 +68,7 @@ std::vector<RunSummary> PairRuns(const std::vector<RunRecord>& records);
 std::string SummaryLine(const RunSummary& run);
 
 inline constexpr char kRunDidNotEnd[] =
-    "did not end (killed, or power lost?): run the same update again, so that the whole image is written";
+    "did not end (killed, or power lost?): 'ofstool verify FILE' tells whether the update landed; if it did not, "
+    "run the same update again, so that the whole image is written";
 
 }  // namespace ofs

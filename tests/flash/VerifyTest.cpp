@@ -189,5 +189,16 @@ TEST_F(Verify, ReadBackNeverWrapsPastBank255) {
   EXPECT_TRUE(Reads().empty());
 }
 
+// Past the read-back's reach only the drive's checksum report can tell: without one nothing is read.
+TEST_F(Verify, CheckPastBank255NeedsTheChecksumReport) {
+  h.image = PatternImage(256 * 65536 + 1);
+  auto ctx = h.Context();
+  EXPECT_EQ(CheckFlash(ctx, 0).outcome, FlashCheck::Outcome::BeyondReadBack);
+  EXPECT_TRUE(Reads().empty());
+  h.drive.capabilities = kChecksumCapability;
+  auto again = h.Context();
+  EXPECT_TRUE(CheckFlash(again, 0).byChecksum);
+}
+
 }  // namespace
 }  // namespace ofs::test

@@ -68,7 +68,8 @@ TEST(RunHistory, AStartWithoutAnEndIsARunThatDidNotEnd) {
   EXPECT_FALSE(runs[1].end);
   EXPECT_EQ(SummaryLine(runs[1]),
             "2026-01-02T10:00:00Z  ofstool  /dev/sg1  /tmp/a.ofs (checksum 486C)  did not end (killed, or power "
-            "lost?): run the same update again, so that the whole image is written");
+            "lost?): 'ofstool verify FILE' tells whether the update landed; if it did not, run the same update "
+            "again, so that the whole image is written");
   EXPECT_EQ(SummaryLine(runs[2]), "2026-01-01T10:00:00Z  ofstool  /dev/sg1  /tmp/a.ofs (checksum 486C)  done "
                                   "(SIGTERM held until the write had ended)");
   ASSERT_TRUE(runs[2].end);

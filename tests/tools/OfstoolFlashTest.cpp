@@ -416,7 +416,8 @@ TEST_F(OfstoolFlash, TheBackupOfAFlashRollsTheDriveBack) {
 }
 
 // Past a bank's length the container holds nothing, whatever the drive's flash holds
-// there; the header checksum is that of the image the container parses to.
+// there; the header checksum is that of the image the container parses to. (A flash of 0xFF
+// bytes tells no model: the backup is forced.)
 TEST_F(OfstoolFlash, ABackupOverShortBanksCarriesTheChecksumOfItsImage) {
   const RunResult built = Run(Tool("mkofs") + " -o " + Path("short.ofs") +
                               " --banks 2 --bank-sizes 0x10000,0x8000 --atapi-type 6 --template 0x100");
@@ -424,7 +425,7 @@ TEST_F(OfstoolFlash, ABackupOverShortBanksCarriesTheChecksumOfItsImage) {
   WriteBytes(Path("flash.img"), std::vector<uint8_t>(0x20000, 0xFF));
   std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nfirmware = flash.img\n";
   const RunResult saved = Run("OFSFLASH_SIMULATE=" + Path("drive.profile") + " " + Tool("ofstool") +
-                              " backup --drive 0 --like " + Path("short.ofs") + " " + Path("out.ofs"));
+                              " backup --drive 0 --force --like " + Path("short.ofs") + " " + Path("out.ofs"));
   ASSERT_EQ(saved.exitCode, 0) << saved.err;
   const RunResult info = Run(Tool("ofstool") + " info " + Path("out.ofs"));
   EXPECT_NE(info.out.find("Bank 1              0x8000 bytes\n"), std::string::npos) << info.out;
@@ -464,6 +465,36 @@ TEST_F(OfstoolFlash, WithoutABackupNothingIsWrittenAndNoFileIsLeft) {
     EXPECT_EQ(ReadText(Path("old.ofs")), c.existing ? "an earlier backup" : "") << c.command;
     EXPECT_EQ(std::ifstream(Path("old.ofs")).good(), c.existing) << c.command;
     EXPECT_TRUE(ReadText(Path("flash.bin")) == before) << c.command << ": the drive was written";
+  }
+}
+
+// A backup reads over the image's layout and flash type: over another model's, or for a
+// drive that tells no model, only when forced, the rule of flash.
+TEST_F(OfstoolFlash, ABackupOverAnotherModelsLayoutNeedsForce) {
+  BuildImage();
+  WriteBytes(Path("blank.img"), std::vector<uint8_t>(0x20000, 0));
+  std::ofstream(Path("drives.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n"
+                                        << "[drive]\nproduct = KZW-5520\nhardware_id = B2\n"
+                                        << "[drive]\nfirmware = blank.img\n";
+  struct Case {
+    const char* options;
+    int exitCode;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"--drive 0", 0, "Saved the firmware of drive 0"},
+      {"--drive 1", 2, "WARNING: this image is for ORVA KZR-3350P2 (hardware ID A1), the drive is ORVA KZW-5520 "
+                       "(hardware ID B2)\nofstool: not saved: the drive would be read over the layout and flash type"},
+      {"--drive 2", 2, "drive 2 does not tell its model"},
+      {"--drive 1 --force", 0, "Saved the firmware of drive 1"},
+  };
+  for (const Case& c : cases) {
+    std::remove(Path("out.ofs").c_str());
+    const RunResult run = Run("OFSFLASH_SIMULATE=" + Path("drives.profile") + " " + Tool("ofstool") + " backup " +
+                              c.options + " --like " + Path("a.ofs") + " " + Path("out.ofs"));
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.options << run.err;
+    EXPECT_NE((run.out + run.err).find(c.said), std::string::npos) << c.options << run.out << run.err;
+    EXPECT_EQ(std::ifstream(Path("out.ofs")).good(), c.exitCode == 0) << c.options;
   }
 }
 

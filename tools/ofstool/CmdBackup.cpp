@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "app/ModelRule.h"
 #include "drive/TransportFactory.h"
 #include "firmware/Firmware.h"
 #include "ofstool/Commands.h"
@@ -21,15 +22,19 @@ constexpr int kExitNotSaved = 1;
 constexpr int kExitUsage = 2;
 
 constexpr char kUsage[] =
-    "usage: ofstool backup [--drive N] --like IMAGE OUT\n"
+    "usage: ofstool backup [--drive N] [--force] --like IMAGE OUT\n"
     "Reads the drive's flash over the layout of IMAGE (its banks, slot size and flash type) and saves it\n"
     "as the container OUT, which 'ofstool flash OUT' writes back. Nothing is written to the drive.\n"
     "  --drive N     the drive to read (see 'ofstool drives'); default: the first of IMAGE's model\n"
     "  --like IMAGE  a firmware file for this drive: the backup takes its layout and header\n"
-    "OUT must not exist yet. Exit codes: 0 saved; 1 not saved (OUT was not created); 2 usage.\n";
+    "  --force       read even a drive of another model or hardware ID than IMAGE's, or one that tells\n"
+    "                no model, over IMAGE's layout and flash type (which rolling back then uses)\n"
+    "OUT must not exist yet. Exit codes: 0 saved; 1 not saved (OUT was not created); 2 usage, or the drive\n"
+    "is not IMAGE's model and --force was not given.\n";
 
 struct BackupOptions {
   std::optional<int> drive;
+  bool force = false;
   std::string like;
   std::string out;
 };
@@ -49,6 +54,8 @@ std::optional<std::string> ParseOptions(int argc, char** argv, BackupOptions& op
       if (!options.drive) return "not a drive number: " + std::string(argv[i]);
     } else if (arg == "--like") {
       options.like = argv[++i];
+    } else if (arg == "--force") {
+      options.force = true;
     } else if (!arg.empty() && arg[0] != '-' && options.out.empty()) {
       options.out = arg;
     } else {
@@ -75,6 +82,17 @@ std::optional<int> ChooseDrive(const ofs::TAtapiImp& atapi, const BackupOptions&
   return std::nullopt;
 }
 
+// The flash rule for another model: what a person must read before the drive is read over
+// IMAGE's layout and flash type; empty when the drive is IMAGE's model and hardware.
+std::string DriveModelWarning(ofs::TAtapiImp& atapi, int drive, const ofstool::ParsedContainer& like) {
+  const auto d = static_cast<ofs::DriveIndex>(drive);
+  // A Philips image names no model, and has no layout to read over either.
+  if (like.philips) return {};
+  if (ofs::ReadModelName(atapi, d).empty()) return ofs::NoIdentityWarning(drive);
+  const auto mismatch = ofs::FindModelMismatch(atapi, d, like.flat.get(), like.imageLength);
+  return mismatch ? ofs::ModelWarning(*mismatch) : std::string();
+}
+
 }  // namespace
 
 int ofstool::RunBackup(int argc, char** argv) {
@@ -92,6 +110,15 @@ int ofstool::RunBackup(int argc, char** argv) {
   const std::optional<int> drive =
       ChooseDrive(atapi, options, ofs::GetImageModelName(like->flat.get(), like->imageLength));
   if (!drive) return kExitNotSaved;
+  if (const std::string warning = DriveModelWarning(atapi, *drive, *like); !warning.empty()) {
+    std::fprintf(stderr, "%s\n", warning.c_str());
+    if (!options.force) {
+      std::fprintf(stderr, "ofstool: not saved: the drive would be read over the layout and flash type of %s's "
+                           "model, and rolling the backup back would use them; add --force to read it anyway. "
+                           "Nothing was saved.\n", options.like.c_str());
+      return kExitUsage;
+    }
+  }
   std::printf("Reading drive %d (%s) over the layout of %s\n", *drive, atapi.drives[*drive].devicePath.c_str(),
               options.like.c_str());
   std::fflush(stdout);

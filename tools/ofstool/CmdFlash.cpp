@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -13,13 +12,12 @@
 #include "firmware/Ofs.h"
 #include "ofstool/CmdFlashAll.h"
 #include "ofstool/Commands.h"
-#include "ofstool/ContainerFile.h"
 #include "ofstool/ConsolePlatform.h"
 #include "ofstool/DriveBackup.h"
 #include "ofstool/DriveNumber.h"
-#include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashConfirmation.h"
 #include "ofstool/FlashReport.h"
+#include "ofstool/ImageLoading.h"
 #include "ofstool/JsonWriter.h"
 #include "ofstool/ConsoleView.h"
 #include "ofstool/Terminal.h"
@@ -173,32 +171,11 @@ int Flash(FlashOptions& options, RunReport& report) {
   form.dryRun = options.dryRun;
   form.startAgainAdvice = false;  // the exit text names the command to run again
 
-  form.FormCreate();
-  if (form.startupFailed) return End(report, kExitUntouched, "ofstool: start-up ended early; nothing was written.");
-  if (!options.file.empty()) {
-    if (!FirmwareFileUsable(options.file)) return End(report, kExitUntouched, "ofstool: nothing was written.");
-    form.LoadFirmwareFile(options.file);
-  }
-  const int item = view.SelectedDriveItem();
-  if (!view.IsEnabled(ofs::Control::BitBtn2) || item < 0 || item >= static_cast<int>(form.driveList.size())) {
-    if (options.file.empty() && !form.updaterMode) return End(report, kExitUntouched, "No firmware file given.");
-    // The file is to blame, not the drives, when it is no firmware container at all.
-    const std::string notAContainer = options.file.empty() ? std::string() : NotAContainerLine(options.file);
-    return End(report, kExitUntouched,
-               notAContainer.empty() ? "ofstool: no drive to write; nothing was written." : notAContainer);
-  }
-  const int drive = form.driveList[static_cast<std::size_t>(item)];
-  if (options.drive && *options.drive != drive) {
-    const std::string wanted = std::to_string(*options.drive);
-    if (*options.drive < transport.atapi->driveCount) {
-      return End(report, kExitUntouched, "Drive " + wanted + " does not fit this firmware.");
-    }
-    std::string text = "There is no drive " + wanted + ". The drives are:";
-    for (int i = 0; i < transport.atapi->driveCount; ++i) {
-      text += "\n  " + std::to_string(i) + "  " + transport.atapi->drives[i].devicePath;
-    }
-    return End(report, kExitUntouched, text);
-  }
+  const DriveChoice chosen = LoadImageForDrive(form, view, *transport.atapi, options.file, options.drive, "write",
+                                               "nothing was written.");
+  if (!chosen.failure.empty()) return End(report, kExitUntouched, chosen.failure);
+  const int item = chosen.item;
+  const int drive = chosen.drive;
   if (options.verify) form.check_verifyClick(*options.verify);
   // A dry run is asked and refused as the real run is: it rehearses that run.
   const WritePlan plan{drive,
@@ -246,11 +223,9 @@ int Flash(FlashOptions& options, RunReport& report) {
 }  // namespace
 
 int ofstool::RunFlash(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-      std::fputs(kUsage, stdout);
-      return kExitDone;
-    }
+  if (AsksForHelp(argc, argv)) {
+    std::fputs(kUsage, stdout);
+    return kExitDone;
   }
   FlashOptions options;
   if (const auto wrong = ParseOptions(argc, argv, options)) return Usage(*wrong);

@@ -13,6 +13,7 @@
 #include "flash/FlashSteps.h"
 #include "flash/Verify.h"
 #include "mkofs/OfsBuilder.h"
+#include "ofstool/SenseText.h"
 #include "params/Tool.h"
 
 namespace ofstool {
@@ -20,14 +21,6 @@ namespace {
 
 // ReadRomData names the bank with one byte.
 constexpr uint64_t kReadReach = 256 * uint64_t{ofs::kBankSize};
-
-std::string SenseOfLastCommand(const ofs::TAtapiImp& atapi) {
-  uint8_t sense[18] = {};
-  atapi.GetSenseData(sense);
-  char text[16];
-  std::snprintf(text, sizeof text, "%02X/%02X/%02X", sense[2] & 0x0F, sense[12], sense[13]);
-  return text;
-}
 
 // The header of the image the layout comes from, with a plain body: an OFS3 header
 // holds every value a legacy one does, and a plain body needs no key.

@@ -26,7 +26,8 @@ constexpr Command kCommands[] = {
     {"flash", ofstool::RunFlash,
      "flash [--drive N] [--all] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [--json] [--backup OUT] [FILE]",
      {}},
-    {"backup", ofstool::RunBackup, "backup [--drive N] --like IMAGE OUT   save a drive's firmware to OUT", {}},
+    {"verify", ofstool::RunVerify, "verify [--drive N] [--json] FILE   does the drive hold FILE? (writes nothing)", {}},
+    {"backup", ofstool::RunBackup, "backup [--drive N] [--force] --like IMAGE OUT   save a drive's firmware to OUT", {}},
     {"history", ofstool::RunHistory, "history [--json]          the runs that wrote to a drive, newest first",
      {"--json"}},
 };
@@ -57,13 +58,6 @@ const char* UnknownOption(const Command& c, int argc, char** argv) {
   return nullptr;
 }
 
-bool AsksForHelp(int argc, char** argv) {
-  for (int i = 2; i < argc; ++i) {
-    if (IsHelp(argv[i])) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,8 +73,9 @@ int main(int argc, char** argv) {
   }
   for (const Command& c : kCommands) {
     if (std::strcmp(argv[1], c.name) != 0) continue;
-    // flash explains itself at length; the others in their usage line.
-    if (std::strcmp(c.name, "flash") != 0 && AsksForHelp(argc, argv)) {
+    // flash and verify explain themselves at length; the others in their usage line.
+    const bool ownHelp = std::strcmp(c.name, "flash") == 0 || std::strcmp(c.name, "verify") == 0;
+    if (!ownHelp && ofstool::AsksForHelp(argc - 1, argv + 1)) {
       std::printf("usage: ofstool %s\n", c.usage);
       return 0;
     }
