@@ -7,6 +7,7 @@
 #include "app/DriveLines.h"
 #include "app/Mainflash.h"
 #include "app/VersionNumber.h"
+#include "drive/IdentityText.h"
 #include "firmware/Firmware.h"
 #include "flash/FlashProcedures.h"
 #include "flash/SendPlan.h"
@@ -147,7 +148,7 @@ std::string TMainForm::NewerFirmwareQuestion(EDriveIndex d) {
   const std::string imageVersion =
       GetImageFirmwareVersion(imageBuffer.get(), imageLength, imageParameter.AtapiFlashType);
   if (VersionNumber(driveVersion) <= VersionNumber(imageVersion)) return {};
-  return driveVersion + " is newer than " + imageVersion + " !! Update the drive ?";
+  return ShownIdentity(driveVersion + " is newer than " + imageVersion) + " !! Update the drive ?";
 }
 
 bool TMainForm::ConfirmVersion(EDriveIndex d) {
@@ -270,7 +271,7 @@ bool TMainForm::RefreshDriveLine(EDriveIndex d) {
       return false;
     }
   }
-  const std::string line = model + " " + version + " " + extension;
+  const std::string line = DriveLineOf(model, version, extension);
   const int item = s_.view.SelectedDriveItem();
   s_.view.SetDriveText(item, line);
   s_.view.SelectDriveItem(item);
