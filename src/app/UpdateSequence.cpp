@@ -98,8 +98,8 @@ void TMainForm::BitBtn2Click() {
   const DriveRelease release{s_.atapi};
   WatchCommands();
   const CommandWatch watch{s_.atapi, writePhase_};
-  if (!writeWarningsAccepted && !ConfirmModel(d)) return EndUnwritten();
-  if (!ConfirmVersion(d)) return EndUnwritten();
+  if (!writeWarningsAccepted && !ConfirmModel(d)) return EndCancelled();
+  if (!ConfirmVersion(d)) return EndCancelled();
 
   std::optional<std::string> identity;
   if (!s_.atapi.useSpti) {
@@ -112,7 +112,7 @@ void TMainForm::BitBtn2Click() {
     return ReenableControls();
   }
   if (noDisc && !philipsImage && !BringTrayToReady(d, "Updating will not be executed until the tray is closed")) {
-    return EndUnwritten();
+    return EndCancelled();
   }
   if (!FlashAndVerify(d)) return ReenableControls();
 
@@ -135,6 +135,11 @@ void TMainForm::BitBtn2Click() {
 void TMainForm::EndUnwritten() {
   if (!silent) s_.view.PostStatusLine("Nothing was written to the drive.");
   ReenableControls();
+}
+
+void TMainForm::EndCancelled() {
+  lastUpdate = UpdateOutcome::Cancelled;
+  EndUnwritten();
 }
 
 void TMainForm::ReenableControls() {

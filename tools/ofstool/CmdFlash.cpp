@@ -91,9 +91,10 @@ int Usage(const std::string& word) {
 }
 
 // The last word after a failed update: was the drive touched, and what next; the history gets it too.
-int ReportFailure(RunReport& report, int drive, ofs::RunRecorder& recorder, const std::string& failure) {
+int ReportFailure(RunReport& report, const ofs::TMainForm& form, int drive, ofs::RunRecorder& recorder,
+                  const std::string& failure) {
   const ofstool::Verdict verdict =
-      ofstool::FailureVerdict(report.driveTouched, drive, recorder.FailedAlikeBefore(failure));
+      ofstool::FailureVerdict(form.lastUpdate, report.driveTouched, drive, recorder.FailedAlikeBefore(failure));
   recorder.End(failure, verdict.text, verdict.code);
   return End(report, verdict.code, verdict.text);
 }
@@ -246,7 +247,7 @@ int Flash(FlashOptions& options, RunReport& report) {
     recorder.End(report.text, report.text, kExitDone);
     return kExitDone;
   }
-  return ReportFailure(report, drive, recorder, view.LastBoxText());
+  return ReportFailure(report, form, drive, recorder, view.LastBoxText());
 }
 
 }  // namespace
