@@ -98,6 +98,25 @@ TEST_F(OfstoolCommandLine, IdentitiesAreShownPrintable) {
       << backup.out << backup.err;
 }
 
+// "--" ends the options of every command: a file whose name starts with '-' is read.
+TEST_F(OfstoolCommandLine, DoubleDashEndsTheOptions) {
+  ASSERT_EQ(Run(Tool("mkofs") + " -o " + Path("-a.ofs") + " --banks 2 --atapi-type 6 --template 0x100 --product KZR-3350P2 --hwid A1").exitCode, 0);
+  const std::pair<const char*, int> cases[] = {
+      {"info -- -a.ofs", 0},
+      {"params --json -- -a.ofs", 0},
+      {"flash --yes --dry-run -- -a.ofs", 0},
+      {"backup --drive 0 --like -a.ofs -- -old.ofs", 0},
+      {"info -- --help", 1},
+      {"drives -- --json", 2},
+  };
+  for (const auto& [arguments, exitCode] : cases) {
+    const RunResult run = Run("cd " + Path("") + " && XDG_RUNTIME_DIR=" + Path("") + " OFSFLASH_SIMULATE=fast " +
+                              Tool("ofstool") + " " + arguments + " </dev/null");
+    EXPECT_EQ(run.exitCode, exitCode) << arguments << ": " << run.out << run.err;
+  }
+  EXPECT_TRUE(std::filesystem::exists(Path("-old.ofs")));
+}
+
 // A file that cannot be firmware is named with the reason a person can act on.
 TEST_F(OfstoolCommandLine, SaysWhatIsWrongWithAFile) {
   std::filesystem::create_directory(Path("folder"));

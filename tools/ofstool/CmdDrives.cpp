@@ -1,6 +1,5 @@
 // ofstool drives [--json]: the transport's drives, one line each, as the drive list shows them.
 #include <cstdio>
-#include <cstring>
 
 #include "drive/IdentityText.h"
 #include "drive/TransportFactory.h"
@@ -22,12 +21,10 @@ int NothingToList(bool json, const std::string& why) {
 
 }  // namespace
 
-int ofstool::RunDrives(int argc, char** argv) {
-  const bool json = argc == 2 && std::strcmp(argv[1], "--json") == 0;
-  if (argc > 1 && !json) {
-    std::fprintf(stderr, "ofstool drives: unknown option %s\nusage: ofstool drives [--json]\n", argv[1]);
-    return 2;
-  }
+int ofstool::RunDrives(const Words& words) {
+  const std::optional<bool> asked = JsonOnly(words, "drives");
+  if (!asked) return 2;
+  const bool json = *asked;
   ofs::LinuxPlatform platform;
   ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
   if (!transport.error.empty() || !transport.atapi) return NothingToList(json, transport.error);
