@@ -108,7 +108,8 @@ class TMainForm {
   bool startupFailed = false;
 
   // How the last update sequence ended; the console front end turns it into its exit code.
-  enum class UpdateOutcome { None, Completed, Failed, DryRun };
+  // Cancelled: the user answered one of its questions with Cancel, before anything was written.
+  enum class UpdateOutcome { None, Completed, Failed, DryRun, Cancelled };
   UpdateOutcome lastUpdate = UpdateOutcome::None;
   // Stop the update sequence before its first command that writes (tray, lock, flash).
   bool dryRun = false;
@@ -192,6 +193,7 @@ class TMainForm {
   std::optional<int> SelectedDriveEntry();
   void ReenableControls();
   void EndUnwritten();
+  void EndCancelled();
   bool ConfirmVersion(EDriveIndex d);
   // An image for another model or hardware: asked with Cancel as the default.
   std::optional<ModelMismatch> FindModelMismatch(EDriveIndex d);

@@ -10,6 +10,7 @@
 #include "app/RecoveryAdvice.h"
 #include "app/RunRecorder.h"
 #include "app/VersionNumber.h"
+#include "drive/IdentityText.h"
 #include "firmware/Firmware.h"
 #include "flash/FlashProcedures.h"
 #include "flash/SendPlan.h"
@@ -97,8 +98,8 @@ void TMainForm::BitBtn2Click() {
   const DriveRelease release{s_.atapi};
   WatchCommands();
   const CommandWatch watch{s_.atapi, writePhase_};
-  if (!writeWarningsAccepted && !ConfirmModel(d)) return EndUnwritten();
-  if (!ConfirmVersion(d)) return EndUnwritten();
+  if (!writeWarningsAccepted && !ConfirmModel(d)) return EndCancelled();
+  if (!ConfirmVersion(d)) return EndCancelled();
 
   std::optional<std::string> identity;
   if (!s_.atapi.useSpti) {
@@ -111,7 +112,7 @@ void TMainForm::BitBtn2Click() {
     return ReenableControls();
   }
   if (noDisc && !philipsImage && !BringTrayToReady(d, "Updating will not be executed until the tray is closed")) {
-    return EndUnwritten();
+    return EndCancelled();
   }
   if (!FlashAndVerify(d)) return ReenableControls();
 
@@ -136,6 +137,11 @@ void TMainForm::EndUnwritten() {
   ReenableControls();
 }
 
+void TMainForm::EndCancelled() {
+  lastUpdate = UpdateOutcome::Cancelled;
+  EndUnwritten();
+}
+
 void TMainForm::ReenableControls() {
   for (Control c : {Control::BitBtn1, Control::BitBtn2, Control::BitBtn4, Control::Window}) {
     s_.view.SetEnabled(c, true);
@@ -147,7 +153,7 @@ std::string TMainForm::NewerFirmwareQuestion(EDriveIndex d) {
   const std::string imageVersion =
       GetImageFirmwareVersion(imageBuffer.get(), imageLength, imageParameter.AtapiFlashType);
   if (VersionNumber(driveVersion) <= VersionNumber(imageVersion)) return {};
-  return driveVersion + " is newer than " + imageVersion + " !! Update the drive ?";
+  return ShownIdentity(driveVersion + " is newer than " + imageVersion) + " !! Update the drive ?";
 }
 
 bool TMainForm::ConfirmVersion(EDriveIndex d) {
@@ -272,7 +278,7 @@ bool TMainForm::RefreshDriveLine(EDriveIndex d) {
       return false;
     }
   }
-  const std::string line = model + " " + version + " " + extension;
+  const std::string line = DriveLineOf(model, version, extension);
   const int item = s_.view.SelectedDriveItem();
   s_.view.SetDriveText(item, line);
   s_.view.SelectDriveItem(item);

@@ -19,11 +19,11 @@ std::string ModelText(const std::string& model) {
 }
 
 std::string WithHardwareId(const std::string& model, const std::string& hardwareId, bool show) {
-  return ModelText(model) + (show ? " (hardware ID " + hardwareId + ")" : "");
+  return ShownIdentity(ModelText(model) + (show ? " (hardware ID " + hardwareId + ")" : ""));
 }
 
 std::string ModelAndHardware(const std::string& model, const std::string& hardwareId) {
-  return ModelText(model) + " (" + (hardwareId.empty() ? std::string("no hardware ID") : hardwareId) + ")";
+  return ShownIdentity(ModelText(model) + " (" + (hardwareId.empty() ? std::string("no hardware ID") : hardwareId) + ")");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace ofs {
 
@@ -18,5 +19,20 @@ inline std::string IdentityText(const uint8_t* slice, std::size_t width) {
   for (std::size_t i = 0; i < width && slice[i] != 0; ++i) text += static_cast<char>(slice[i]);
   return text;
 }
+
+// An identity as it is shown, on a terminal, in JSON or in the window: a zero, a
+// control byte or a byte above 7Eh becomes a blank, as a blank identity reads. What
+// is matched against an image keeps its bytes: only texts that are shown pass here.
+inline std::string ShownIdentity(std::string_view text) {
+  std::string shown(text);
+  for (char& c : shown) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte > 0x7E) c = ' ';
+  }
+  return shown;
+}
+
+// A fixed-width identity field as it is shown, without the blanks that pad it.
+inline std::string ShownField(std::string_view field) { return WithoutPadding(ShownIdentity(field)); }
 
 }  // namespace ofs

@@ -250,11 +250,14 @@ bool SetDownloadMode(TAtapiImp& atapi, DriveIndex index, uint8_t on) {
   return SendNoData(atapi, index, cdb);
 }
 
+std::string DriveLineOf(const std::string& model, const std::string& version, const std::string& extension) {
+  return ShownIdentity(model + ' ' + version + ' ' + extension);
+}
+
 std::string BuildDriveLine(TAtapiImp& atapi, DriveIndex index, bool withExtension) {
   const std::string model = ReadModelName(atapi, index);
-  std::string line = model + ' ' + ReadFirmwareVersion(atapi, index) + ' ';
-  if (withExtension && model.compare(0, 7, "PIONEER") != 0) line += ReadInquiryExtension(atapi, index);
-  return line;
+  const bool extended = withExtension && model.compare(0, 7, "PIONEER") != 0;
+  return DriveLineOf(model, ReadFirmwareVersion(atapi, index), extended ? ReadInquiryExtension(atapi, index) : "");
 }
 
 }  // namespace ofs

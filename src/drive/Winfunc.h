@@ -43,6 +43,9 @@ bool WriteFlashBuffer(TAtapiImp& atapi, DriveIndex index, const uint8_t* data, u
 bool TriggerFlash(TAtapiImp& atapi, DriveIndex index, uint8_t upperHalf);
 bool SetDownloadMode(TAtapiImp& atapi, DriveIndex index, uint8_t on);
 
+// A drive line of identity texts, as it is shown: model, space, version, space, extension.
+std::string DriveLineOf(const std::string& model, const std::string& version, const std::string& extension);
+
 // Drive line as the flash-utility personality lists a drive: model, space,
 // version, space, and the extension unless the model starts with "PIONEER".
 std::string BuildDriveLine(TAtapiImp& atapi, DriveIndex index, bool withExtension);

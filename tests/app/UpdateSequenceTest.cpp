@@ -178,7 +178,7 @@ TEST_F(Update, DiscLeftInTheTrayCancelsBeforeAnythingIsWritten) {
   Prepare(MakeImage(Drive0Template("1.02")).container);
   h.view.defaultAnswer = false;
   h.Form().BitBtn2Click();
-  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Cancelled);
   EXPECT_FALSE(Flashed(0));
   EXPECT_EQ(h.Drive(0).CommandCount(SimCommand::PreventAllow), 0);
   ExpectIdleAndUnlocked();

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "tools/ToolRunner.h"
 
@@ -70,6 +71,50 @@ TEST_F(OfstoolCommandLine, DrivesAsJson) {
   const RunResult none = Run("OFSFLASH_SIMULATE=" + Path("none.profile") + " " + Tool("ofstool") + " drives --json");
   EXPECT_EQ(none.exitCode, 1);
   EXPECT_EQ(none.out, "[]\n");
+}
+
+// An identity with zeros or control bytes is shown with blanks in their place, whole, in
+// every output: the JSON listing, the text listing and the backup's closing line.
+TEST_F(OfstoolCommandLine, IdentitiesAreShownPrintable) {
+  std::vector<uint8_t> odd(0x20000, 0);
+  const std::string inquiry = std::string("\x05\x80\x00\x32\x1f\x00\x00\x00", 8) + "OR\x1bVA   KZR\x07" +
+                              std::string(12, ' ') + "1.\x7f" "0  A10612\x01" "1";
+  std::copy(inquiry.begin(), inquiry.end(), odd.begin() + 0x200);
+  WriteBytes(Path("odd.img"), odd);
+  WriteBytes(Path("blank.img"), std::vector<uint8_t>(0x20000, 0));
+  std::ofstream(Path("drives.profile")) << "clock = virtual\n[drive]\nfirmware = blank.img\n[drive]\nfirmware = odd.img\n";
+  const std::string ofstool = "OFSFLASH_SIMULATE=" + Path("drives.profile") + " " + Tool("ofstool");
+  const RunResult json = Run(ofstool + " drives --json");
+  EXPECT_EQ(json.out,
+            "[{\"index\":0,\"node\":\"sim:0\",\"vendor\":\"\",\"product\":\"\",\"revision\":\"\","
+            "\"identity\":\"(no identity)\",\"flashable\":true},"
+            "{\"index\":1,\"node\":\"sim:1\",\"vendor\":\"OR VA\",\"product\":\"KZR\",\"revision\":\"1. 0\","
+            "\"identity\":\"OR VA   KZR              1. 0 0612 1\",\"flashable\":true}]\n");
+  EXPECT_EQ(Run(ofstool + " drives").out, "0\tsim:0\t(no identity)\n1\tsim:1\tOR VA   KZR              1. 0 0612 1\n");
+  ASSERT_EQ(Run(Tool("mkofs") + " -o " + Path("a.ofs") + " --banks 2").exitCode, 0);
+  const RunResult backup = Run(ofstool + " backup --force --drive 0 --like " + Path("a.ofs") + " " + Path("old.ofs"));
+  EXPECT_NE(backup.out.find("Saved the firmware of drive 0 ( ) to " + Path("old.ofs") + "; 'ofstool flash"),
+            std::string::npos)
+      << backup.out << backup.err;
+}
+
+// "--" ends the options of every command: a file whose name starts with '-' is read.
+TEST_F(OfstoolCommandLine, DoubleDashEndsTheOptions) {
+  ASSERT_EQ(Run(Tool("mkofs") + " -o " + Path("-a.ofs") + " --banks 2 --atapi-type 6 --template 0x100 --product KZR-3350P2 --hwid A1").exitCode, 0);
+  const std::pair<const char*, int> cases[] = {
+      {"info -- -a.ofs", 0},
+      {"params --json -- -a.ofs", 0},
+      {"flash --yes --dry-run -- -a.ofs", 0},
+      {"backup --drive 0 --like -a.ofs -- -old.ofs", 0},
+      {"info -- --help", 1},
+      {"drives -- --json", 2},
+  };
+  for (const auto& [arguments, exitCode] : cases) {
+    const RunResult run = Run("cd " + Path("") + " && XDG_RUNTIME_DIR=" + Path("") + " OFSFLASH_SIMULATE=fast " +
+                              Tool("ofstool") + " " + arguments + " </dev/null");
+    EXPECT_EQ(run.exitCode, exitCode) << arguments << ": " << run.out << run.err;
+  }
+  EXPECT_TRUE(std::filesystem::exists(Path("-old.ofs")));
 }
 
 // A file that cannot be firmware is named with the reason a person can act on.

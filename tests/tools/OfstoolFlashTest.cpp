@@ -293,6 +293,22 @@ TEST_F(OfstoolFlash, TheExitCodeSaysWhetherTheDriveWasTouched) {
   }
 }
 
+// Cancel at one of the update's own questions is the user's choice: nothing was written,
+// and there is no cause to mend; alone or with the other drives.
+TEST_F(OfstoolFlash, CancelAtTheUpdatesQuestionHasNothingToMend) {
+  BuildImage();
+  std::ofstream(Path("drive.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\nrevision = 2.00\n";
+  for (const char* all : {"", " --all"}) {
+    const RunResult run = Run("OFSFLASH_SIMULATE=" + Path("drive.profile") + " " + Tool("ofstool") + " flash --yes --no" +
+                              all + " " + Path("a.ofs") + " </dev/null");
+    EXPECT_EQ(run.exitCode, 1) << all << run.err;
+    EXPECT_NE(run.err.find("cancelled at the update's question; nothing was written to drive 0, which still holds"),
+              std::string::npos)
+        << all << run.err;
+    EXPECT_EQ(run.err.find("Mend the cause"), std::string::npos) << all << run.err;
+  }
+}
+
 // Nothing is written unless someone said yes: on the terminal, or with --yes, and
 // with --force too when the image is for another model.
 TEST_F(OfstoolFlash, WritesOnlyWhenConfirmed) {

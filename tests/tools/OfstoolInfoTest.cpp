@@ -115,5 +115,25 @@ TEST_F(OfstoolInfo, MkofsRefusesWhatDoesNotParseBack) {
   }
 }
 
+// A size no reader takes is a usage error, refused in a process that could not even
+// hold it; --help is the usage on stdout.
+TEST_F(OfstoolInfo, MkofsRefusesSizesNoContainerMayHold) {
+  const std::pair<const char*, int> cases[] = {
+      {"--image-size 0xFFFFFFFF", 2},
+      {"--banks 4096", 2},
+      {"--slot 0x4000000 --bank-sizes 1,1", 2},
+      {"--format philips --image-size 0x3FFFFD9", 2},
+      {"--format philips --image-size 0x3FFFFD8", 0},
+      {"--help", 0},
+  };
+  for (const auto& [args, exitCode] : cases) {
+    const RunResult built = Run("ulimit -v 400000; " + Tool("mkofs") + " -o " + Path("x.ofs") + " " + args);
+    EXPECT_EQ(built.exitCode, exitCode) << args << ": " << built.err;
+    EXPECT_EQ(built.err.find("none may describe more than 67108864 (64 MiB)\n") != std::string::npos, exitCode == 2)
+        << args << ": " << built.err;
+    EXPECT_EQ(built.out.find("usage: mkofs") == 0, std::string(args) == "--help") << args;
+  }
+}
+
 }  // namespace
 }  // namespace ofs

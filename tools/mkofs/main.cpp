@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mkofs/OfsBuilder.h"
+#include "firmware/ImageSize.h"
 #include "mkofs/SelfCheck.h"
 #include "params/RegularFile.h"
 #include "params/Tool.h"
@@ -32,7 +33,8 @@ constexpr char kUsage[] =
     "  --reserved ADDR:LEN (repeat)  --kernel ADDR:LEN  --checksum N\n"
     "  --template OFFSET | --boot-template OFFSET, then for it:\n"
     "      --vendor T --product T --revision T --hwid T --ext T --dc-ext T\n"
-    "  --name TEXT --trailer A,B --with-length   (Philips)\n";
+    "  --name TEXT --trailer A,B --with-length   (Philips)\n"
+    "The image a container describes (banks x slot; Philips: body + 40) is at most 64 MiB.\n";
 
 struct Options {
   std::string out;
@@ -46,6 +48,7 @@ struct Options {
   std::string name = "Philips";
   uint16_t trailer1 = 0, trailer2 = 0;
   bool withLength = false;
+  bool help = false;
 };
 
 bool Fail(const std::string& message) {
@@ -157,9 +160,35 @@ bool Option(const std::string& option, const std::string& value, Options& o) {
   return true;
 }
 
+std::size_t SlotOf(const Options& o) { return o.layout.version == '3' ? o.layout.slotSize : 0x10000; }
+
+// The flat image's length: from the file, else from the options.
+uint64_t FlatLength(const Options& o) {
+  if (!o.flatFile.empty()) return ofs::GetFileLength(o.flatFile);
+  const uint64_t slot = SlotOf(o);
+  if (o.banks) return *o.banks * slot;
+  if (!o.layout.bankSizes.empty()) return o.layout.bankSizes.size() * slot;
+  return o.imageSize.value_or(o.format == "philips" ? 0x10000 : slot);
+}
+
+// The image size a reader of the container takes from it: bank count times slot, or for
+// Philips the body with its name and trailer. Counted wide, so that no product wraps.
+uint64_t ContainerImageSize(const Options& o, uint64_t flatLength) {
+  if (o.format == "philips") return flatLength + 40;
+  const uint64_t slot = SlotOf(o);
+  const uint64_t banks = !o.layout.bankSizes.empty() ? o.layout.bankSizes.size()
+                         : slot == 0                 ? 0
+                                                     : (flatLength + slot - 1) / slot;
+  return banks * slot;
+}
+
 bool ParseArguments(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
+    if (option == "-h" || option == "--help") {
+      o.help = true;
+      return true;
+    }
     if (option == "--plain") o.layout.scrambled = false;
     else if (option == "--with-length") o.withLength = true;
     else if (i + 1 >= argc) return Fail(option + " needs a value");
@@ -168,14 +197,17 @@ bool ParseArguments(int argc, char** argv, Options& o) {
   if (o.out.empty()) return Fail("no output path (-o OUT)");
   if (o.format != "ofs3" && o.format != "legacy" && o.format != "philips") return Fail("unknown format " + o.format);
   o.layout.version = o.version.value_or(o.format == "legacy" ? ' ' : '3');
+  // Refused before anything is allocated: a reader refuses such a container unread anyway.
+  if (const uint64_t size = ContainerImageSize(o, FlatLength(o)); size > ofs::kMaxImageBytes) {
+    return Fail("the container would describe " + std::to_string(size) + " bytes of image; none may describe more than " +
+                std::to_string(ofs::kMaxImageBytes) + " (64 MiB)");
+  }
   return true;
 }
 
 std::optional<std::vector<uint8_t>> FlatImage(const Options& o) {
-  const std::size_t slot = o.layout.version == '3' ? o.layout.slotSize : 0x10000;
-  std::size_t length = o.imageSize.value_or(o.format == "philips" ? 0x10000 : slot);
-  if (!o.layout.bankSizes.empty()) length = o.layout.bankSizes.size() * slot;
-  if (o.banks) length = *o.banks * slot;
+  const std::size_t slot = SlotOf(o);
+  const uint64_t length = FlatLength(o);
   std::vector<uint8_t> flat;
   if (o.flatFile.empty()) {
     flat = ofs::build::MakeFlatImage(length, o.seed, {});
@@ -206,6 +238,10 @@ int main(int argc, char** argv) {
   if (!ParseArguments(argc, argv, o)) {
     std::fputs(kUsage, stderr);
     return 2;
+  }
+  if (o.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
   }
   std::optional<std::vector<uint8_t>> flat = FlatImage(o);
   if (!flat) return 1;

@@ -45,19 +45,21 @@ int Usage(const std::string& problem) {
 }
 
 // The word it could not take, or nothing.
-std::optional<std::string> ParseOptions(int argc, char** argv, BackupOptions& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if ((arg == "--drive" || arg == "--like") && i + 1 == argc) return arg + " needs a value";
-    if (arg == "--drive") {
-      options.drive = ofstool::ParseDriveIndex(argv[++i]);
-      if (!options.drive) return "not a drive number: " + std::string(argv[i]);
+std::optional<std::string> ParseOptions(const ofstool::Words& words, BackupOptions& options) {
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& arg = words[i].text;
+    if (!words[i].option) {
+      if (arg.empty() || !options.out.empty()) return "unexpected " + arg;
+      options.out = arg;
+    } else if ((arg == "--drive" || arg == "--like") && i + 1 == words.size()) {
+      return arg + " needs a value";
+    } else if (arg == "--drive") {
+      options.drive = ofstool::ParseDriveIndex(words[++i].text.c_str());
+      if (!options.drive) return "not a drive number: " + words[i].text;
     } else if (arg == "--like") {
-      options.like = argv[++i];
+      options.like = words[++i].text;
     } else if (arg == "--force") {
       options.force = true;
-    } else if (!arg.empty() && arg[0] != '-' && options.out.empty()) {
-      options.out = arg;
     } else {
       return "unexpected " + arg;
     }
@@ -95,9 +97,9 @@ std::string DriveModelWarning(ofs::TAtapiImp& atapi, int drive, const ofstool::P
 
 }  // namespace
 
-int ofstool::RunBackup(int argc, char** argv) {
+int ofstool::RunBackup(const Words& words) {
   BackupOptions options;
-  if (const auto wrong = ParseOptions(argc, argv, options)) return Usage(*wrong);
+  if (const auto wrong = ParseOptions(words, options)) return Usage(*wrong);
   const std::optional<ParsedContainer> like = LoadContainerFile(options.like);
   if (!like) return kExitNotSaved;
   ofs::LinuxPlatform platform;

@@ -1,6 +1,5 @@
 // ofstool drives [--json]: the transport's drives, one line each, as the drive list shows them.
 #include <cstdio>
-#include <cstring>
 
 #include "drive/IdentityText.h"
 #include "drive/TransportFactory.h"
@@ -22,12 +21,10 @@ int NothingToList(bool json, const std::string& why) {
 
 }  // namespace
 
-int ofstool::RunDrives(int argc, char** argv) {
-  const bool json = argc == 2 && std::strcmp(argv[1], "--json") == 0;
-  if (argc > 1 && !json) {
-    std::fprintf(stderr, "ofstool drives: unknown option %s\nusage: ofstool drives [--json]\n", argv[1]);
-    return 2;
-  }
+int ofstool::RunDrives(const Words& words) {
+  const std::optional<bool> asked = JsonOnly(words, "drives");
+  if (!asked) return 2;
+  const bool json = *asked;
   ofs::LinuxPlatform platform;
   ofs::Transport transport = ofs::CreateTransportFromEnvironment(platform);
   if (!transport.error.empty() || !transport.atapi) return NothingToList(json, transport.error);
@@ -37,16 +34,16 @@ int ofstool::RunDrives(int argc, char** argv) {
   out.BeginArray();
   for (int i = 0; i < atapi.driveCount; ++i) {
     const ofs::AtapiDriveEntry& entry = atapi.drives[i];
-    // A drive that answers no model name is shown as the flash window lists it.
-    const bool identified = !ofs::WithoutPadding(entry.identification).empty();
+    // A drive that answers no model name (blanks or zeros) is shown as the flash window lists it.
+    const bool identified = !ofs::ShownField(entry.identification).empty();
     const std::string line =
         identified ? ofs::BuildDriveLine(atapi, static_cast<ofs::DriveIndex>(i), true) : "(no identity)";
     const bool flashable = entry.filter == ofs::CommandFilter::None;
     if (json) {
       out.BeginObject().Key("index").Number(i).Key("node").String(entry.devicePath);
-      out.Key("vendor").String(ofs::WithoutPadding(entry.identification.substr(0, 8)));
-      out.Key("product").String(ofs::WithoutPadding(entry.identification.substr(std::min<std::size_t>(8, entry.identification.size()))));
-      out.Key("revision").String(ofs::WithoutPadding(entry.revision)).Key("identity").String(line);
+      out.Key("vendor").String(ofs::ShownField(entry.identification.substr(0, 8)));
+      out.Key("product").String(ofs::ShownField(entry.identification.substr(std::min<std::size_t>(8, entry.identification.size()))));
+      out.Key("revision").String(ofs::ShownField(entry.revision)).Key("identity").String(line);
       out.Key("flashable").Bool(flashable);
       if (!flashable) out.Key("reason").String(kNotFlashable);
       out.EndObject();

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <span>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -43,12 +42,10 @@ std::size_t TextLength(std::span<const uint8_t> area) {
 
 }  // namespace
 
-int RunEmbedded(int argc, char** argv) {
-  const bool json = argc == 2 && std::strcmp(argv[1], "--json") == 0;
-  if (argc > 2 || (argc == 2 && !json)) {
-    std::fprintf(stderr, "usage: ofstool embedded [--json]\n");
-    return 2;
-  }
+int RunEmbedded(const Words& words) {
+  const std::optional<bool> asked = JsonOnly(words, "embedded");
+  if (!asked) return 2;
+  const bool json = *asked;
   const ofs::EmbeddedAreas areas = ofs::ProgramEmbeddedAreas();
   ofs::SParameter parameter;
   ofs::ReadParameterBlock(areas.parameter, parameter);

@@ -88,21 +88,25 @@ int Usage(const std::string& word) {
 }
 
 // The last word after a failed update: was the drive touched, and what next; the history gets it too.
-int ReportFailure(RunReport& report, int drive, ofs::RunRecorder& recorder, const std::string& failure) {
+int ReportFailure(RunReport& report, const ofs::TMainForm& form, int drive, ofs::RunRecorder& recorder,
+                  const std::string& failure) {
   const ofstool::Verdict verdict =
-      ofstool::FailureVerdict(report.driveTouched, drive, recorder.FailedAlikeBefore(failure));
+      ofstool::FailureVerdict(form.lastUpdate, report.driveTouched, drive, recorder.FailedAlikeBefore(failure));
   recorder.End(failure, verdict.text, verdict.code);
   return End(report, verdict.code, verdict.text);
 }
 
 // The word it could not take, or nothing.
-std::optional<std::string> ParseOptions(int argc, char** argv, FlashOptions& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--drive") {
-      if (i + 1 == argc) return "--drive needs a drive number";
-      options.drive = ofstool::ParseDriveIndex(argv[++i]);
-      if (!options.drive) return "not a drive number: " + std::string(argv[i]);
+std::optional<std::string> ParseOptions(const Words& words, FlashOptions& options) {
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& arg = words[i].text;
+    if (!words[i].option && !arg.empty()) {
+      if (!options.file.empty()) return "one firmware file only: " + arg;
+      options.file = arg;
+    } else if (arg == "--drive") {
+      if (i + 1 == words.size()) return "--drive needs a drive number";
+      options.drive = ofstool::ParseDriveIndex(words[++i].text.c_str());
+      if (!options.drive) return "not a drive number: " + words[i].text;
     } else if (arg == "--force") {
       options.force = true;
     } else if (arg == "--verify" || arg == "--no-verify") {
@@ -119,14 +123,12 @@ std::optional<std::string> ParseOptions(int argc, char** argv, FlashOptions& opt
       options.dryRun = true;
     } else if (arg == "--backup") {
       // An empty value (an unset variable) or the next option is no file: never flash without the backup asked for.
-      if (i + 1 == argc || argv[i + 1][0] == '\0' || argv[i + 1][0] == '-') return "--backup needs a file to save to";
-      options.backup = argv[++i];
+      if (i + 1 == words.size() || words[i + 1].text.empty() || words[i + 1].option) {
+        return "--backup needs a file to save to";
+      }
+      options.backup = words[++i].text;
     } else if (arg == "--all") {
       options.all = true;
-    } else if (!arg.empty() && arg[0] != '-' && options.file.empty()) {
-      options.file = arg;
-    } else if (!arg.empty() && arg[0] != '-') {
-      return "one firmware file only: " + arg;
     } else {
       return "unknown option " + arg;
     }
@@ -217,18 +219,18 @@ int Flash(FlashOptions& options, RunReport& report) {
     recorder.End(report.text, report.text, kExitDone);
     return kExitDone;
   }
-  return ReportFailure(report, drive, recorder, view.LastBoxText());
+  return ReportFailure(report, form, drive, recorder, view.LastBoxText());
 }
 
 }  // namespace
 
-int ofstool::RunFlash(int argc, char** argv) {
-  if (AsksForHelp(argc, argv)) {
+int ofstool::RunFlash(const Words& words) {
+  if (AsksForHelp(words)) {
     std::fputs(kUsage, stdout);
     return kExitDone;
   }
   FlashOptions options;
-  if (const auto wrong = ParseOptions(argc, argv, options)) return Usage(*wrong);
+  if (const auto wrong = ParseOptions(words, options)) return Usage(*wrong);
   if (options.all && (options.drive || options.dryRun || !options.backup.empty())) {
     return Usage("--all goes without --drive, --dry-run and --backup");
   }

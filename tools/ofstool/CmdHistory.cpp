@@ -1,13 +1,14 @@
 // ofstool history: the runs that wrote to a drive, newest first.
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "ofstool/Commands.h"
 #include "system/RunHistory.h"
 
-int ofstool::RunHistory(int argc, char** argv) {
-  const bool json = argc > 1 && std::strcmp(argv[1], "--json") == 0;
+int ofstool::RunHistory(const Words& words) {
+  const std::optional<bool> asked = JsonOnly(words, "history");
+  if (!asked) return 2;
+  const bool json = *asked;
   const ofs::RunHistory history(ofs::DefaultHistoryPath());
   const std::vector<ofs::RunSummary> runs = ofs::PairRuns(history.Read());
   if (runs.empty() && !json) {

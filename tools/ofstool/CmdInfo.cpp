@@ -1,6 +1,5 @@
 // ofstool info [--json] FILE: what the program reads out of one firmware container.
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -117,14 +116,14 @@ void PrintListing(const Description& d) {
 
 }  // namespace
 
-int RunInfo(int argc, char** argv) {
+int RunInfo(const Words& words) {
   bool json = false;
   const char* path = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--json") == 0) {
+  for (const Word& word : words) {
+    if (word.option && word.text == "--json") {
       json = true;
-    } else if (path == nullptr && argv[i][0] != '-') {
-      path = argv[i];
+    } else if (path == nullptr && !word.option && !word.text.empty()) {
+      path = word.text.c_str();
     } else {
       path = nullptr;
       break;

@@ -116,24 +116,25 @@ int Usage() {
 
 }  // namespace
 
-int RunParams(int argc, char** argv) {
+int RunParams(const Words& words) {
   bool json = false;
   std::optional<std::string> file;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--write-default") {
-      if (i + 2 != argc) return Usage();
-      const std::string error = ofs::WriteDefaultParameterFile(argv[i + 1]);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const Word& word = words[i];
+    if (word.option && word.text == "--write-default") {
+      if (i + 2 != words.size()) return Usage();
+      const std::string& path = words[i + 1].text;
+      const std::string error = ofs::WriteDefaultParameterFile(path);
       if (error.empty()) return 0;
-      std::fprintf(stderr, "ofstool params: cannot write %s: %s\n", argv[i + 1], error.c_str());
+      std::fprintf(stderr, "ofstool params: cannot write %s: %s\n", path.c_str(), error.c_str());
       return 1;
     }
-    if (arg == "--json") {
+    if (word.option && word.text == "--json") {
       json = true;
-    } else if (arg.rfind("--", 0) == 0 || file) {
+    } else if (word.option || file) {
       return Usage();
     } else {
-      file = arg;
+      file = word.text;
     }
   }
   std::vector<uint8_t> text;  // empty: the built-in text

@@ -68,17 +68,18 @@ int Usage(const std::string& problem) {
 }
 
 // The word it could not take, or nothing.
-std::optional<std::string> ParseOptions(int argc, char** argv, VerifyOptions& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--drive") {
-      if (i + 1 == argc) return "--drive needs a drive number";
-      options.drive = ParseDriveIndex(argv[++i]);
-      if (!options.drive) return "not a drive number: " + std::string(argv[i]);
+std::optional<std::string> ParseOptions(const Words& words, VerifyOptions& options) {
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& arg = words[i].text;
+    if (!words[i].option) {
+      if (arg.empty() || !options.file.empty()) return "unexpected " + arg;
+      options.file = arg;
+    } else if (arg == "--drive") {
+      if (i + 1 == words.size()) return "--drive needs a drive number";
+      options.drive = ParseDriveIndex(words[++i].text.c_str());
+      if (!options.drive) return "not a drive number: " + words[i].text;
     } else if (arg == "--json") {
       options.json = true;
-    } else if (!arg.empty() && arg[0] != '-' && options.file.empty()) {
-      options.file = arg;
     } else {
       return "unexpected " + arg;
     }
@@ -211,13 +212,13 @@ void PrintJson(const VerifyReport& report, int code) {
 
 }  // namespace
 
-int ofstool::RunVerify(int argc, char** argv) {
-  if (AsksForHelp(argc, argv)) {
+int ofstool::RunVerify(const Words& words) {
+  if (AsksForHelp(words)) {
     std::fputs(kUsage, stdout);
     return kExitMatches;
   }
   VerifyOptions options;
-  if (const auto wrong = ParseOptions(argc, argv, options)) return Usage(*wrong);
+  if (const auto wrong = ParseOptions(words, options)) return Usage(*wrong);
   VerifyReport report;
   const int code = Verify(options, report);
   if (options.json) PrintJson(report, code);

@@ -108,8 +108,8 @@ BackupOutcome BackUpDrive(const BackupRequest& request, ofs::TAtapiImp& atapi, o
   }
   const ofs::AtapiDriveEntry& entry = atapi.drives[request.drive];
   return {true, "Saved the firmware of drive " + std::to_string(request.drive) + " (" +
-                    ofs::WithoutPadding(entry.identification) + " " + ofs::WithoutPadding(entry.revision) + ") to " +
-                    path + "; 'ofstool flash " + path + "' writes it back."};
+                    ofs::ShownField(entry.identification) + " " + ofs::ShownField(entry.revision) + ") to " + path +
+                    "; 'ofstool flash " + path + "' writes it back."};
 }
 
 }  // namespace ofstool

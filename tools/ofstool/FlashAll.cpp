@@ -77,7 +77,7 @@ void FlashOne(Worker& worker, const FlashAllSetup& setup, bool nt, ConsoleOption
   }
   worker.outcome.failure = view.LastBoxText();
   const bool alike = recorder && recorder->FailedAlikeBefore(worker.outcome.failure);
-  const Verdict verdict = FailureVerdict(worker.atapi->writesReached > 0, drive, alike);
+  const Verdict verdict = FailureVerdict(form.lastUpdate, worker.atapi->writesReached > 0, drive, alike);
   worker.outcome.code = verdict.code;
   worker.outcome.text = verdict.text;
   if (recorder) recorder->End(worker.outcome.failure, verdict.text, verdict.code);

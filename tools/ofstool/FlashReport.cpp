@@ -6,8 +6,12 @@
 
 namespace ofstool {
 
-Verdict FailureVerdict(bool touched, int drive, bool failedAlikeBefore) {
+Verdict FailureVerdict(ofs::TMainForm::UpdateOutcome outcome, bool touched, int drive, bool failedAlikeBefore) {
   const std::string number = std::to_string(drive);
+  if (!touched && outcome == ofs::TMainForm::UpdateOutcome::Cancelled) {
+    return {kExitUntouched, "ofstool: cancelled at the update's question; nothing was written to drive " + number +
+                                ", which still holds the firmware it had."};
+  }
   if (!touched) {
     return {kExitUntouched, "ofstool: nothing was written to drive " + number +
                                 "; it still holds the firmware it had. Mend the cause above and run the same command "

@@ -19,9 +19,10 @@ struct Verdict {
   std::string text;
 };
 
-// The last word after a failed update: was the drive touched, and what next.
+// The last word after an update that did not complete: was the drive touched, and what next.
 // `failedAlikeBefore`: the history shows the same failure in the run before, so running again is no advice.
-Verdict FailureVerdict(bool touched, int drive, bool failedAlikeBefore = false);
+// An update the user cancelled at one of its questions has nothing to mend.
+Verdict FailureVerdict(ofs::TMainForm::UpdateOutcome outcome, bool touched, int drive, bool failedAlikeBefore = false);
 
 // The file (or the image this program carries) with the identity the window shows for it.
 std::string ImageLine(const ofs::TMainForm& form, const ConsoleView& view, const std::string& file);

@@ -12,7 +12,7 @@ namespace {
 
 struct Command {
   const char* name;
-  int (*run)(int, char**);
+  int (*run)(const ofstool::Words&);
   const char* usage;
   std::initializer_list<const char*> options;  // empty: the command checks its own
 };
@@ -44,16 +44,14 @@ int Usage(const char* problem) {
   return 2;
 }
 
-bool IsHelp(const char* word) { return std::strcmp(word, "-h") == 0 || std::strcmp(word, "--help") == 0; }
-
 // The first option the command does not know, or null.
-const char* UnknownOption(const Command& c, int argc, char** argv) {
+const char* UnknownOption(const Command& c, const ofstool::Words& words) {
   if (c.options.size() == 0) return nullptr;
-  for (int i = 2; i < argc; ++i) {
-    if (argv[i][0] != '-') continue;
+  for (const ofstool::Word& word : words) {
+    if (!word.option) continue;
     bool known = false;
-    for (const char* option : c.options) known = known || std::strcmp(argv[i], option) == 0;
-    if (!known) return argv[i];
+    for (const char* option : c.options) known = known || word.text == option;
+    if (!known) return word.text.c_str();
   }
   return nullptr;
 }
@@ -63,7 +61,7 @@ const char* UnknownOption(const Command& c, int argc, char** argv) {
 int main(int argc, char** argv) {
   ofstool::IgnoreBrokenPipes();  // a reader that goes away must not end a flash
   if (argc < 2) return Usage("a command is needed");
-  if (IsHelp(argv[1])) {
+  if (ofstool::IsHelp(argv[1])) {
     PrintUsage(stdout);
     return 0;
   }
@@ -73,18 +71,19 @@ int main(int argc, char** argv) {
   }
   for (const Command& c : kCommands) {
     if (std::strcmp(argv[1], c.name) != 0) continue;
+    const ofstool::Words words = ofstool::CommandWords(argc - 1, argv + 1);
     // flash and verify explain themselves at length; the others in their usage line.
     const bool ownHelp = std::strcmp(c.name, "flash") == 0 || std::strcmp(c.name, "verify") == 0;
-    if (!ownHelp && ofstool::AsksForHelp(argc - 1, argv + 1)) {
+    if (!ownHelp && ofstool::AsksForHelp(words)) {
       std::printf("usage: ofstool %s\n", c.usage);
       return 0;
     }
-    if (const char* unknown = UnknownOption(c, argc, argv)) {
+    if (const char* unknown = UnknownOption(c, words)) {
       const std::string problem = std::string(c.name) + ": unknown option " + unknown;
       return Usage(problem.c_str());
     }
     try {
-      return c.run(argc - 1, argv + 1);
+      return c.run(words);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "ofstool: %s\n", e.what());
     } catch (...) {

@@ -2,7 +2,9 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <string_view>
 
 #include "app/Mainflash.h"
 #include "app/ui/ApplicationIdentity.h"
@@ -14,6 +16,22 @@
 #include "system/RunHistory.h"
 
 namespace {
+
+constexpr int kExitNoDisplay = 3;
+
+bool IsSet(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && *value != '\0';
+}
+
+// Qt ends the process with SIGABRT when its platform finds no display: say it first, in
+// one line. A platform that needs none (offscreen, vnc, eglfs, ...) is left to Qt.
+bool HasNoDisplay() {
+  if (IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY")) return false;
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  const std::string_view name = platform != nullptr ? platform : "";
+  return name.empty() || name.starts_with("xcb") || name.starts_with("wayland");
+}
 
 int Run(QApplication& app) {
   ofs::SetApplicationIdentity();
@@ -49,6 +67,12 @@ int Run(QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (HasNoDisplay()) {
+    std::fputs("ofsflash: the window needs a graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+               "without one, 'ofstool' flashes from the terminal (ofstool --help).\n",
+               stderr);
+    return kExitNoDisplay;
+  }
   QApplication app(argc, argv);
   // Handlers catch their own exceptions (TMainForm::RunJob); this catches what start-up throws.
   try {

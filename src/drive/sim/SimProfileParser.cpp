@@ -342,7 +342,7 @@ bool Parser::ChecksumExclude(const std::string& value) {
   return true;
 }
 
-// fail = <command> [at N] [times N|always] [sense KK/AA/QQ | transport]
+// fail = <command> [at N] [times N|times always] [sense KK/AA/QQ | transport]
 bool Parser::Failure(const std::string& value) {
   const Tokens tokens = Split(value);
   SimFailure failure;
