@@ -105,5 +105,17 @@ TEST_F(OfstoolVerify, SaysWhetherTheDriveHoldsTheImageAndWritesNothing) {
   EXPECT_NE(json.out.find("\"first_difference\":4660,\"differing_bytes\":2,"), std::string::npos) << json.out;
 }
 
+// A kernel image leaves its own checksum out of the drive's: so does the same drive in
+// the next process, which finds the flash written by this one.
+TEST_F(OfstoolVerify, AKernelImageMatchesInTheNextProcess) {
+  BuildImage();
+  std::ofstream(Path("kernel.profile")) << "clock = virtual\n[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n"
+                                           "flash_file = flash.bin\ncapabilities = 11 13\n";
+  const std::string drive = "OFSFLASH_SIMULATE=" + Path("kernel.profile") + " " + Tool("ofstool");
+  ASSERT_EQ(Run(drive + " flash --yes --verify " + Path("a.ofs") + " </dev/null").exitCode, 0);
+  const RunResult run = Run(drive + " verify " + Path("a.ofs"));
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+}
+
 }  // namespace
 }  // namespace ofs

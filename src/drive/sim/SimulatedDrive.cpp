@@ -30,7 +30,21 @@ SimulatedDrive::SimulatedDrive(const SimDriveProfile& profile, Clock& clock)
   // A flash read from its file is there already; writing it again could undo
   // what another process on the same drive has just programmed.
   std::error_code missing;
-  if (!std::filesystem::exists(settings_.flashFile, missing)) SaveFlash();
+  if (!std::filesystem::exists(settings_.flashFile, missing)) {
+    SaveFlash();
+  } else {
+    kernelImageEnd_ = SavedKernelImageEnd();
+  }
+}
+
+// A drive keeps the extent of the kernel image it programmed as it keeps its flash:
+// beside the flash file, so that its checksum is the same in the next process.
+std::string SimulatedDrive::KernelEndFile() const { return settings_.flashFile + ".kernel-end"; }
+
+std::size_t SimulatedDrive::SavedKernelImageEnd() const {
+  std::size_t end = 0;
+  std::ifstream(KernelEndFile()) >> end;
+  return end >= kKernelTail && end <= flash_.size() ? end : 0;
 }
 
 TransportStatus SimulatedDrive::Execute(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
@@ -125,10 +139,15 @@ void SimulatedDrive::SaveFlash() const {
   if (settings_.flashFile.empty()) return;
   std::ofstream(settings_.flashFile, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(flash_.data()), static_cast<std::streamsize>(flash_.size()));
+  std::error_code ignored;
+  if (kernelImageEnd_ == 0) {
+    std::filesystem::remove(KernelEndFile(), ignored);
+  } else {
+    std::ofstream(KernelEndFile(), std::ios::trunc) << kernelImageEnd_ << "\n";
+  }
 }
 
 void SimulatedDrive::OnCommit(const SimProgramRun& run) {
-  SaveFlash();
   templates_.reset();
   expectedChecksum_.reset();
   // The drive restarts into the firmware whose bank 0 it has just programmed.
@@ -140,6 +159,7 @@ void SimulatedDrive::OnCommit(const SimProgramRun& run) {
   // ends below the image's end, which the upper half set.
   const std::size_t end = run.kernel ? std::size_t(run.endBank) * kSimBankSize : 0;
   kernelImageEnd_ = run.kernel && run.firstBank == 0 && upperHalfFlash_ ? std::max(kernelImageEnd_, end) : end;
+  SaveFlash();
   if (run.kernel && !programmer_.Busy()) {
     awaitingFinish_ = true;
     finishedBank_ = run.endBank;

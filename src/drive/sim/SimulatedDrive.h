@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "drive/Clock.h"
@@ -73,6 +74,8 @@ class SimulatedDrive {
   Clock::Milliseconds Now();
   void OnCommit(const SimProgramRun& run);
   void SaveFlash() const;  // to the profile's flash file, when it names one
+  std::string KernelEndFile() const;
+  std::size_t SavedKernelImageEnd() const;
   const std::vector<std::size_t>& Templates();
 
   // Standard commands.
