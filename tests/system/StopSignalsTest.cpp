@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -120,6 +121,9 @@ TEST(StopSignalsExitDeathTest, AnExitWhileADriveIsWrittenWaitsForTheFlashToEnd) 
           const WritePhaseMark mark;
           writing = true;
           while (!exiting) std::this_thread::yield();
+          // The rest of the flash, long against an exit() that does not wait for it.
+          const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+          while (std::chrono::steady_clock::now() < end) std::this_thread::yield();
           std::fputs("flash ended\n", stderr);
         }).detach();
         while (!writing) std::this_thread::yield();
