@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+#include "support/BusServer.h"
+
 namespace ofs::test {
 namespace {
 constexpr int kSafetyLimitMs = 10000;  // only reached when the code under test never connects
@@ -51,24 +53,7 @@ bool FakeLoginManager::LockReleased(int withinMs) {
 }
 
 void FakeLoginManager::Serve() {
-  pollfd p{listenFd_, POLLIN, 0};
-  if (!listening_ || ::poll(&p, 1, kSafetyLimitMs) <= 0 || (p.revents & POLLIN) == 0) return;
-  const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-  sd_bus* bus = nullptr;
-  sd_id128_t id;
-  if (fd < 0 || sd_bus_new(&bus) < 0 || sd_id128_randomize(&id) < 0 || sd_bus_set_fd(bus, fd, fd) < 0 ||
-      sd_bus_set_server(bus, 1, id) < 0 || sd_bus_negotiate_fds(bus, 1) < 0 ||
-      sd_bus_add_filter(bus, nullptr, &FakeLoginManager::Answer, this) < 0 || sd_bus_start(bus) < 0) {
-    sd_bus_flush_close_unref(bus);
-    return;
-  }
-  // Until the client hangs up (it may keep the lock after that) or goes quiet.
-  for (;;) {
-    const int r = sd_bus_process(bus, nullptr);
-    if (r < 0) break;
-    if (r == 0 && sd_bus_wait(bus, uint64_t{kSafetyLimitMs} * 1000) <= 0) break;
-  }
-  sd_bus_flush_close_unref(bus);
+  if (listening_) ServeOneBusClient(listenFd_, &FakeLoginManager::Answer, this, kSafetyLimitMs);
 }
 
 int FakeLoginManager::Answer(sd_bus_message* m, void* self, sd_bus_error*) {

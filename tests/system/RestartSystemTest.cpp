@@ -1,4 +1,3 @@
-#include <poll.h>
 #include <sys/socket.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -9,6 +8,7 @@
 #include <optional>
 #include <thread>
 
+#include "support/BusServer.h"
 #include "system/LinuxPlatform.h"
 #include "system/ScopedEnv.h"
 
@@ -46,24 +46,7 @@ class FakeSystemBus {
  private:
   void Serve() {
     constexpr int kSafetyLimitMs = 10000;  // only reached when the code under test never connects
-    pollfd p{listenFd_, POLLIN, 0};
-    if (!listening_ || ::poll(&p, 1, kSafetyLimitMs) <= 0) return;
-    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    sd_bus* bus = nullptr;
-    sd_id128_t id;
-    if (fd < 0 || sd_bus_new(&bus) < 0 || sd_id128_randomize(&id) < 0 || sd_bus_set_fd(bus, fd, fd) < 0 ||
-        sd_bus_set_server(bus, 1, id) < 0 || sd_bus_add_filter(bus, nullptr, &FakeSystemBus::Filter, this) < 0 ||
-        sd_bus_start(bus) < 0) {
-      sd_bus_flush_close_unref(bus);
-      return;
-    }
-    // Runs until the client disconnects (process fails) or goes quiet.
-    for (;;) {
-      const int r = sd_bus_process(bus, nullptr);
-      if (r < 0) break;
-      if (r == 0 && sd_bus_wait(bus, uint64_t{kSafetyLimitMs} * 1000) <= 0) break;
-    }
-    sd_bus_flush_close_unref(bus);
+    if (listening_) test::ServeOneBusClient(listenFd_, &FakeSystemBus::Filter, this, kSafetyLimitMs);
   }
 
   static int Filter(sd_bus_message* m, void* self, sd_bus_error*) {
