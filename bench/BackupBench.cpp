@@ -8,7 +8,7 @@
 
 #include "MemcpyTime.h"
 #include "drive/sim/SimBackend.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 #include "ofstool/ConsoleView.h"
 #include "ofstool/DriveBackup.h"
 

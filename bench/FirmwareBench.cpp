@@ -9,7 +9,7 @@
 #include "firmware/Encode.h"
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 
 namespace {
 

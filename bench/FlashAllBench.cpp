@@ -12,7 +12,7 @@
 #include <fstream>
 
 #include "drive/sim/SimBackend.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 #include "ofstool/FlashAll.h"
 #include "support/FakePlatform.h"
 

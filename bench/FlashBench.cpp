@@ -13,7 +13,7 @@
 #include "firmware/Firmware.h"
 #include "flash/FlashProcedures.h"
 #include "MemcpyTime.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 #include "ofstool/ConsoleView.h"
 
 namespace ofs {

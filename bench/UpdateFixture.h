@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "drive/sim/SimProfile.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 #include "params/Tool.h"
 #include "system/Platform.h"
 

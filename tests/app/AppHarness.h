@@ -11,7 +11,7 @@
 #include "app/Mainflash.h"
 #include "drive/Clock.h"
 #include "drive/sim/SimBackend.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 #include "support/FakePlatform.h"
 #include "support/ScriptedView.h"
 #include "system/MemorySettingStore.h"

@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "drive/SimTestRig.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 
 namespace ofs::test {
 namespace {

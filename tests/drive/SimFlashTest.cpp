@@ -6,7 +6,7 @@
 #include <numeric>
 
 #include "drive/SimTestRig.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 
 namespace ofs::test {
 namespace {

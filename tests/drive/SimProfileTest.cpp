@@ -9,7 +9,7 @@
 #include <random>
 
 #include "drive/SimTestRig.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 
 namespace ofs::test {
 namespace {

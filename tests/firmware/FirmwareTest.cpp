@@ -4,7 +4,7 @@
 
 #include <numeric>
 
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 
 namespace ofs {
 namespace {

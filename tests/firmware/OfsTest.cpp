@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "firmware/OfsTestSupport.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 
 namespace ofs {
 namespace {

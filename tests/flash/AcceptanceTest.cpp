@@ -3,7 +3,7 @@
 
 #include "firmware/Firmware.h"
 #include "flash/Flashknl.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 
 namespace ofs {
 namespace {

@@ -9,7 +9,7 @@
 #include "flash/FlashProcedures.h"
 #include "flash/SendPlan.h"
 #include "flash/Verify.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 #include "support/ScriptedView.h"
 
 namespace ofs::test {

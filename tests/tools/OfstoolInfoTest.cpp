@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "firmware/Firmware.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 #include "tools/ToolRunner.h"
 
 namespace ofs {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 
 namespace ofs::build {
 

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 #include "firmware/ImageSize.h"
 #include "mkofs/SelfCheck.h"
 #include "params/RegularFile.h"

@@ -12,7 +12,7 @@
 #include "flash/FlashContext.h"
 #include "flash/FlashSteps.h"
 #include "flash/Verify.h"
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 #include "ofstool/SenseText.h"
 #include "params/Tool.h"
 

@@ -1,4 +1,4 @@
-#include "mkofs/OfsBuilder.h"
+#include "firmware/OfsBuilder.h"
 
 #include <algorithm>
 #include <cstring>
