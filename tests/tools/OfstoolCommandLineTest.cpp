@@ -1,4 +1,4 @@
-// ofstool's conventions: help on stdout with exit 0, a version, usage errors that
+// ofstool's conventions (and mkofs's and ofsmerge's): help on stdout with exit 0, a version, usage errors that
 // name what was wrong, and texts that say why nothing is listed or chosen.
 #include <gtest/gtest.h>
 
@@ -43,9 +43,19 @@ TEST_F(OfstoolCommandLine, HelpVersionAndUsageErrors) {
     EXPECT_NE(run.out.find(c.out), std::string::npos) << c.arguments << ": " << run.out;
     EXPECT_NE(run.err.find(c.err), std::string::npos) << c.arguments << ": " << run.err;
   }
-  const RunResult version = Run(Tool("ofstool") + " --version");
-  EXPECT_EQ(version.exitCode, 0);
-  EXPECT_TRUE(std::regex_match(version.out, std::regex("ofstool [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
+  // The other tools keep the same conventions; mkofs's --version is the container's, so its own is --tool-version.
+  const std::pair<const char*, const char*> versions[] = {
+      {"ofstool", "--version"}, {"mkofs", "--tool-version"}, {"ofsmerge", "--version"}};
+  for (const auto& [tool, option] : versions) {
+    const RunResult version = Run(Tool(tool) + " " + option);
+    EXPECT_EQ(version.exitCode, 0) << tool;
+    EXPECT_TRUE(std::regex_match(version.out, std::regex(std::string(tool) + " [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+        << version.out;
+  }
+  const RunResult mergeHelp = Run(Tool("ofsmerge") + " --help");
+  EXPECT_EQ(mergeHelp.exitCode, 0);
+  EXPECT_NE(mergeHelp.out.find("usage: ofsmerge IN OUT"), std::string::npos) << mergeHelp.out;
+  EXPECT_NE(mergeHelp.out.find("Updater=1"), std::string::npos) << mergeHelp.out;
 }
 
 TEST_F(OfstoolCommandLine, AMissingDriveListsTheDrivesThatExist) {

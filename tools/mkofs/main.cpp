@@ -21,7 +21,7 @@ using ofs::build::InquiryTemplate;
 using ofs::build::OfsLayout;
 
 constexpr char kUsage[] =
-    "usage: mkofs -o OUT [options]\n"
+    "usage: mkofs -o OUT [options]   (mkofs --tool-version: the version of mkofs itself)\n"
     "  --format ofs3|legacy|philips   container kind (default ofs3)\n"
     "  --version C                    version character (' ' or space, 1, 2, 3)\n"
     "  --banks N | --bank-sizes A,B,.. bank count (full slots) or bank lengths\n"
@@ -49,6 +49,7 @@ struct Options {
   uint16_t trailer1 = 0, trailer2 = 0;
   bool withLength = false;
   bool help = false;
+  bool toolVersion = false;
 };
 
 bool Fail(const std::string& message) {
@@ -189,6 +190,11 @@ bool ParseArguments(int argc, char** argv, Options& o) {
       o.help = true;
       return true;
     }
+    // --version is the container's version character, which scripts pass.
+    if (option == "--tool-version") {
+      o.toolVersion = true;
+      return true;
+    }
     if (option == "--plain") o.layout.scrambled = false;
     else if (option == "--with-length") o.withLength = true;
     else if (i + 1 >= argc) return Fail(option + " needs a value");
@@ -241,6 +247,10 @@ int main(int argc, char** argv) {
   }
   if (o.help) {
     std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (o.toolVersion) {
+    std::printf("mkofs %s\n", OFS_VERSION);
     return 0;
   }
   std::optional<std::vector<uint8_t>> flat = FlatImage(o);

@@ -29,11 +29,25 @@ const ofsmerge::AreaSpec* AreaFor(const char* option) {
   return nullptr;
 }
 
+constexpr char kUsage[] =
+    "usage: ofsmerge IN OUT [--ofs1 F] [--ofs2 F] [--ofs3 F] [--cvt F] [--params F]\n"
+    "Copies the built program IN to OUT with its embedded areas filled: --ofs1..3 take OFS3\n"
+    "containers, --cvt a Philips image, --params a parameter text. OUT flashes its own images\n"
+    "only when that text says Updater=1 in [Main].\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("ofsmerge %s\n", OFS_VERSION);
+    return 0;
+  }
   if (argc < 3 || argc % 2 == 0) {
-    std::fprintf(stderr, "usage: ofsmerge IN OUT [--ofs1 F] [--ofs2 F] [--ofs3 F] [--cvt F] [--params F]\n");
+    std::fputs(kUsage, stderr);
     return 2;
   }
   const std::string in = argv[1], out = argv[2];
