@@ -15,11 +15,12 @@ class Completion : public test::ToolTest {};
 
 TEST_F(Completion, OffersWholeFileNamesWithoutExtglob) {
   std::filesystem::create_directories(Path("files/sub dir"));  // the run's own files lie outside
-  for (const char* file : {"a b.ofs", "c.OFS", "z.zip", "notes.txt"}) std::ofstream(Path("files/") + file) << "x";
+  for (const char* file : {"a b.ofs", "c.Ofs", "z.zip", "notes.txt"}) std::ofstream(Path("files/") + file) << "x";
   const std::pair<const char*, const char*> cases[] = {
-      {"flash \"\"", "[a b.ofs][c.OFS][sub dir][z.zip]"},
+      {"flash \"\"", "[a b.ofs][c.Ofs][sub dir][z.zip]"},
       {"flash --backup a", "[a b.ofs]"},
-      {"info \"\"", "[--help][--json][a b.ofs][c.OFS][notes.txt][sub dir][z.zip]"},
+      {"verify \"\"", "[a b.ofs][c.Ofs][sub dir][z.zip]"},
+      {"info \"\"", "[--help][--json][a b.ofs][c.Ofs][notes.txt][sub dir][z.zip]"},
       {"backup --like s", "[sub dir]"},
       {"flash --ba", "[--backup]"},
   };
