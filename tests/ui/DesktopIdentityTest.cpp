@@ -54,6 +54,8 @@ class DesktopIdentityTest : public QObject {
     const QStringList desktop = ReadLines(kDataDir + QLatin1Char('/') + id + QStringLiteral(".desktop"));
     QVERIFY2(!desktop.isEmpty(), "no desktop file named after the ID");
     QCOMPARE(DesktopEntryValue(desktop, QStringLiteral("Exec")), QStringLiteral("ofsflash"));
+    // An X11 desktop matches the window to its launcher by the class Qt gives it: the application name.
+    QCOMPARE(DesktopEntryValue(desktop, QStringLiteral("StartupWMClass")), QGuiApplication::applicationName());
     const QString icon = DesktopEntryValue(desktop, QStringLiteral("Icon"));
     QVERIFY2(QFile::exists(kDataDir + QLatin1Char('/') + icon + QStringLiteral(".svg")), qPrintable(icon));
 
