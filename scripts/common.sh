@@ -2,14 +2,19 @@
 set -euo pipefail
 
 OFS_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-OFS_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libminizip-dev zlib1g-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libsystemd-dev nlohmann-json3-dev dbus-bin fonts-dejavu-core)
+# The build dependencies are debian/control's (Build-Depends, without versions, profiles and debhelper),
+# so the packages and a developer's build cannot drift apart; the rest is what only the host needs: a
+# compiler (implied on a Debian build machine), the window's platform plugins and the benchmarks.
+ofs_build_depends() {
+  sed -n '/^Build-Depends:/,/^[^ ]/{s/^Build-Depends://;/^[^ ]/!p}' "$OFS_ROOT/debian/control" | tr ',' '\n' |
+    sed 's/[(<[|].*//;s/[[:space:]]//g' | grep -v -e '^$' -e '^debhelper-compat$'
+}
+mapfile -t OFS_PACKAGES < <(ofs_build_depends)
+OFS_PACKAGES+=(g++ qt6-qpa-plugins libbenchmark-dev)
 # What ./test adds: clang for the fuzzers, a QEMU guest with an emulated ATAPI drive
-# (kernel fetched by tests/qemu/fetch-kernel.sh), gcovr for ./test --coverage, python3 whose JSON
-# parser reads ofstool's JSON in the tests.
-OFS_TEST_PACKAGES=(clang libclang-rt-14-dev qemu-system-x86 busybox-static cpio kmod xz-utils gcovr python3)
-# The desktop validators for the launcher and AppStream tests; the package stage installs its own tools.
-OFS_TEST_PACKAGES+=(appstream desktop-file-utils)
+# (kernel fetched by tests/qemu/fetch-kernel.sh), gcovr for ./test --coverage. What the tests themselves
+# need (python3, the desktop validators) is among the build dependencies.
+OFS_TEST_PACKAGES=(clang libclang-rt-14-dev qemu-system-x86 busybox-static cpio kmod xz-utils gcovr)
 
 ofs_install_dependencies() {
   local missing=()

@@ -1,51 +1,89 @@
 #!/usr/bin/env bash
-# package-check.sh (./test --package): builds the Debian packages from a clean copy of the committed
-# tree (HEAD; uncommitted changes are left out) without their tests, which the normal suite has run;
-# runs lintian and the desktop validators on them, installs both as a user would, checks what they
-# installed, then purges them and checks that nothing of them is left. Needs root or sudo.
+# package-check.sh (./test --package): builds the Debian source and binary packages from a clean copy of
+# the committed tree (HEAD; uncommitted changes are left out) the way Debian's build daemons do: in a
+# clean bookworm build root holding only what debian/control asks for, as an unprivileged user, without
+# the tests, which the normal suite has run. Lints source and binaries, runs the packages' autopkgtests
+# in a copy of that root, piuparts on both; then installs both on this machine as a user would, checks
+# what they installed, purges them and checks that nothing of them is left. Needs root (or sudo).
+[ "$(id -u)" -eq 0 ] || exec sudo "$0" "$@"
 source "$(dirname "$0")/common.sh"
-ofs_install_dependencies dpkg-dev debhelper lintian appstream desktop-file-utils man-db
+source "$OFS_ROOT/scripts/package-root.sh"
+ofs_install_dependencies dpkg-dev lintian appstream desktop-file-utils man-db mmdebstrap piuparts
 
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
 arch="$(dpkg --print-architecture)"
 version="$(dpkg-parsechangelog -l "$OFS_ROOT/debian/changelog" -S Version)"
 upstream="${version%-*}"
 id="io.github.ofsflash.ofsflash"
-work="$(mktemp -d)"
+mkdir -p "$OFS_PACKAGE_CACHE"
+work="$(mktemp -d -p "$OFS_PACKAGE_CACHE" run.XXXXXX)"
 # apt reads the .deb files as its own unprivileged user.
 chmod 755 "$work"
 installed=""
 cleanup() {
-  [ -n "$installed" ] && $sudo apt-get purge -y -qq ofstool ofsflash >/dev/null 2>&1
+  [ -n "$installed" ] && apt-get purge -y -qq ofstool ofsflash >/dev/null 2>&1
+  mountpoint -q "$work/root" && umount "$work/root"
   rm -rf "$work"
 }
 trap cleanup EXIT
 fail() { echo "package check: $*" >&2; exit 1; }
+step() { echo "-- $* ($(date -u +%T))"; }
 
-echo "-- building ofsflash $version from HEAD"
-git -C "$OFS_ROOT" archive --prefix="ofsflash-$upstream/" HEAD | tar -x -C "$work"
-(cd "$work/ofsflash-$upstream" && DEB_BUILD_OPTIONS="nocheck parallel=2" DEB_BUILD_PROFILES=nocheck \
-  dpkg-buildpackage -us -uc -b) > "$work/build.log" 2>&1 || { tail -50 "$work/build.log"; fail "the build failed"; }
-ofstool_deb="$work/ofstool_${version}_$arch.deb"
-ofsflash_deb="$work/ofsflash_${version}_$arch.deb"
+step "the source of ofsflash $version from HEAD"
+src="$work/src"
+mkdir -p "$src"
+# The upstream tarball is the tree without debian/, which the packaging adds.
+git -C "$OFS_ROOT" archive --prefix="ofsflash-$upstream/" HEAD -- . ':!debian' | xz -T0 >"$src/ofsflash_$upstream.orig.tar.xz"
+git -C "$OFS_ROOT" archive --prefix="ofsflash-$upstream/" HEAD | tar -x -C "$src"
 
-echo "-- lintian"
-lintian --fail-on error,warning "$work/ofsflash_${version}_$arch.changes"
+step "the clean build root"
+buildd="$(ofs_build_root "$src/ofsflash-$upstream/debian/control")"
+ofs_overlay_root "$buildd" "$work"
+root="$work/root"
+cp -a "$src/." "$root/build/"
+chown -R 1000:1000 "$root/build"
 
-echo "-- desktop validators on the packaged files"
+step "building source and binary packages as an unprivileged user"
+ofs_in_root "$root" setpriv --reuid=1000 --regid=1000 --clear-groups \
+  env DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" DEB_BUILD_PROFILES=nocheck \
+  sh -c "cd /build/ofsflash-$upstream && dpkg-buildpackage -us -uc" >"$work/build.log" 2>&1 ||
+  { tail -50 "$work/build.log"; fail "the build failed"; }
+out="$work/out"
+mkdir -p "$out"
+cp "$root"/build/ofsflash_* "$root"/build/ofstool_* "$out/"
+ofstool_deb="$out/ofstool_${version}_$arch.deb"
+ofsflash_deb="$out/ofsflash_${version}_$arch.deb"
+
+step "lintian on source and binaries"
+lintian -I -E --pedantic --fail-on error,warning "$out/ofsflash_${version}_$arch.changes"
+
+step "autopkgtest in the build root"
+ofs_in_root "$root" apt-get update -qq
+ofs_in_root "$root" apt-get install -y -qq --no-install-recommends autopkgtest >/dev/null
+cp "$ofstool_deb" "$ofsflash_deb" "$root/build/"
+ofs_in_root "$root" autopkgtest --output-dir=/build/autopkgtest "/build/$(basename "$ofstool_deb")" \
+  "/build/$(basename "$ofsflash_deb")" "/build/ofsflash-$upstream" -- null >"$work/autopkgtest.log" 2>&1 ||
+  { tail -40 "$work/autopkgtest.log"; fail "autopkgtest failed"; }
+grep -E '^(cli|window) ' "$work/autopkgtest.log"
+umount "$root"
+
+step "piuparts: install and purge both packages in a fresh chroot"
+piuparts --basetgz="$(ofs_piuparts_base)" --distribution=bookworm --mirror="$OFS_DEBIAN_MIRROR" \
+  "$ofstool_deb" "$ofsflash_deb" >"$work/piuparts.log" 2>&1 || { tail -40 "$work/piuparts.log"; fail "piuparts failed"; }
+tail -1 "$work/piuparts.log"
+
+step "desktop validators on the packaged files"
 dpkg-deb -x "$ofsflash_deb" "$work/unpacked"
 "$OFS_ROOT/scripts/validate-desktop-data.sh" "$work/unpacked/usr/share/applications/$id.desktop" \
   "$work/unpacked/usr/share/metainfo/$id.metainfo.xml"
 
-echo "-- installing"
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$ofstool_deb" "$ofsflash_deb" \
+step "installing"
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$ofstool_deb" "$ofsflash_deb" \
   </dev/null >/dev/null
 installed=1
 dpkg -L ofstool > "$work/ofstool.list"
 dpkg -L ofsflash > "$work/ofsflash.list"
 
-echo "-- the installed system"
+step "the installed system"
 [ "$(/usr/bin/ofstool --version)" = "ofstool $upstream" ] || fail "ofstool --version does not say $upstream"
 /usr/bin/mkofs -o "$work/sample.ofs" --atapi-type 6 --banks 4 --seed 1 --template 0x200 --vendor ORVA \
   --product KZR-3350P2 --revision 1.02 --hwid A1 --ext 061201 >/dev/null
@@ -64,7 +102,7 @@ for tool in ofstool mkofs ofsmerge; do
   ! ldd "/usr/bin/$tool" | grep -i 'libqt' || fail "$tool links Qt"
 done
 
-echo "-- the window, offscreen"
+step "the window, offscreen"
 runtime="$work/runtime"
 mkdir -m 700 "$runtime"
 export QT_QPA_PLATFORM=offscreen OFSFLASH_SIMULATE=fast XDG_RUNTIME_DIR="$runtime"
@@ -86,8 +124,8 @@ wait "$window" || status=$?
 [ "$status" -eq 143 ] || { cat "$work/window.log"; fail "the window ended with $status, not by SIGTERM"; }
 unset QT_QPA_PLATFORM OFSFLASH_SIMULATE XDG_RUNTIME_DIR
 
-echo "-- purging"
-DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -qq ofstool ofsflash </dev/null >/dev/null
+step "purging"
+DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq ofstool ofsflash </dev/null >/dev/null
 installed=""
 for package in ofstool ofsflash; do
   state="$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)"
@@ -102,7 +140,7 @@ while read -r path; do
   fi
 done < <(cat "$work/ofstool.list" "$work/ofsflash.list")
 
-echo "-- packages"
+step "packages"
 for deb in "$ofstool_deb" "$ofsflash_deb"; do
   echo "$(basename "$deb"): $(stat -c %s "$deb") bytes, installed size $(dpkg-deb -f "$deb" Installed-Size) KiB"
   dpkg-deb -c "$deb"
