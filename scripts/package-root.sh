@@ -23,11 +23,13 @@ ofs_build_root() {
     echo "   (making the build root: debian/control changed or no root yet)" >&2
     rm -rf "$root" "$root.stamp" "$root.new"
     mkdir -p "$OFS_PACKAGE_CACHE"
-    mmdebstrap --quiet --variant=buildd --skip=cleanup/apt/lists bookworm "$root.new" "$OFS_DEBIAN_MIRROR" >&2
-    mkdir -p "$root.new/build/deps/debian"
-    cp "$control" "$root.new/build/deps/debian/control"
-    ofs_in_root "$root.new" apt-get build-dep -y -qq -P nocheck /build/deps >&2
-    ofs_in_root "$root.new" apt-get clean
+    local log="$OFS_PACKAGE_CACHE/buildd.log"
+    {
+      mmdebstrap --quiet --variant=buildd --skip=cleanup/apt/lists bookworm "$root.new" "$OFS_DEBIAN_MIRROR" &&
+        mkdir -p "$root.new/build/deps/debian" && cp "$control" "$root.new/build/deps/debian/control" &&
+        ofs_in_root "$root.new" apt-get build-dep -y -q -o Dpkg::Use-Pty=0 -P nocheck /build/deps &&
+        ofs_in_root "$root.new" apt-get clean
+    } >"$log" 2>&1 || { tail -30 "$log" >&2; return 1; }
     rm -rf "$root.new/build/deps"
     echo "builder:x:1000:1000::/build:/bin/sh" >>"$root.new/etc/passwd"
     echo "builder:x:1000:" >>"$root.new/etc/group"
