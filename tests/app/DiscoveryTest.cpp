@@ -184,6 +184,33 @@ TEST(Discovery, DriveWithoutModelNameIsLeftOutAndStopsDiscoveryOnlyWhenNoneIsLef
   }
 }
 
+// Each discovery starts afresh: a drive that answers again is listed by its identity.
+TEST(Discovery, ADriveThatLostItsIdentityOnceIsListedByItAgain) {
+  AppHarness h;
+  h.Form().FormCreate();
+  SimFailure inquiry;
+  inquiry.selector = SimCommandSelector{SimCommand::Inquiry};
+  h.Drive(0).AddFailure(inquiry);
+  const std::string file = h.WriteFile("drive0.ofs", MakeImage(Drive0Template()).container);
+  h.Form().LoadFirmwareFile(file);
+  ASSERT_EQ(h.Form().unidentifiedDrives, std::vector<EDriveIndex>{0});
+  h.Form().LoadFirmwareFile(file);
+  EXPECT_TRUE(h.Form().unidentifiedDrives.empty());
+  EXPECT_EQ(h.view.drives.at(0).find("(no identity)"), std::string::npos) << h.view.drives[0];
+}
+
+// The image line of a Pioneer model has no date code, as its drive line has none.
+TEST(Discovery, ThePioneerImageLineHasNoExtension) {
+  SimProfile profile = BuiltInDemoProfile(true);
+  profile.drives[0].vendor = "PIONEER";
+  AppHarness h(profile);
+  h.Form().FormCreate();
+  build::InquiryTemplate pioneer = Drive0Template();
+  pioneer.vendor = "PIONEER";
+  h.Form().LoadFirmwareFile(h.WriteFile("pioneer.ofs", MakeImage(pioneer).container));
+  EXPECT_EQ(h.view.edit1, "PIONEER KZR-3350P2       1.02 ");
+}
+
 TEST(Discovery, PioneerDriveThatNeverGetsReadyStopsDiscovery) {
   SimProfile profile = BuiltInDemoProfile(true);
   profile.drives[1].vendor = "PIONEER";

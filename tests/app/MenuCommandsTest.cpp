@@ -48,6 +48,15 @@ TEST_F(MenuCommands, DriveShowsTheDefaultIndexBeforeALoadAndTheSelectedDriveAfte
   EXPECT_EQ(Plain(), (std::vector<std::string>{"|Default Drive Index : -1", "|Selected Drive Index : 1"}));
 }
 
+TEST(MenuCommandsOfParameters, DriveShowsTheDefaultIndexTheParametersGive) {
+  AppHarness h;
+  h.parameter = ParameterArea({{"n=-1", "n=2"}});
+  h.Form().FormCreate();
+  h.Form().Drive1Click();
+  ASSERT_FALSE(h.view.boxes.empty());
+  EXPECT_EQ(h.view.boxes.back().text, "Default Drive Index : 2");
+}
+
 TEST_F(MenuCommands, OutputDefaultParameterFileWritesTheBuiltInTextWithCrLf) {
   h.Form().OutputDefaultParameterFile1Click();  // cancelled dialog
   EXPECT_EQ(h.view.lastFilter, "INI file(*.ini)|*.ini|All File (*.*)|*.*");

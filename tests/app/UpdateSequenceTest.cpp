@@ -135,6 +135,12 @@ TEST_F(Update, ReadBackPastSixteenMiBIsRefusedBeforeAnythingIsWritten) {
   EXPECT_NE(h.view.boxes[0].text.find("16 MiB"), std::string::npos);
   EXPECT_EQ(h.Drive(1).CommandCount(SimCommand::WriteBuffer) + h.Drive(1).CommandCount(SimCommand::FlashData), 0);
   ExpectIdleAndUnlocked();
+  // Refused before the tray step, and in the rehearsal too.
+  EXPECT_FALSE(Contains(h.view.allLines, "Updating will not be executed until the tray is closed"));
+  h.Form().dryRun = true;
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  EXPECT_EQ(h.view.boxes.size(), 2u);
 }
 
 TEST_F(Update, StartedAgainAtOnceWithTheSameImage) {
@@ -618,6 +624,23 @@ TEST_F(Update, ACancelledQuestionEndsWithNothingWritten) {
   ASSERT_FALSE(h.view.lines.empty());
   EXPECT_EQ(h.view.lines.back(), "Nothing was written to the drive.");
   EXPECT_FALSE(Flashed(0));
+}
+
+// An image's ID field that ends at a zero and a drive's that ends in a blank are the same ID.
+TEST(ModelQuestion, AHardwareIdIsComparedWithoutItsPadding) {
+  const std::pair<const char*, std::string> cases[] = {{"A", std::string("A\0", 2)}, {"  ", std::string(2, '\0')}};
+  for (const auto& [drive, field] : cases) {
+    SimProfile profile = BuiltInDemoProfile(true);
+    profile.drives[0].hardwareId = drive;
+    AppHarness h(profile);
+    h.Form().FormCreate();
+    TestImage image = MakeImage(Drive0Template("1.02"));
+    std::copy(field.begin(), field.end(), image.flat.begin() + 0x200 + 38);
+    build::OfsLayout layout;
+    layout.atapiFlashType = 6;
+    h.Form().LoadFirmwareFile(h.WriteFile("image.ofs", build::BuildOfs(layout, image.flat)));
+    EXPECT_TRUE(h.Form().WriteWarnings(0).empty()) << ::testing::PrintToString(h.Form().WriteWarnings(0));
+  }
 }
 
 // Only both identities equal pass without the question; Cancel is its default and writes nothing.

@@ -69,6 +69,21 @@ TEST_F(TraceFile, EveryCommandAppendsOneLineAtOnce) {
   EXPECT_EQ(lines[1], std::string("1 12000000ff00000000000000 in 255 1 ") + crc + " -");
 }
 
+TEST_F(TraceFile, EachLineNamesTheErrnoOfItsOwnCommand) {
+  DriveRig transport(1, CommandTrace::Open(path));
+  int calls = 0;
+  transport.recorder->handler = [&](const RecordedCommand&, uint8_t*, SenseData&) {
+    const bool refused = calls++ == 1;
+    transport.recorder->systemError = refused ? EPERM : 0;
+    return refused ? kStatusTransportError : kStatusGood;
+  };
+  for (int i = 0; i < 3; ++i) TestUnitReady(*transport.atapi, 0);
+  const std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_TRUE(lines[1].ends_with(" errno=EPERM")) << lines[1];
+  EXPECT_EQ(lines[2].find("errno"), std::string::npos) << lines[2];
+}
+
 TEST_F(TraceFile, UnwritablePathGivesNoTrace) {
   EXPECT_EQ(CommandTrace::Open("/nonexistent-dir/trace.txt"), nullptr);
 }

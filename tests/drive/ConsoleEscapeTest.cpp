@@ -1,6 +1,7 @@
 // The Esc key ends a ready wait only when a person at a terminal presses it.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
@@ -151,11 +152,15 @@ TEST(ConsoleKeyModeDeathTest, KeysWithoutEnterWhileWaitingAndTheModeComesBack) {
     tcgetattr(terminal.reader(), &now);
     return now.c_lflag & (ICANON | ECHO);
   };
+  struct sigaction before {}, after {};
+  sigaction(SIGINT, nullptr, &before);
   {
     ConsoleKeyMode keys(terminal.reader());
     EXPECT_EQ(mode(), 0u);
   }
   EXPECT_EQ(mode(), static_cast<tcflag_t>(ICANON | ECHO));
+  sigaction(SIGINT, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
   EXPECT_EXIT(
       {
         ConsoleKeyMode keys(terminal.reader());
@@ -165,6 +170,30 @@ TEST(ConsoleKeyModeDeathTest, KeysWithoutEnterWhileWaitingAndTheModeComesBack) {
       },
       ::testing::KilledBySignal(SIGTERM), "");
   EXPECT_EQ(mode(), static_cast<tcflag_t>(ICANON | ECHO));
+}
+
+// A run in the background of its terminal (`ofstool flash ... &`) would be stopped by
+// SIGTTOU if it set the terminal's modes: it leaves them alone.
+TEST(ConsoleKeyModeDeathTest, ABackgroundJobLeavesTheModeAlone) {
+  Terminal terminal;
+  if (!terminal.Ready()) GTEST_SKIP() << "no pseudo terminals here";
+  EXPECT_EXIT(
+      {
+        setsid();
+        const int tty = open(ttyname(terminal.reader()), O_RDWR);  // the session's controlling terminal
+        const pid_t job = fork();
+        if (job == 0) {
+          setpgid(0, 0);
+          signal(SIGTTOU, SIG_DFL);
+          ConsoleKeyMode keys(tty);
+          std::_Exit(0);
+        }
+        int status = 0;
+        waitpid(job, &status, WUNTRACED);
+        if (WIFSTOPPED(status)) kill(job, SIGKILL);
+        std::_Exit(tty >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -495,6 +495,28 @@ TEST_F(SgioHold, ABusyBlockNodeRefusesAndLetsTheLockGo) {
   EXPECT_EQ(Take().hold, nullptr);
 }
 
+// A lock file made by another user, which this one may read but not write, still
+// keeps flashers apart. (Root is made to meet the file's mode as others do.)
+TEST_F(SgioHold, ALockFileThatCanOnlyBeReadStillHolds) {
+  const std::string lock = lockRoot + "/ofsflash-21:1.lock";
+  std::ofstream(lock).flush();
+  fs::permissions(lock, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const pid_t child = fork();
+  if (child == 0) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> data{};
+    if (syscall(SYS_capget, &header, data.data()) != 0) _exit(2);
+    data[CAP_TO_INDEX(CAP_DAC_OVERRIDE)].effective &= ~CAP_TO_MASK(CAP_DAC_OVERRIDE);
+    if (syscall(SYS_capset, &header, data.data()) != 0) _exit(2);
+    _exit(Take().hold ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "the capabilities cannot be changed here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST_F(SgioHold, NoLockFolderNoFlash) {
   fs::remove_all(lockRoot);
   HoldResult result = Take();

@@ -97,6 +97,18 @@ TEST_F(Winfunc, ReadyWaitGivesUpAfterTheTimeOutAndAllowsRemoval) {
   }
 }
 
+// The time limit is looked at first: a poll that ends past it gives up, disc or none.
+TEST_F(Winfunc, ReadyWaitPastItsLimitGivesUpBeforeLookingForADisc) {
+  recorder->handler = [&](const RecordedCommand&, uint8_t*, SenseData& sense) {
+    clock.Sleep(121s);
+    sense[2] = 0x02;
+    sense[12] = 0x3A;
+    return kStatusCheckCondition;
+  };
+  EXPECT_FALSE(WaitDriveReady(*atapi, 0, 120));
+  EXPECT_EQ(LastCdb(), kAllowRemoval);
+}
+
 TEST_F(Winfunc, ReadyWaitReadsTheSenseKeyFromTheLowNibble) {
   AnswerCheckCondition(0xF2, 0x3A, 0x00);  // filemark/EOM/ILI bits above the key
   EXPECT_TRUE(WaitDriveReady(*atapi, 0, 120));

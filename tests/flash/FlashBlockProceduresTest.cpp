@@ -149,6 +149,17 @@ TEST_F(PhilipsImage, EarlierBlockFailureNamesTheSense) {
   EXPECT_EQ(h.senseData[12], 0x24);
 }
 
+// The first wait only gives the drive time: its time-out ends nothing.
+TEST_F(PhilipsImage, ADriveNotReadyAtTheFirstWaitIsFlashedAnyway) {
+  h.drive.failWhen = [&](const RecordedCommand& c) -> std::optional<Sense3> {
+    if (c.cdb[0] == 0x00 && h.clock.Now() < std::chrono::seconds(121)) return Sense3{2, 0x04, 0};
+    return std::nullopt;
+  };
+  auto ctx = h.Context();
+  EXPECT_EQ(FlashPhilipsImage(ctx, 0, 5, 0x1234, 0xABCD), std::nullopt);
+  EXPECT_EQ(h.With(0xFA).size(), 5u);
+}
+
 TEST_F(PhilipsImage, FailureTextShowsTheWholeSenseByte) {
   EXPECT_EQ(Run(Sense3{0x25, 0x26, 0x01}, 0), "Firmware update failure (25:26:01)");
 }

@@ -189,6 +189,15 @@ TEST_F(Verify, ReadBackNeverWrapsPastBank255) {
   EXPECT_TRUE(Reads().empty());
 }
 
+TEST_F(Verify, ReadBackReachesTheLastByteOfBank255) {
+  h.image = PatternImage(256 * 65536);
+  h.drive.flash = h.image;
+  std::vector<uint8_t> destination(h.image.size());
+  auto ctx = h.Context();
+  EXPECT_TRUE(ReadBackImage(ctx, 0, destination.data()));
+  EXPECT_EQ(destination.back(), h.image.back());
+}
+
 // Past the read-back's reach only the drive's checksum report can tell: without one nothing is read.
 TEST_F(Verify, CheckPastBank255NeedsTheChecksumReport) {
   h.image = PatternImage(256 * 65536 + 1);

@@ -14,11 +14,13 @@ TEST(InputFile, SaysWhatAPathIsWhenItIsNoRegularFile) {
   test::TempDir dir;
   std::filesystem::create_directory(dir.File("folder"));
   test::WriteText(dir.File("text"), "abcdef");
+  std::filesystem::create_symlink("text", dir.File("link"));
   const std::pair<std::string, std::string> cases[] = {
       {dir.File("missing"), "no such file"},
       {dir.File("folder"), "is a directory"},
       {"/dev/null", "is a character device, not a regular file"},
       {dir.File("text"), ""},
+      {dir.File("link"), ""},  // a link to a regular file is one
   };
   for (const auto& [path, problem] : cases) {
     EXPECT_EQ(InputFile(path).problem(), problem) << path;

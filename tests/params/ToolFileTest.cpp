@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -57,7 +58,7 @@ TEST(WriteFileBinary, ReplacesOnlyRegularFilesAndNeverWhatElseThePathNames) {
   };
   int reader = -1;  // the fifo's other end, so that its writer does not wait
   int terminal = -1;
-  const std::vector<Case> cases = {
+  std::vector<Case> cases = {
       {"a new file", [](const TempDir& d) { return d.File("new"); }, "",
        [](const TempDir&, const std::string& p) { EXPECT_EQ(ReadAll(p), "data"); }},
       {"a link to a regular file",
@@ -132,6 +133,16 @@ TEST(WriteFileBinary, ReplacesOnlyRegularFilesAndNeverWhatElseThePathNames) {
        },
        "it is a socket, not a file", [](const TempDir&, const std::string& p) { EXPECT_EQ(KindOf(p), S_IFSOCK); }},
   };
+  // Only root makes device nodes; major 240 is for local use, so no disk is behind it.
+  if (::geteuid() == 0) {
+    cases.push_back({"a block device",
+                     [](const TempDir& d) {
+                       ::mknod(d.File("disk").c_str(), S_IFBLK | 0600, makedev(240, 0));
+                       return d.File("disk");
+                     },
+                     "it is a block device, not a file",
+                     [](const TempDir&, const std::string& p) { EXPECT_EQ(KindOf(p), S_IFBLK); }});
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir;

@@ -5,12 +5,28 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "params/TempDir.h"
 #include "system/ScopedEnv.h"
+
+namespace {
+bool g_fsyncFails = false;
+}  // namespace
+
+// The system's fsync, which a case makes fail as a failing disk does.
+extern "C" int fsync(int fd) {
+  if (!g_fsyncFails) return static_cast<int>(::syscall(SYS_fsync, fd));
+  errno = EIO;
+  return -1;
+}
 
 namespace ofs {
 namespace {
@@ -113,6 +129,45 @@ TEST(RunHistory, AHistoryThatCannotBeWrittenIsSaidOnce) {
       << said;
   EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
   EXPECT_TRUE(history.Read().empty());
+}
+
+// A record counts once it is on the disk, never through a link, and a damaged line
+// hides no run after it.
+TEST(RunHistory, ARecordIsSyncedNeverWrittenThroughALinkAndNoLineHidesTheNext) {
+  struct Case {
+    const char* what;
+    std::function<void(const test::TempDir&)> prepare;
+    bool appended;
+    std::vector<std::string> runs;  // the runs read back afterwards
+  };
+  const Case cases[] = {
+      {"a damaged line in the middle",
+       [](const test::TempDir& d) {
+         std::ofstream(d.File("history.jsonl")) << RecordJson(Record("start", "1", "t")) << "{\"event\":\n"
+                                                << RecordJson(Record("start", "2", "t"));
+       },
+       true, {"1", "2", "3"}},
+      {"a link at the history's name",
+       [](const test::TempDir& d) {
+         std::ofstream(d.File("elsewhere")).flush();
+         std::filesystem::create_symlink("elsewhere", d.File("history.jsonl"));
+       },
+       false, {}},
+      {"a disk that cannot sync", [](const test::TempDir&) { g_fsyncFails = true; }, false, {"3"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir dir;
+    c.prepare(dir);
+    std::FILE* complaints = std::tmpfile();
+    RunHistory history(dir.File("history.jsonl"), complaints);
+    EXPECT_EQ(history.Append(Record("start", "3", "t")), c.appended);
+    g_fsyncFails = false;
+    std::fclose(complaints);
+    std::vector<std::string> runs;
+    for (const RunRecord& r : history.Read()) runs.push_back(r.run);
+    EXPECT_EQ(runs, c.runs);
+  }
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ TEST_F(OfstoolCommandLine, HelpVersionAndUsageErrors) {
       {"", 2, "", "ofstool: a command is needed"},
       {"bogus", 2, "", "ofstool: unknown command 'bogus'"},
       {"flash --bogus", 2, "", "unknown option --bogus"},
+      {"flash --all --dry-run", 2, "", "--all goes without --drive, --dry-run and --backup"},
       {"info --bogus x.ofs", 2, "", "ofstool: info: unknown option --bogus"},
       {"params --jsn", 2, "", "ofstool: params: unknown option --jsn"},
   };

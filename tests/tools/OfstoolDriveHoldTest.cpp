@@ -64,6 +64,9 @@ TEST_F(OfstoolDriveHold, ASecondProcessOnTheSameSimulatedDriveIsRefusedByItsHold
 
   // Without the first one mid-flash the second would flash for minutes.
   const RunResult second = flashing ? Run(Flash(Path("slow.profile"))) : RunResult{};
+  const RunResult check = flashing ? Run("env OFSFLASH_SIMULATE=" + Path("slow.profile") + " " + Tool("ofstool") +
+                                         " verify --drive 0 " + Path("a.ofs"))
+                                   : RunResult{};
 
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
@@ -76,6 +79,11 @@ TEST_F(OfstoolDriveHold, ASecondProcessOnTheSameSimulatedDriveIsRefusedByItsHold
                             "flashed meanwhile."),
             std::string::npos)
       << second.err;
+  // verify holds the drive as flash does.
+  EXPECT_EQ(check.exitCode, 1);
+  EXPECT_NE(check.err.find("is being flashed by another program (ofstool, pid " + std::to_string(pid)),
+            std::string::npos)
+      << check.err;
 }
 
 }  // namespace

@@ -447,6 +447,8 @@ TEST_F(OfstoolFlash, ABackupOverShortBanksCarriesTheChecksumOfItsImage) {
   EXPECT_NE(info.out.find("Bank 1              0x8000 bytes\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("Header checksum:     8000\n"), std::string::npos) << info.out;
   EXPECT_EQ(info.out.find("WARNING"), std::string::npos) << info.out;
+  // Each bank as long as the image says, not its slot: the same size as the image itself.
+  EXPECT_EQ(std::filesystem::file_size(Path("out.ofs")), std::filesystem::file_size(Path("short.ofs")));
 }
 
 // No backup, no write and no file: a drive that refuses ReadRomData or fails halfway

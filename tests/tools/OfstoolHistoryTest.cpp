@@ -60,6 +60,10 @@ TEST_F(OfstoolHistory, AFlashLeavesAStartAndAnEndLine) {
   EXPECT_NE(listed.out.find("  ofstool  sim:0  " + Path("a.ofs") + " (checksum " + end.checksum + ")  done\n"),
             std::string::npos)
       << listed.out;
+  const std::string json = Run(Tool("ofstool") + " history --json").out;
+  const auto second = ParseRecord(json.substr(json.find('\n') + 1, json.size() - json.find('\n') - 2));
+  ASSERT_TRUE(second) << json;
+  EXPECT_EQ(second->event, "end");
 }
 
 // --all: each drive its own run.
@@ -118,6 +122,14 @@ TEST_F(OfstoolHistory, TheSameFailureAgainChangesTheAdvice) {
   const RunResult other = Flash(std::string(kDrive) + "fail = write_buffer at 2 times always sense 03/0C/00\n");
   ASSERT_EQ(other.exitCode, 3);
   EXPECT_EQ(other.err.find(again), std::string::npos) << other.err;
+  // The same failure before, but on another drive or of another image, is no earlier try of this one.
+  for (const auto alter : {+[](RunRecord& r) { r.drive = "sim:9"; }, +[](RunRecord& r) { r.checksum = "0000"; }}) {
+    RunRecord previous = records[1];
+    alter(previous);
+    std::ofstream(Path("state/ofsflash/history.jsonl")) << RecordJson(records[0]) << RecordJson(previous);
+    const RunResult alone = Flash(stalls);
+    EXPECT_EQ(alone.err.find(again), std::string::npos) << alone.err;
+  }
 }
 
 }  // namespace

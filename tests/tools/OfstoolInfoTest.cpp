@@ -97,12 +97,15 @@ TEST_F(OfstoolInfo, UnusableFilesGiveOneLineAndExitOne) {
   std::vector<uint8_t> broken = build::BuildOfs({}, build::MakeFlatImage(0x10000, 1, {}));
   broken.resize(broken.size() - 1);
   WriteBytes(Path("broken"), broken);
-  for (const char* name : {"empty", "zeros", "broken", "missing"}) {
+  WriteBytes(Path("philips"), {'P', 'h', 'i', 'l', 'i', 'p', 's', 0});  // shorter than its name and trailer
+  for (const char* name : {"empty", "zeros", "broken", "missing", "philips"}) {
     const RunResult info = Run(Tool("ofstool") + " info --json " + Path(name));
     EXPECT_EQ(info.exitCode, 1) << name;
     EXPECT_TRUE(info.out.empty()) << name;
     EXPECT_EQ(std::count(info.err.begin(), info.err.end(), '\n'), 1) << name << ": " << info.err;
   }
+  // An empty image, not a length wrapped around past the end of memory.
+  EXPECT_NE(Run(Tool("ofstool") + " info " + Path("philips")).err.find("does not parse"), std::string::npos);
 }
 
 TEST_F(OfstoolInfo, MkofsRefusesWhatDoesNotParseBack) {

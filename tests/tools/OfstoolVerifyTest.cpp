@@ -117,5 +117,15 @@ TEST_F(OfstoolVerify, AKernelImageMatchesInTheNextProcess) {
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
 }
 
+// Esc while the drive is waited for ends the check with verify's own exit code.
+TEST_F(OfstoolVerify, EscWhileWaitingForTheDriveEndsWithNothingChecked) {
+  BuildImage();
+  std::ofstream(Path("busy.profile")) << "clock = virtual\n[drive]\nvendor = PIONEER\nproduct = KZR-3350P2\n"
+                                         "hardware_id = A1\nnever_ready = yes\nmedium = present\n";
+  const auto [code, screen] = RunOnTerminal({Tool("ofstool"), "verify", "--drive", "0", Path("a.ofs")}, "\x1b",
+                                            {0, "", "", {"OFSFLASH_SIMULATE=" + Path("busy.profile")}});
+  EXPECT_EQ(code, 1) << screen;
+}
+
 }  // namespace
 }  // namespace ofs

@@ -89,6 +89,8 @@ class WindowLayoutTest : public QObject {
     MainWindow w;
     QCOMPARE(w.centralWidget()->size(), QSize(386, 554));
     QCOMPARE(w.minimumSize(), w.maximumSize());
+    QVERIFY(w.windowFlags().testFlag(Qt::WindowSystemMenuHint));
+    QVERIFY(!w.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     QCOMPARE(w.findChild<QLabel*>("Label1")->pos(), QPoint(280, 56));
     // Top to bottom in the written order.
     const char* order[] = {"GroupBox1", "Panel2", "Panel1", "ListBox1", "StatusBar1"};
