@@ -49,7 +49,7 @@ std::string PathRefusal(const TAtapiImp& atapi, EDriveIndex d, uint8_t flashType
     if (atapi.CanSend(d, opcode)) continue;
     char code[4];
     std::snprintf(code, sizeof code, "%02X", opcode);
-    return "Drive " + std::to_string(d) + " is reached through " + atapi.drives[d].devicePath +
+    return "Drive " + std::to_string(d) + " is reached through " + ShownName(atapi.drives[d].devicePath) +
            ", where the kernel lets only root send the commands that carry this firmware (opcode " + code +
            "h). Nothing was sent to the drive.\n\n"
            "Flashing needs the drive's SCSI generic node /dev/sg*, opened read-write. Any of these gives it:\n"
