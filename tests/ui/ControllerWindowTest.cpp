@@ -645,6 +645,9 @@ class ControllerWindowTest : public QObject {
     QTest::mouseClick(h.Find<QPushButton>("BitBtn2"), Qt::LeftButton);
     for (QElapsedTimer waited; finished.isEmpty() && waited.elapsed() < 60000;) QTest::qWait(20);
     const qint64 endedAfter = sinceSignal.isValid() ? sinceSignal.elapsed() : -1;
+    // A question left waiting is answered, so that a failure ends the update and the test.
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->done(QMessageBox::Cancel);
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 60000);
     sigaction(SIGTERM, &previous, nullptr);
 
     QCOMPARE(finished.size(), 1);
