@@ -222,6 +222,8 @@ bool ParseArguments(int argc, char** argv, Options& o) {
     return Fail("the container would describe " + std::to_string(size) + " bytes of image; none may describe more than " +
                 std::to_string(ofs::kMaxImageBytes) + " (64 MiB)");
   }
+  // A flat file without a length (empty, unreadable, not a regular file) is told as such when it is read.
+  if (!o.flatFile.empty() && flatLength == 0) return true;
   if (size == 0) return Fail("the container would describe no image (its banks times its slot size is 0)");
   return TemplatesFit(o, flatLength);
 }
