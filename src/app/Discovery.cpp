@@ -6,6 +6,7 @@
 
 #include "app/DriveLines.h"
 #include "app/Mainflash.h"
+#include "drive/IdentityText.h"
 #include "firmware/Firmware.h"
 #include "flash/Flashknl.h"
 
@@ -148,7 +149,7 @@ bool TMainForm::IsUnidentified(EDriveIndex d) const {
 }
 
 std::string TMainForm::UnidentifiedLine(EDriveIndex d) const {
-  return "(no identity) " + s_.atapi.drives[d].devicePath;
+  return "(no identity) " + ShownName(s_.atapi.drives[d].devicePath);
 }
 
 // One drive that lost its identity must not hide the others: it is named, and the rest go on.

@@ -204,7 +204,9 @@ class TMainForm {
   bool BringTrayToReady(EDriveIndex d, const char* firstLine);
   bool FlashAndVerify(EDriveIndex d);
   void AllowRemoval(EDriveIndex d);
+  void GiveBackDrive();
   bool RefreshDriveLine(EDriveIndex d);
+  bool EndRefresh(const char* failure);  // gives the drive back, shows the failure: false
   void FinishUpdate(const std::optional<std::string>& identity);
 
   void ShowError(const std::string& text);

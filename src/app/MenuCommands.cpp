@@ -3,6 +3,7 @@
 
 #include "app/DriveLines.h"
 #include "app/Mainflash.h"
+#include "drive/IdentityText.h"
 
 namespace ofs {
 
@@ -36,7 +37,7 @@ void TMainForm::OutputDefaultParameterFile1Click() {
   // A save that works shows nothing; one that fails must not look the same.
   if (path.empty()) return;
   const std::string error = WriteDefaultParameterFile(path);
-  if (!error.empty()) ShowError("Cannot write " + path + ": " + error);
+  if (!error.empty()) ShowError("Cannot write " + ShownName(path) + ": " + error);
 }
 
 // The item is shown when the parameter block asks for it, but it has no command.

@@ -49,7 +49,7 @@ std::string PathRefusal(const TAtapiImp& atapi, EDriveIndex d, uint8_t flashType
     if (atapi.CanSend(d, opcode)) continue;
     char code[4];
     std::snprintf(code, sizeof code, "%02X", opcode);
-    return "Drive " + std::to_string(d) + " is reached through " + atapi.drives[d].devicePath +
+    return "Drive " + std::to_string(d) + " is reached through " + ShownName(atapi.drives[d].devicePath) +
            ", where the kernel lets only root send the commands that carry this firmware (opcode " + code +
            "h). Nothing was sent to the drive.\n\n"
            "Flashing needs the drive's SCSI generic node /dev/sg*, opened read-write. Any of these gives it:\n"
@@ -123,6 +123,7 @@ void TMainForm::BitBtn2Click() {
     s_.view.ClearLineSelection();
   }
   if (!RefreshDriveLine(d)) return ReenableControls();
+  GiveBackDrive();
   FinishUpdate(identity);
   // Only a drive that still identifies itself after flashing counts as updated: one that
   // cannot report its model or version may be stuck in its boot code.
@@ -203,6 +204,7 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
   AllowRemoval(d);
   EndWritePhase(!failure);
   if (failure) {
+    GiveBackDrive();
     const std::string text = updaterMode ? "Flash Fail!" : *failure;
     const std::string shown = text.substr(0, text.find_last_not_of('\n') + 1);
     const bool reached = s_.atapi.writesReached > writesBefore;
@@ -231,9 +233,13 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
     if (!BringTrayToReady(d, "Verifying will not be executed until the tray is closed")) return false;
   }
   LockTray(d);
-  const bool verified = VerifyFlash(ctx, d);
+  const FlashResult unverified = VerifyFlash(ctx, d);
   AllowRemoval(d);
-  return verified;
+  if (unverified) {
+    GiveBackDrive();
+    ShowError(*unverified);
+  }
+  return !unverified;
 }
 
 // Asked before anything is written: a flash that cannot be verified as asked is not started.
@@ -259,24 +265,28 @@ void TMainForm::AllowRemoval(EDriveIndex d) {
   lockedDrive_.reset();
 }
 
+// Once the sequence has no command left for the drive, another program may have it
+// while this one shows what came of the update and asks its closing questions.
+void TMainForm::GiveBackDrive() {
+  if (lockedDrive_) AllowRemoval(*lockedDrive_);
+  s_.atapi.ReleaseDrive();
+}
+
+bool TMainForm::EndRefresh(const char* failure) {
+  GiveBackDrive();
+  ShowError(failure);
+  return false;
+}
+
 bool TMainForm::RefreshDriveLine(EDriveIndex d) {
   const std::string model = ReadModelName(s_.atapi, d);
-  if (model.empty()) {
-    ShowError("Get Drive ModelName Error!");
-    return false;
-  }
+  if (model.empty()) return EndRefresh("Get Drive ModelName Error!");
   const std::string version = ReadFirmwareVersion(s_.atapi, d);
-  if (version.empty()) {
-    ShowError("Get Drive Version Error!");
-    return false;
-  }
+  if (version.empty()) return EndRefresh("Get Drive Version Error!");
   std::string extension;
   if (!updaterMode && !IsPioneerModel(model)) {
     extension = ReadInquiryExtension(s_.atapi, d);
-    if (extension.empty()) {
-      ShowError("Get Drive DateCode Error!");
-      return false;
-    }
+    if (extension.empty()) return EndRefresh("Get Drive DateCode Error!");
   }
   const std::string line = DriveLineOf(model, version, extension);
   const int item = s_.view.SelectedDriveItem();

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "drive/IdentityText.h"
+
 namespace ofs {
 
 std::string FlockHolder(const std::string& procRoot, ino_t inode) {
@@ -24,7 +26,7 @@ std::string FlockHolder(const std::string& procRoot, ino_t inode) {
 }
 
 std::string DriveBusyText(const std::string& label, const std::string& holder) {
-  return label + " is being flashed by another program" + (holder.empty() ? "" : " (" + holder + ")") +
+  return ShownName(label) + " is being flashed by another program" + (holder.empty() ? "" : " (" + ShownName(holder) + ")") +
          ". Nothing was written to it. Let that flash end, then try again; other drives can be flashed meanwhile.";
 }
 

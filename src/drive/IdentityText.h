@@ -32,6 +32,11 @@ inline std::string ShownIdentity(std::string_view text) {
   return shown;
 }
 
+// A name from outside (a file path, a drive node, a field of the run history, a
+// process name) where a person reads it: blanked as an identity is, so that no byte
+// of it retitles or clears a terminal or breaks a line. Files and JSON keep it exact.
+inline std::string ShownName(std::string_view name) { return ShownIdentity(name); }
+
 // A fixed-width identity field as it is shown, without the blanks that pad it.
 inline std::string ShownField(std::string_view field) { return WithoutPadding(ShownIdentity(field)); }
 

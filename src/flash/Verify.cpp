@@ -18,7 +18,6 @@ constexpr uint32_t kChecksumCapability = 11;
 // ReadRomData names the bank with one byte.
 constexpr uint64_t kReadBackReach = 256 * uint64_t{kBankSize};
 constexpr char kVerifyError[] = "Flash Verify Error!";
-constexpr char kErrorCaption[] = "Error";
 
 uint32_t ReadBackLength(const FlashContext& ctx) {
   return static_cast<uint32_t>(CeilDiv(ctx.imageLength, kCompareStep) * kCompareStep);
@@ -43,21 +42,15 @@ std::optional<uint16_t> DriveChecksum(FlashContext& ctx, DriveIndex drive) {
   return static_cast<uint16_t>(reply[6] * 256 + reply[7]);
 }
 
-bool VerifyByChecksum(FlashContext& ctx, DriveIndex drive) {
+FlashResult VerifyByChecksum(FlashContext& ctx, DriveIndex drive) {
   ctx.view.Pump();
   ctx.view.PostStatusLine("Getting CheckSum from drive !");
   const std::optional<uint16_t> reported = DriveChecksum(ctx, drive);
-  if (!reported) {
-    ctx.view.ShowMessage(ctx.updaterMode ? kVerifyError : "Get Checksum Error!", kErrorCaption);
-    return false;
-  }
-  if (*reported != ctx.imageChecksum) {
-    ctx.view.ShowMessage(kVerifyError, kErrorCaption);
-    return false;
-  }
+  if (!reported) return ctx.updaterMode ? kVerifyError : "Get Checksum Error!";
+  if (*reported != ctx.imageChecksum) return kVerifyError;
   ctx.view.Pump();
   ctx.view.PostStatusLine("Verification finished");
-  return true;
+  return std::nullopt;
 }
 
 // Zeroes the reserved blocks in a copy, as far as they lie inside it.
@@ -103,35 +96,29 @@ uint32_t FirstDifference(FlashContext& ctx, const std::vector<uint8_t>& expected
   return ctx.imageLength;
 }
 
-bool VerifyByReadBack(FlashContext& ctx, DriveIndex drive) {
+FlashResult VerifyByReadBack(FlashContext& ctx, DriveIndex drive) {
   if (!ctx.silent) {
     ctx.view.Pump();
     ctx.view.PostStatusLine("Read ROM Data");
   }
   const std::vector<uint8_t> readBack = ReadComparableFlash(ctx, drive);
-  if (readBack.empty()) {
-    ctx.view.ShowMessage(ctx.updaterMode ? kVerifyError : "ReadROM Error!", kErrorCaption);
-    return false;
-  }
+  if (readBack.empty()) return ctx.updaterMode ? kVerifyError : "ReadROM Error!";
   ctx.view.SetProgress(0);
   if (!ctx.silent) {
     ctx.view.Pump();
     ctx.view.PostStatusLine("Checksum verifying");
   }
-  if (FirstDifference(ctx, ComparableImage(ctx), readBack) < ctx.imageLength) {
-    ctx.view.ShowMessage(kVerifyError, kErrorCaption);
-    return false;
-  }
+  if (FirstDifference(ctx, ComparableImage(ctx), readBack) < ctx.imageLength) return kVerifyError;
   if (!ctx.silent) {
     ctx.view.Pump();
     ctx.view.PostStatusLine("Verification finished");
   }
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace
 
-bool VerifyFlash(FlashContext& ctx, DriveIndex drive) {
+FlashResult VerifyFlash(FlashContext& ctx, DriveIndex drive) {
   if (ReportsChecksum(ctx, drive)) return VerifyByChecksum(ctx, drive);
   return VerifyByReadBack(ctx, drive);
 }

@@ -3,9 +3,9 @@
 
 namespace ofs {
 
-// Checks the flashed drive by its own checksum or by reading the flash back;
-// reports failures in its own boxes.
-bool VerifyFlash(FlashContext& ctx, DriveIndex drive);
+// Checks the flashed drive by its own checksum or by reading the flash back. A
+// failure is the text of its box, which the caller shows once the drive is given back.
+FlashResult VerifyFlash(FlashContext& ctx, DriveIndex drive);
 
 // What the drive's flash holds against the working image, found as VerifyFlash finds
 // it but without a line or a box: by the drive's checksum report where it has one,

@@ -562,7 +562,7 @@ TEST_F(Update, VendorCommandsPassTheKernelsFilter) {
 }
 
 // One drive, one flasher: the sequence holds the drive from its first question to
-// its last, and a drive someone else holds is left alone.
+// its last command, and a drive someone else holds is left alone.
 TEST_F(Update, TheDriveIsHeldForTheWholeSequenceAndABusyDriveIsLeftAlone) {
   Prepare(MakeImage(Drive0Template("1.02")).container);
   HoldResult other = h.sim->Hold(0, [](const std::string&) {});
@@ -581,7 +581,7 @@ TEST_F(Update, TheDriveIsHeldForTheWholeSequenceAndABusyDriveIsLeftAlone) {
   h.view.onQuestion = [&](const std::string&) { heldAtQuestions.push_back(h.sim->Held(0)); };
   h.Form().BitBtn2Click();
   EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Completed) << ::testing::PrintToString(h.view.BoxTexts());
-  EXPECT_EQ(heldAtQuestions, std::vector<bool>{true});  // the restart question
+  EXPECT_EQ(heldAtQuestions, std::vector<bool>{false});  // the restart question comes after the last command
   EXPECT_FALSE(h.sim->Held(0));
 }
 

@@ -11,9 +11,12 @@ constexpr uint16_t kChecksumCapability = 1 << 11;
 
 class Verify : public ::testing::Test {
  protected:
+  // The failure's box as the update sequence shows it.
   bool Run() {
     auto ctx = h.Context();
-    return VerifyFlash(ctx, 0);
+    const FlashResult failure = VerifyFlash(ctx, 0);
+    if (failure) h.view.ShowMessage(*failure, "Error");
+    return !failure;
   }
   std::vector<RecordedCommand> Reads() const { return h.With(0x5A, 5, 0x11); }
   std::vector<std::string> Errors() const {

@@ -11,6 +11,7 @@
 #include <QDBusConnection>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -55,6 +56,7 @@ class DialogAnswerer : public QObject {
   QStringList dialogs;  // "name: caption;;caption" of each file dialog
   std::function<void()> onQuestion;  // runs while a question is on screen
   std::function<void()> onMessage;   // runs while a box with OK alone is on screen
+  bool leaveQuestionsOpen = false;   // questions stay up for the program to close
 
   DialogAnswerer() {
     connect(&timer_, &QTimer::timeout, this, &DialogAnswerer::Poll);
@@ -72,10 +74,15 @@ class DialogAnswerer : public QObject {
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       const bool question = box->button(QMessageBox::Cancel) != nullptr;
+      if (box == leftOpen_) return;
       boxes.append({box->windowTitle(), box->text(), question, box->icon(),
                     question && box->defaultButton() == box->button(QMessageBox::Cancel)});
       if (question && onQuestion) onQuestion();
       if (!question && onMessage) onMessage();
+      if (question && leaveQuestionsOpen) {
+        leftOpen_ = box;
+        return;
+      }
       box->done(question && answer(box->text()) ? QMessageBox::Ok
                                                 : (question ? QMessageBox::Cancel : QMessageBox::Ok));
     } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
@@ -94,6 +101,7 @@ class DialogAnswerer : public QObject {
     }
   }
   QTimer timer_;
+  QMessageBox* leftOpen_ = nullptr;
 };
 
 // Stands in for the login manager on the private session bus.
@@ -609,6 +617,47 @@ class ControllerWindowTest : public QObject {
     QCOMPARE(ReadFirmwareVersion(*h.atapi, 0), std::string("1.02"));
     QVERIFY(answers.boxes.isEmpty());
     QCOMPARE(h.platform.restartRequests, 0);
+  }
+
+  // After a good flash the restart question leaves the drive to other programs, and a
+  // SIGTERM there ends the update at once (the question as if cancelled) and then the program.
+  void aSigtermAtTheRestartQuestionEndsTheUpdate() {
+    WindowHarness h;
+    h.Start();
+    DialogAnswerer answers;
+    QVERIFY(h.LoadThroughDialog(answers, "new.ofs", test::MakeImage(test::Drive0Template("1.02")).container));
+    QTest::mouseClick(h.Find<QCheckBox>("check_verify"), Qt::LeftButton);
+    answers.leaveQuestionsOpen = true;
+    g_terms = 0;
+    struct sigaction count {}, previous{};
+    count.sa_handler = [](int) { g_terms = g_terms + 1; };
+    sigaction(SIGTERM, &count, &previous);
+    std::string secondFlasher = "not asked";
+    bool unlocked = false;
+    QElapsedTimer sinceSignal;
+    answers.onQuestion = [&] {
+      secondFlasher = h.atapi->Share()->ClaimDrive(0);
+      unlocked = !h.sim->Drive(0).MediumRemovalPrevented();
+      sinceSignal.start();
+      std::raise(SIGTERM);
+    };
+    QSignalSpy finished(&h.window, &MainWindow::jobFinished);
+    QTest::mouseClick(h.Find<QPushButton>("BitBtn2"), Qt::LeftButton);
+    for (QElapsedTimer waited; finished.isEmpty() && waited.elapsed() < 60000;) QTest::qWait(20);
+    const qint64 endedAfter = sinceSignal.isValid() ? sinceSignal.elapsed() : -1;
+    // A question left waiting is answered, so that a failure ends the update and the test.
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->done(QMessageBox::Cancel);
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 60000);
+    sigaction(SIGTERM, &previous, nullptr);
+
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(answers.Texts(), QStringList{QString::fromLatin1(kRestartQuestion)});
+    QCOMPARE(secondFlasher, std::string());
+    QVERIFY(unlocked);
+    QVERIFY2(endedAfter < 10000, qPrintable(QString::number(endedAfter)));  // a held signal never ends it
+    QCOMPARE(int{g_terms}, 1);
+    QCOMPARE(h.platform.restartRequests, 0);
+    QCOMPARE(h.form->lastUpdate, TMainForm::UpdateOutcome::Completed);
   }
 
   // A refused trigger of the lower half leaves the upper half written: the window shows the

@@ -35,6 +35,9 @@ constexpr char kUsage[] =
     "      --vendor T --product T --revision T --hwid T --ext T --dc-ext T\n"
     "  --name TEXT --trailer A,B --with-length   (Philips)\n"
     "The image a container describes (banks x slot; Philips: body + 40) is at most 64 MiB.\n";
+// A template's fields end with the extension at +40; the "DC" extension lies 12 bytes before it.
+constexpr uint64_t kTemplateBytes = 46;
+constexpr uint64_t kDcExtensionBytes = 12;
 
 struct Options {
   std::string out;
@@ -183,6 +186,21 @@ uint64_t ContainerImageSize(const Options& o, uint64_t flatLength) {
   return banks * slot;
 }
 
+// A template cut off by the image's end, or a "DC" extension in front of its start, would
+// be left out of the container without a word.
+bool TemplatesFit(const Options& o, uint64_t flatLength) {
+  for (const InquiryTemplate& t : o.templates) {
+    if (t.offset > flatLength || flatLength - t.offset < kTemplateBytes) {
+      return Fail("the template at offset " + std::to_string(t.offset) + " does not fit the " +
+                  std::to_string(flatLength) + "-byte image (it takes " + std::to_string(kTemplateBytes) + " bytes)");
+    }
+    if (t.dcExtension && t.offset < kDcExtensionBytes) {
+      return Fail("--dc-ext needs its template at offset " + std::to_string(kDcExtensionBytes) + " or later");
+    }
+  }
+  return true;
+}
+
 bool ParseArguments(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
@@ -204,11 +222,16 @@ bool ParseArguments(int argc, char** argv, Options& o) {
   if (o.format != "ofs3" && o.format != "legacy" && o.format != "philips") return Fail("unknown format " + o.format);
   o.layout.version = o.version.value_or(o.format == "legacy" ? ' ' : '3');
   // Refused before anything is allocated: a reader refuses such a container unread anyway.
-  if (const uint64_t size = ContainerImageSize(o, FlatLength(o)); size > ofs::kMaxImageBytes) {
+  const uint64_t flatLength = FlatLength(o);
+  const uint64_t size = ContainerImageSize(o, flatLength);
+  if (size > ofs::kMaxImageBytes) {
     return Fail("the container would describe " + std::to_string(size) + " bytes of image; none may describe more than " +
                 std::to_string(ofs::kMaxImageBytes) + " (64 MiB)");
   }
-  return true;
+  // A flat file without a length (empty, unreadable, not a regular file) is told as such when it is read.
+  if (!o.flatFile.empty() && flatLength == 0) return true;
+  if (size == 0) return Fail("the container would describe no image (its banks times its slot size is 0)");
+  return TemplatesFit(o, flatLength);
 }
 
 std::optional<std::vector<uint8_t>> FlatImage(const Options& o) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/ModelRule.h"
+#include "drive/IdentityText.h"
 #include "drive/TransportFactory.h"
 #include "firmware/Firmware.h"
 #include "ofstool/Commands.h"
@@ -121,8 +122,8 @@ int ofstool::RunBackup(const Words& words) {
       return kExitUsage;
     }
   }
-  std::printf("Reading drive %d (%s) over the layout of %s\n", *drive, atapi.drives[*drive].devicePath.c_str(),
-              options.like.c_str());
+  std::printf("Reading drive %d (%s) over the layout of %s\n", *drive,
+              ofs::ShownName(atapi.drives[*drive].devicePath).c_str(), ofs::ShownName(options.like).c_str());
   std::fflush(stdout);
   ConsoleOptions console;
   console.progressLine = isatty(STDOUT_FILENO) != 0;

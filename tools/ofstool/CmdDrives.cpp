@@ -49,7 +49,7 @@ int ofstool::RunDrives(const Words& words) {
       out.EndObject();
       continue;
     }
-    std::printf("%d\t%s\t%s", i, entry.devicePath.c_str(), line.c_str());
+    std::printf("%d\t%s\t%s", i, ofs::ShownName(entry.devicePath).c_str(), line.c_str());
     if (!flashable) std::printf("\t(not flashable: %s)", kNotFlashable);
     std::printf("\n");
   }

@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "app/Mainflash.h"
+#include "drive/IdentityText.h"
 #include "drive/TransportFactory.h"
 #include "ofstool/CmdFlashAll.h"
-#include "ofstool/ContainerFile.h"
 #include "ofstool/ConsolePlatform.h"
+#include "ofstool/ContainerFile.h"
 #include "ofstool/FirmwareFileCheck.h"
 #include "ofstool/FlashAll.h"
 #include "ofstool/FlashConfirmation.h"
@@ -39,7 +40,7 @@ std::vector<int> DrivesForImage(ofs::TMainForm& form, const ofs::TAtapiImp& atap
       drives.push_back(d);
     } else {
       std::fprintf(human, "Left alone: drive %d (%s): the image is not for its model and hardware ID.\n", d,
-                   atapi.drives[d].devicePath.c_str());
+                   ofs::ShownName(atapi.drives[d].devicePath).c_str());
     }
   }
   return drives;

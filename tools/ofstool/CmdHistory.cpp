@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "drive/IdentityText.h"
 #include "ofstool/Commands.h"
 #include "system/RunHistory.h"
 
@@ -12,12 +13,12 @@ int ofstool::RunHistory(const Words& words) {
   const ofs::RunHistory history(ofs::DefaultHistoryPath());
   const std::vector<ofs::RunSummary> runs = ofs::PairRuns(history.Read());
   if (runs.empty() && !json) {
-    std::printf("No run has written to a drive yet (%s).\n", history.Path().c_str());
+    std::printf("No run has written to a drive yet (%s).\n", ofs::ShownName(history.Path()).c_str());
     return 0;
   }
   for (const ofs::RunSummary& run : runs) {
     if (!json) {
-      std::printf("%s\n", ofs::SummaryLine(run).c_str());
+      std::printf("%s\n", ofs::ShownName(ofs::SummaryLine(run)).c_str());
       continue;
     }
     // A run whose start line was lost stands for itself by its end line.

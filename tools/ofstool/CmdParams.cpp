@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "drive/IdentityText.h"
 #include "ofstool/Commands.h"
 #include "ofstool/JsonWriter.h"
 #include "params/Parameter.h"
@@ -126,7 +127,7 @@ int RunParams(const Words& words) {
       const std::string& path = words[i + 1].text;
       const std::string error = ofs::WriteDefaultParameterFile(path);
       if (error.empty()) return 0;
-      std::fprintf(stderr, "ofstool params: cannot write %s: %s\n", path.c_str(), error.c_str());
+      std::fprintf(stderr, "ofstool params: cannot write %s: %s\n", ofs::ShownName(path).c_str(), error.c_str());
       return 1;
     }
     if (word.option && word.text == "--json") {
@@ -142,7 +143,7 @@ int RunParams(const Words& words) {
     std::string problem;
     std::optional<std::vector<uint8_t>> bytes = ofs::ReadRegularFile(*file, problem, UINT32_MAX);
     if (!bytes) {
-      std::fprintf(stderr, "ofstool params: cannot read %s: %s\n", file->c_str(), problem.c_str());
+      std::fprintf(stderr, "ofstool params: cannot read %s: %s\n", ofs::ShownName(*file).c_str(), problem.c_str());
       return 1;
     }
     text = std::move(*bytes);

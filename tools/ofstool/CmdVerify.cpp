@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/Mainflash.h"
+#include "drive/IdentityText.h"
 #include "drive/TransportFactory.h"
 #include "firmware/EmbeddedAreas.h"
 #include "flash/Verify.h"
@@ -156,7 +157,7 @@ int Verify(const VerifyOptions& options, VerifyReport& report) {
   if (!chosen.failure.empty()) return End(report, kExitNoMatch, chosen.failure);
   report.drive = chosen.drive;
   const auto d = static_cast<ofs::EDriveIndex>(chosen.drive);
-  const std::string drive = "drive " + std::to_string(d) + " (" + atapi.drives[d].devicePath + ")";
+  const std::string drive = "drive " + std::to_string(d) + " (" + ofs::ShownName(atapi.drives[d].devicePath) + ")";
   if (form.philipsImage) {
     return End(report, kExitNoMatch,
                "ofstool: could not check " + drive + ": a Philips image has no verification, not even after a flash.");

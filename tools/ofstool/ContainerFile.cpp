@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/ZipArchive.h"
+#include "drive/IdentityText.h"
 #include "firmware/ImageSize.h"
 #include "ofstool/FirmwareFileCheck.h"
 #include "params/Tool.h"
@@ -83,7 +84,7 @@ std::optional<ParsedContainer> LoadContainerFile(const std::string& path) {
   if (!FirmwareFileUsable(path)) return std::nullopt;
   std::string error;
   std::optional<ParsedContainer> parsed = ReadParsedContainer(path, error);
-  if (!parsed) std::fprintf(stderr, "ofstool: %s: %s\n", path.c_str(), error.c_str());
+  if (!parsed) std::fprintf(stderr, "ofstool: %s: %s\n", ofs::ShownName(path).c_str(), error.c_str());
   return parsed;
 }
 

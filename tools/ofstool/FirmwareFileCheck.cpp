@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/ZipArchive.h"
+#include "drive/IdentityText.h"
 #include "firmware/ImageSize.h"
 #include "params/RegularFile.h"
 
@@ -40,7 +41,7 @@ FileCheck CheckFirmwareFile(const std::string& path) {
 bool FirmwareFileUsable(const std::string& path) {
   const FileCheck check = CheckFirmwareFile(path);
   const std::string& said = check.problem.empty() ? check.note : check.problem;
-  if (!said.empty()) std::fprintf(stderr, "ofstool: %s: %s\n", path.c_str(), said.c_str());
+  if (!said.empty()) std::fprintf(stderr, "ofstool: %s: %s\n", ofs::ShownName(path).c_str(), said.c_str());
   return check.problem.empty();
 }
 

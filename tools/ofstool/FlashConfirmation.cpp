@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "drive/IdentityText.h"
+
 namespace ofstool {
 namespace {
 
@@ -24,9 +26,11 @@ bool AnsweredYes(std::FILE* in, std::FILE* echo) {
 
 void PrintPlans(std::FILE* to, const std::vector<WritePlan>& plans, const std::vector<std::string>& warnings) {
   for (const WritePlan& plan : plans) {
-    std::fprintf(to, "Drive %d (%s): %s\n", plan.drive, plan.node.c_str(), plan.driveLine.c_str());
+    std::fprintf(to, "Drive %d (%s): %s\n", plan.drive, ofs::ShownName(plan.node).c_str(),
+                 plan.driveLine.c_str());
   }
-  std::fprintf(to, "Image: %s\n%s\n", plans.front().imageLine.c_str(), plans.front().flashLine.c_str());
+  std::fprintf(to, "Image: %s\n%s\n", ofs::ShownName(plans.front().imageLine).c_str(),
+               plans.front().flashLine.c_str());
   for (const std::string& warning : warnings) std::fprintf(to, "%s\n", warning.c_str());
   std::fflush(to);
 }

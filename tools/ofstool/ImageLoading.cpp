@@ -1,5 +1,6 @@
 #include "ofstool/ImageLoading.h"
 
+#include "drive/IdentityText.h"
 #include "ofstool/ContainerFile.h"
 #include "ofstool/FirmwareFileCheck.h"
 
@@ -26,7 +27,7 @@ DriveChoice LoadImageForDrive(ofs::TMainForm& form, ConsoleView& view, const ofs
   const std::string number = std::to_string(*wanted);
   if (*wanted < atapi.driveCount) return {-1, -1, "Drive " + number + " does not fit this firmware."};
   std::string text = "There is no drive " + number + ". The drives are:";
-  for (int i = 0; i < atapi.driveCount; ++i) text += "\n  " + std::to_string(i) + "  " + atapi.drives[i].devicePath;
+  for (int i = 0; i < atapi.driveCount; ++i) text += "\n  " + std::to_string(i) + "  " + ofs::ShownName(atapi.drives[i].devicePath);
   return {-1, -1, text};
 }
 

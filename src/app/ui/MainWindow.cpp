@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
@@ -30,6 +31,7 @@ namespace ofs {
 
 namespace {
 QString Text(const std::string& s) { return QString::fromStdString(s); }
+constexpr int kStopWatchInterval = 100;  // ms: a stopped program is gone well within a second
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
@@ -117,6 +119,7 @@ void MainWindow::RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleep
             lock.emplace(bus ? *bus : QDBusConnection::systemBus());
             desktop.emplace(portal ? *portal : QDBusConnection::sessionBus());
             stops.emplace();
+            catchingStops_.store(true);
           }
           if (holdSleepLock) {
             RunRecorded(*form, job);
@@ -124,6 +127,7 @@ void MainWindow::RunOnWorker(std::function<void(TMainForm&)> job, bool holdSleep
             form->RunJob(job);
           }
           if (stops) stopSignal = CaughtStopSignal();
+          catchingStops_.store(false);
         }
         // Now it does what it would have done; Esc ends the program as Ctrl-C does.
         if (stopSignal != 0) std::raise(stopSignal == kEscapeKeyStop ? SIGINT : stopSignal);
@@ -340,7 +344,7 @@ void MainWindow::ShowMessage(const std::string& text, const std::string& caption
     const auto icon = caption == "Error" ? QMessageBox::Critical : QMessageBox::NoIcon;
     QMessageBox box(icon, Text(caption), Text(text), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
-    box.exec();
+    ExecBox(box);
   });
 }
 
@@ -353,8 +357,20 @@ bool MainWindow::Ask(const std::string& text, const std::string& caption, bool c
     QMessageBox box(QMessageBox::Warning, Text(caption), Text(text), QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(cancelDefault ? QMessageBox::Cancel : QMessageBox::Ok);
-    return box.exec() == QMessageBox::Ok;
+    return ExecBox(box) == QMessageBox::Ok;
   });
+}
+
+// A stop signal caught by the update ends it at a box as it would at its next command,
+// unless a drive is being written: the box goes as if cancelled, the update ends, and
+// the signal does what it would have done.
+int MainWindow::ExecBox(QMessageBox& box) {
+  QTimer watch;
+  connect(&watch, &QTimer::timeout, &box, [this, &box] {
+    if (catchingStops_.load() && CaughtStopSignal() != 0 && !WritePhaseActive()) box.reject();
+  });
+  watch.start(kStopWatchInterval);
+  return box.exec();
 }
 
 bool MainWindow::AskOkCancel(const std::string& text, const std::string& caption) { return Ask(text, caption, false); }

@@ -133,6 +133,7 @@ class MainWindow final : public QMainWindow, public MainView {
   void RunRecorded(TMainForm& form, const std::function<void(TMainForm&)>& job);
   std::string AskFile(const char* name, bool save, const std::string& filter);
   bool Ask(const std::string& text, const std::string& caption, bool cancelDefault);
+  int ExecBox(QMessageBox& box);
   void AppendLine(const QString& line, bool select);
   // A close asked for while a job runs: says why the window stays.
   void ExplainWhyNotClosing();
@@ -145,6 +146,7 @@ class MainWindow final : public QMainWindow, public MainView {
   bool terminationRequested_ = false;
   bool busy_ = false;
   bool flashing_ = false;  // the running job is the update sequence
+  std::atomic<bool> catchingStops_{false};  // the running job holds stop signals in a flag
   QPointer<QMessageBox> closeRefusal_;
   bool windowEnabled_ = true;
   std::atomic<int> progress_{0};
