@@ -49,7 +49,7 @@ ofs_in_root "$root" setpriv --reuid=1000 --regid=1000 --clear-groups \
   { tail -50 "$work/build.log"; fail "the build failed"; }
 out="$work/out"
 mkdir -p "$out"
-cp "$root"/build/ofsflash_* "$root"/build/ofstool_* "$out/"
+find "$root/build" -maxdepth 1 -type f -exec cp -t "$out" {} +
 ofstool_deb="$out/ofstool_${version}_$arch.deb"
 ofsflash_deb="$out/ofsflash_${version}_$arch.deb"
 
