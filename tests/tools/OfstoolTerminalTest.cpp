@@ -1,9 +1,7 @@
 // ofstool flash on a terminal whose stdout or stderr goes to a file: the person at
 // the terminal still sees what a question is about, and how the flash goes.
 #include <gtest/gtest.h>
-#include <poll.h>
 
-#include <csignal>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -80,41 +78,6 @@ TEST_F(OfstoolTerminal, AQuestionShowsWhatItIsAboutWhereverTheOutputGoes) {
     EXPECT_NE(log.find(c.exitCode == 0 ? "All Completed!\n" : "Image: "), std::string::npos) << log;
     EXPECT_EQ(log.find('\x1b'), std::string::npos) << log;
   }
-}
-
-// Ctrl-C while the question waits for its answer ends the run there: the read is not
-// taken up again to wait for Enter, and no command that writes was sent.
-TEST_F(OfstoolTerminal, CtrlCAtTheQuestionEndsTheRunAtOnce) {
-  int master = -1;
-  const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
-  if (child == 0) {
-    setenv("OFSFLASH_SIMULATE", "fast", 1);
-    setenv("OFSFLASH_TRACE", Path("trace.txt").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", Path("").c_str(), 1);
-    execl(Tool("ofstool").c_str(), "ofstool", "flash", "--drive", "0", Path("a.ofs").c_str(), nullptr);
-    _exit(127);
-  }
-  ASSERT_GT(child, 0);
-  // Bounded waits for output: past them the run hangs, and is ended by the test.
-  std::string screen;
-  const auto readUntil = [&](const std::string& text) {
-    char chunk[1024];
-    pollfd output{master, POLLIN, 0};
-    while (screen.find(text) == std::string::npos && poll(&output, 1, 20000) == 1) {
-      const ssize_t n = read(master, chunk, sizeof chunk);
-      if (n <= 0) return;
-      screen.append(chunk, static_cast<std::size_t>(n));
-    }
-  };
-  readUntil("[y/N] ");
-  ASSERT_EQ(write(master, "\x03", 1), 1);
-  readUntil("\x01");  // to the end of the output
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-  close(master);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << screen;
-  EXPECT_EQ(ReadText(Path("trace.txt")).find(" out "), std::string::npos);
 }
 
 // The rows the progress bar drew: what follows each "erase to the end of the line".

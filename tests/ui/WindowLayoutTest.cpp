@@ -91,6 +91,7 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(w.minimumSize(), w.maximumSize());
     QVERIFY(w.windowFlags().testFlag(Qt::WindowSystemMenuHint));
     QVERIFY(!w.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(!w.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     QCOMPARE(w.findChild<QLabel*>("Label1")->pos(), QPoint(280, 56));
     // Top to bottom in the written order.
     const char* order[] = {"GroupBox1", "Panel2", "Panel1", "ListBox1", "StatusBar1"};
