@@ -12,6 +12,7 @@
 #include "mkofs/OfsBuilder.h"
 #include "firmware/ImageSize.h"
 #include "mkofs/SelfCheck.h"
+#include "params/OutputFile.h"
 #include "params/RegularFile.h"
 #include "params/Tool.h"
 
@@ -35,6 +36,8 @@ constexpr char kUsage[] =
     "      --vendor T --product T --revision T --hwid T --ext T --dc-ext T\n"
     "  --name TEXT --trailer A,B --with-length   (Philips)\n"
     "The image a container describes (banks x slot; Philips: body + 40) is at most 64 MiB.\n";
+
+constexpr char kOutputRule[] = "OUT must be a new file or a regular one. Nothing was written.";
 
 struct Options {
   std::string out;
@@ -243,6 +246,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (const std::string problem = ofs::OutputFileProblem(o.out); !problem.empty()) {
+    Fail(o.out + " " + problem + "; " + kOutputRule);
+    return 2;
+  }
   std::optional<std::vector<uint8_t>> flat = FlatImage(o);
   if (!flat) return 1;
   std::vector<uint8_t> container;
@@ -258,7 +265,7 @@ int main(int argc, char** argv) {
     Fail("refusing to write " + o.out + ": " + error);
     return 1;
   }
-  if (const std::string why = ofs::WriteFileBinaryError(o.out, container.data(), container.size()); !why.empty()) {
+  if (const std::string why = ofs::WriteOutputFile(o.out, container.data(), container.size()); !why.empty()) {
     Fail("cannot write " + o.out + ": " + why);
     return 1;
   }
