@@ -21,7 +21,9 @@ std::optional<ModelMismatch> FindModelMismatch(TAtapiImp& atapi, DriveIndex d, c
                                               std::size_t length);
 // "WARNING: this image is for ..., the drive is ...".
 std::string ModelWarning(const ModelMismatch& m);
-// For a drive that answers no model name.
+// For a drive that answers no model name: "drive N does not tell its model, so ...", and
+// the same as a "WARNING:" line.
+std::string NoIdentityReason(int d);
 std::string NoIdentityWarning(int d);
 
 }  // namespace ofs

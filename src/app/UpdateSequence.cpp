@@ -83,7 +83,7 @@ void TMainForm::BitBtn2Click() {
   // Decided on the image alone, before any command: the procedure must carry all of it.
   if (const auto refusal = WholeImageRefusal(MakeFlashContext(), philipsImage)) {
     ShowError(refusal->box);
-    if (!silent && !refusal->detail.empty()) s_.view.PostStatusLine(refusal->detail);
+    if (!silent) s_.view.PostLongLine(refusal->detail);
     return EndUnwritten();
   }
   if (const std::string refusal = PathRefusal(s_.atapi, d, imageParameter.AtapiFlashType, philipsImage);
@@ -216,8 +216,8 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
     ShowError(advice.empty() ? text : shown + "\n\n" + JoinedLines(advice));
     // The list ends with what went wrong and, once the drive was written, the way back.
     if (!silent) {
-      s_.view.PostStatusLine(shown);
-      for (const std::string& line : advice) s_.view.PostStatusLine(line);
+      s_.view.PostLongLine(shown);
+      for (const std::string& line : advice) s_.view.PostLongLine(line);
     }
     if (reached) s_.view.SetProgress(0);
     return false;

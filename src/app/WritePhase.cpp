@@ -46,7 +46,7 @@ void TMainForm::EndStopped() {
   }
   // The flash had ended when the signal came: what is left is reading and asking.
   lastUpdate = flashEnded_ ? UpdateOutcome::Completed : UpdateOutcome::Failed;
-  s_.view.PostStatusLine("Stopped on " + StopName(CaughtStopSignal()) +
+  s_.view.PostLongLine("Stopped on " + StopName(CaughtStopSignal()) +
                          " after the flash had ended; what was left of the update was skipped.");
   ReenableControls();
 }

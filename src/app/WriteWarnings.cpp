@@ -43,9 +43,11 @@ std::string ModelWarning(const ModelMismatch& m) {
          ", the drive is " + WithHardwareId(m.driveModel, m.driveHardware, otherHardware);
 }
 
-std::string NoIdentityWarning(int d) {
-  return "WARNING: drive " + std::to_string(d) + " does not tell its model, so nothing can check that this image fits it";
+std::string NoIdentityReason(int d) {
+  return "drive " + std::to_string(d) + " does not tell its model, so nothing can check that this image fits it";
 }
+
+std::string NoIdentityWarning(int d) { return "WARNING: " + NoIdentityReason(d); }
 
 std::optional<ModelMismatch> TMainForm::FindModelMismatch(EDriveIndex d) {
   if (!imageBuffer || philipsImage) return std::nullopt;

@@ -50,6 +50,9 @@ class MainView {
   // Message list ListBox1.
   virtual void AddLine(const std::string& line) = 0;         // append and repaint
   virtual void PostStatusLine(const std::string& line) = 0;  // append, select the last line, repaint
+  // A line of the program's own advice or reasons, posted like any other; it may be longer
+  // than the list is wide, and the window then shows it whole on several rows.
+  virtual void PostLongLine(const std::string& line) { PostStatusLine(line); }
   virtual void ClearLines() = 0;
   virtual void DeleteFirstLine() = 0;
   virtual void ClearLineSelection() = 0;

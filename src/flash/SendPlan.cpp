@@ -195,10 +195,9 @@ std::optional<PlanRefusal> WholeImageRefusal(const FlashContext& ctx, bool phili
   const std::string bytes = unsent->first == unsent->last
                                 ? "byte " + Hex(unsent->first) + " is not zero"
                                 : "bytes " + Hex(unsent->first) + " to " + Hex(unsent->last) + " are not all zero";
-  return PlanRefusal{"This image cannot be sent whole: " + bytes + ", and " + name +
-                         " does not send them to their place: " + (unplaced ? unplaced->why : plan.notSentWhy) +
-                         ". Nothing was written to the drive.",
-                     {}};
+  const std::string reason = "This image cannot be sent whole: " + bytes + ", and " + name +
+                             " does not send them to their place: " + (unplaced ? unplaced->why : plan.notSentWhy) + ".";
+  return PlanRefusal{reason + " Nothing was written to the drive.", reason};
 }
 
 }  // namespace ofs

@@ -62,7 +62,7 @@ std::optional<ByteRange> UnsentNonZeroBytes(const FlashContext& ctx, const SendP
 // (zero bytes outside the plan are padding). Nothing when it can.
 struct PlanRefusal {
   std::string box;     // the message box text
-  std::string detail;  // a line for the list, or empty when the box says it all
+  std::string detail;  // the reason, a line for the list
 };
 std::optional<PlanRefusal> WholeImageRefusal(const FlashContext& ctx, bool philipsImage);
 

@@ -8,49 +8,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "params/OutputFile.h"
 #include "params/RegularFile.h"
 #include "params/Tool.h"
 
 namespace ofs {
 
 namespace {
-
-bool WriteAll(int fd, const uint8_t* bytes, std::size_t length) {
-  while (length > 0) {
-    const ssize_t written = ::write(fd, bytes, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes += written;
-    length -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// A new file beside `path` that nobody else can have opened (O_EXCL); the
-// mode follows the umask like any file the program creates.
-FileDescriptor CreateSiblingTemp(const std::string& path, std::string& tempPath) {
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath = DirectoryOf(path) + "/.ofsflash-" + std::to_string(::getpid()) + "-" +
-               std::to_string(counter.fetch_add(1)) + ".tmp";
-    FileDescriptor fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.valid() || errno != EEXIST) return fd;
-  }
-  return FileDescriptor();
-}
 
 // An existing file is removed first; one that cannot be opened for reading
 // and writing is not ours to replace.
@@ -67,16 +36,7 @@ std::string Reason(int error) { return std::strerror(error); }
 
 std::string ReplaceRegularFile(const std::string& path, const uint8_t* bytes, std::size_t length) {
   if (!RemoveExisting(path)) return Reason(errno);
-  std::string tempPath;
-  FileDescriptor fd = CreateSiblingTemp(path, tempPath);
-  if (!fd.valid()) return Reason(errno);
-  const bool written = WriteAll(fd.get(), bytes, length) && ::fsync(fd.get()) == 0;
-  const bool closed = fd.Close();
-  if (written && closed && std::rename(tempPath.c_str(), path.c_str()) == 0) return {};
-  const int reason = errno;  // the caller tells the user why, not what the clean-up did
-  ::unlink(tempPath.c_str());
-  errno = reason;
-  return Reason(reason);
+  return WriteBesideAndRename(path, bytes, length, std::nullopt);
 }
 
 // A terminal, pipe or device node takes the bytes as they come: there is no

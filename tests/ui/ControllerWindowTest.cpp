@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -691,6 +692,69 @@ class ControllerWindowTest : public QObject {
     QVERIFY(h.window.isVisible());
     answers.answer = [](const QString&) { return true; };
     QVERIFY(h.window.close());
+  }
+
+  // After a failure, the advice and the reason are read whole in the list, however long; the
+  // lines the sequence always posts stay one row each.
+  void theListShowsLongAdviceAndReasonsWhole_data() {
+    QTest::addColumn<uint8_t>("flashType");
+    QTest::addColumn<int>("banks");
+    QTest::addColumn<bool>("failTrigger");
+    QTest::addColumn<QStringList>("wholeLines");
+    QTest::addColumn<QString>("oneRowLine");
+    QTest::newRow("after writes") << uint8_t{6} << 32 << true
+                                  << QStringList{"The drive may hold incomplete firmware. Do not power it off or "
+                                                 "restart the machine:",
+                                                 "press Start again now, so that the whole image is written."}
+                                  << "Updating";
+    QTest::newRow("whole-image refusal")
+        << uint8_t{8} << 8 << false
+        << QStringList{"This image cannot be sent whole: bytes 20000h to 7FFFFh are not all zero, and flash type 8 "
+                       "does not send them to their place: it sends banks 0 and 1 only."}
+        << "Nothing was written to the drive.";
+  }
+  void theListShowsLongAdviceAndReasonsWhole() {
+    QFETCH(uint8_t, flashType);
+    QFETCH(int, banks);
+    QFETCH(bool, failTrigger);
+    QFETCH(QStringList, wholeLines);
+    QFETCH(QString, oneRowLine);
+    SimProfile profile = BuiltInDemoProfile(true);
+    SimFailure trigger;
+    trigger.selector = SimCommandSelector{SimCommand::Trigger};
+    trigger.firstUse = 2;
+    if (failTrigger) profile.drives[0].failures.push_back(trigger);
+    WindowHarness h(profile);
+    h.Start();
+    DialogAnswerer answers;
+    build::OfsLayout layout;
+    layout.atapiFlashType = flashType;
+    const auto flat = build::MakeFlatImage(banks * 65536u, 3, {test::Drive0Template("1.02")});
+    QVERIFY(h.LoadThroughDialog(answers, "image.ofs", build::BuildOfs(layout, flat)));
+    QVERIFY(h.ClickAndWait("BitBtn2"));
+
+    auto* list = h.Find<QListWidget>("ListBox1");
+    const QFontMetrics metrics(list->font());
+    const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+    const auto rowOf = [&](const QString& text) {
+      const QList<QListWidgetItem*> found = list->findItems(text, Qt::MatchExactly);
+      return found.isEmpty() ? QRect() : list->visualItemRect(found.first());
+    };
+    for (const QString& line : wholeLines) {
+      const QRect row = rowOf(line);
+      QVERIFY2(row.isValid(), qPrintable(line + " is not in " + h.Lines().join('|')));
+      QVERIFY2(metrics.horizontalAdvance(line) > list->viewport()->width(), "the line is no long one");
+      QVERIFY(row.left() >= 0 && row.right() < list->viewport()->width());
+      const QRect text = metrics.boundingRect(QRect(0, 0, row.width() - 2 * margin, 10000), Qt::TextWordWrap, line);
+      QVERIFY2(text.width() <= row.width() - 2 * margin && text.height() <= row.height(), qPrintable(line));
+      // Drawn on those rows too: the last one holds text, not only its share of a centred line.
+      const QImage drawn = list->viewport()->grab(row).toImage();
+      bool inked = false;
+      for (int y = drawn.height() - 8; y < drawn.height() - 3; ++y)
+        for (int x = 0; x < drawn.width(); ++x) inked = inked || drawn.pixel(x, y) != drawn.pixel(0, y);
+      QVERIFY2(inked, qPrintable(line));
+    }
+    QCOMPARE(rowOf(oneRowLine).height(), 20);
   }
 
   // Pressing Start again after the same failure on the same drive and image did not help:

@@ -12,6 +12,7 @@
 #include "firmware/OfsBuilder.h"
 #include "firmware/ImageSize.h"
 #include "mkofs/SelfCheck.h"
+#include "params/OutputFile.h"
 #include "params/RegularFile.h"
 #include "params/Tool.h"
 
@@ -38,6 +39,8 @@ constexpr char kUsage[] =
 // A template's fields end with the extension at +40; the "DC" extension lies 12 bytes before it.
 constexpr uint64_t kTemplateBytes = 46;
 constexpr uint64_t kDcExtensionBytes = 12;
+
+constexpr char kOutputRule[] = "OUT must be a new file or a regular one. Nothing was written.";
 
 struct Options {
   std::string out;
@@ -276,6 +279,10 @@ int main(int argc, char** argv) {
     std::printf("mkofs %s\n", OFS_VERSION);
     return 0;
   }
+  if (const std::string problem = ofs::OutputFileProblem(o.out); !problem.empty()) {
+    Fail(o.out + " " + problem + "; " + kOutputRule);
+    return 2;
+  }
   std::optional<std::vector<uint8_t>> flat = FlatImage(o);
   if (!flat) return 1;
   std::vector<uint8_t> container;
@@ -291,7 +298,7 @@ int main(int argc, char** argv) {
     Fail("refusing to write " + o.out + ": " + error);
     return 1;
   }
-  if (const std::string why = ofs::WriteFileBinaryError(o.out, container.data(), container.size()); !why.empty()) {
+  if (const std::string why = ofs::WriteOutputFile(o.out, container.data(), container.size()); !why.empty()) {
     Fail("cannot write " + o.out + ": " + why);
     return 1;
   }

@@ -1,6 +1,6 @@
 // ofsmerge IN OUT [--ofs1 F] [--ofs2 F] [--ofs3 F] [--cvt F] [--params F]
 // Fills the embedded data areas of a built ofsflash (or ofstool) executable and
-// writes the result to OUT with IN's permissions.
+// writes the result to OUT, a new file with IN's permissions or a regular file replaced.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ofsmerge/MergeAreas.h"
+#include "params/OutputFile.h"
 #include "params/Tool.h"
 
 namespace {
@@ -51,6 +52,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string in = argv[1], out = argv[2];
+  // Refused before any input is read: the output is a file of its own, never what a link,
+  // a device or a fifo leads to.
+  if (const std::string problem = ofs::OutputFileProblem(out); !problem.empty()) {
+    Fail(out + " " + problem + "; OUT must be a new file or a regular one. Nothing was written.");
+    return 2;
+  }
   std::vector<uint8_t> file;
   struct stat info {};
   if (::stat(in.c_str(), &info) != 0 || !ReadWhole(in, file) || file.empty()) return Fail("cannot read " + in);
@@ -67,7 +74,8 @@ int main(int argc, char** argv) {
     if (!dataOffset) return Fail(in + ": " + error);
     ofsmerge::FillArea(file, *dataOffset, *area, *payload);
   }
-  if (!ofs::WriteFileBinary(out, file.data(), file.size())) return Fail("cannot write " + out);
-  if (::chmod(out.c_str(), info.st_mode & 07777) != 0) return Fail("cannot set the permissions of " + out);
+  // A new OUT runs as IN does; a replaced one keeps the permissions it had.
+  if (const std::string why = ofs::WriteOutputFile(out, file.data(), file.size(), info.st_mode & 0777); !why.empty())
+    return Fail("cannot write " + out + ": " + why);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/Mainflash.h"
+#include "app/ModelRule.h"
 #include "app/RunRecorder.h"
 #include "drive/TransportFactory.h"
 #include "firmware/Firmware.h"
@@ -168,8 +169,9 @@ int Flash(FlashOptions& options, RunReport& report) {
   ConsoleView view(options.console, stdout, stderr, stdin);
   ofs::TMainForm form({view, *transport.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
   if (options.drive) form.preferredDrive = static_cast<ofs::EDriveIndex>(*options.drive);
-  // A drive that lost its identity can only be written when named and forced.
-  if (options.drive && options.force) form.unidentifiedAllowed = static_cast<ofs::EDriveIndex>(*options.drive);
+  // A drive that lost its identity can only be written when named and forced; named, it is
+  // kept, so that the refusal can say what stops it.
+  if (options.drive) form.unidentifiedAllowed = static_cast<ofs::EDriveIndex>(*options.drive);
   form.dryRun = options.dryRun;
   form.startAgainAdvice = false;  // the exit text names the command to run again
 
@@ -178,6 +180,11 @@ int Flash(FlashOptions& options, RunReport& report) {
   if (!chosen.failure.empty()) return End(report, kExitUntouched, chosen.failure);
   const int item = chosen.item;
   const int drive = chosen.drive;
+  if (!options.force && form.IsUnidentified(static_cast<ofs::EDriveIndex>(drive))) {
+    return End(report, kExitUsage,
+               "ofstool: not written: " + ofs::NoIdentityReason(drive) +
+                   "; add --force to write it anyway. Nothing was written to the drive.");
+  }
   if (options.verify) form.check_verifyClick(*options.verify);
   // A dry run is asked and refused as the real run is: it rehearses that run.
   const WritePlan plan{drive,

@@ -250,9 +250,10 @@ void MainWindow::SetEdit2(const std::string& text) {
   Post([this, t = Text(text)] { edit2_->setText(t); });
 }
 
-void MainWindow::AppendLine(const QString& line, bool select) {
+void MainWindow::AppendLine(const QString& line, bool select, bool wraps) {
   auto* item = new QListWidgetItem(line, listBox1_);
   item->setToolTip(line);  // the whole line, also where the list cuts it off
+  item->setData(kWrappedLineRole, wraps);
   if (select) listBox1_->setCurrentRow(listBox1_->count() - 1);
   listBox1_->scrollToBottom();
 }
@@ -265,6 +266,11 @@ void MainWindow::AddLine(const std::string& line) {
 void MainWindow::PostStatusLine(const std::string& line) {
   lastLine_ = line;
   Post([this, t = Text(line)] { AppendLine(t, true); });
+}
+
+void MainWindow::PostLongLine(const std::string& line) {
+  lastLine_ = line;
+  Post([this, t = Text(line)] { AppendLine(t, true, true); });
 }
 
 void MainWindow::ClearLines() {

@@ -31,6 +31,9 @@ class QStatusBar;
 
 namespace ofs {
 
+// Set on a message list item that is shown whole on several rows rather than cut.
+inline constexpr int kWrappedLineRole = Qt::UserRole;
+
 class RunHistory;
 class TAtapiImp;
 class TMainForm;
@@ -85,6 +88,7 @@ class MainWindow final : public QMainWindow, public MainView {
   void SetEdit2(const std::string& text) override;
   void AddLine(const std::string& line) override;
   void PostStatusLine(const std::string& line) override;
+  void PostLongLine(const std::string& line) override;
   void ClearLines() override;
   void DeleteFirstLine() override;
   void ClearLineSelection() override;
@@ -134,7 +138,8 @@ class MainWindow final : public QMainWindow, public MainView {
   std::string AskFile(const char* name, bool save, const std::string& filter);
   bool Ask(const std::string& text, const std::string& caption, bool cancelDefault);
   int ExecBox(QMessageBox& box);
-  void AppendLine(const QString& line, bool select);
+  // A long line wraps onto as many rows as it needs; the others keep to one.
+  void AppendLine(const QString& line, bool select, bool wraps = false);
   // A close asked for while a job runs: says why the window stays.
   void ExplainWhyNotClosing();
 

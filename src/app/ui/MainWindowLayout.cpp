@@ -11,7 +11,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QScrollBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTextLayout>
+
+#include <algorithm>
 
 #include "app/Mainflash.h"
 #include "app/ui/MainWindow.h"
@@ -63,13 +68,47 @@ QFrame* Panel(QWidget* parent, const char* name, QRect geometry) {
   return p;
 }
 
-// Every line of the message list is 20 pixels high, whatever the font says.
-class FixedHeightDelegate final : public QStyledItemDelegate {
+// Every row of the message list is 20 pixels high, whatever the font says. A line marked to
+// wrap takes as many rows as its words need within the list's width (the width it has with
+// its scroll bar shown, so that a scroll bar coming never cuts it); the rest keep to one row.
+class ListRowDelegate final : public QStyledItemDelegate {
  public:
-  using QStyledItemDelegate::QStyledItemDelegate;
+  explicit ListRowDelegate(QListWidget* list) : QStyledItemDelegate(list), list_(list) {}
+
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-    return {QStyledItemDelegate::sizeHint(option, index).width(), kListItemHeight};
+    if (!index.data(kWrappedLineRole).toBool()) {
+      return {QStyledItemDelegate::sizeHint(option, index).width(), kListItemHeight};
+    }
+    const int width = list_->width() - 2 * list_->frameWidth() - list_->verticalScrollBar()->sizeHint().width();
+    const int margin = list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list_) + 1;
+    return {width, kListItemHeight * RowCount(index.data(Qt::DisplayRole).toString(), width - 2 * margin)};
   }
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (index.data(kWrappedLineRole).toBool()) option->features |= QStyleOptionViewItem::WrapText;
+  }
+
+ private:
+  // The rows the style's word wrap makes of the text.
+  int RowCount(QString text, int width) const {
+    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    QTextLayout layout(text, list_->font());
+    QTextOption wrap;
+    wrap.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(wrap);
+    layout.beginLayout();
+    int rows = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(width);
+      ++rows;
+    }
+    layout.endLayout();
+    return std::max(rows, 1);
+  }
+
+  QListWidget* list_;
 };
 
 struct MenuEntry {
@@ -143,8 +182,7 @@ void MainWindow::BuildClientArea() {
 
   listBox1_ = Place<QListWidget>(client_, "ListBox1", {0, 257, kClientWidth, 276});
   listBox1_->setFont(PixelFont(17, false));
-  listBox1_->setItemDelegate(new FixedHeightDelegate(listBox1_));
-  listBox1_->setUniformItemSizes(true);
+  listBox1_->setItemDelegate(new ListRowDelegate(listBox1_));
 
   statusBar1_ = Place<QStatusBar>(client_, "StatusBar1", {0, 533, kClientWidth, kStatusBarHeight});
   statusBar1_->setSizeGripEnabled(false);
