@@ -21,8 +21,6 @@ void TMainForm::RunJob(const std::function<void(TMainForm&)>& job) {
 
 void TMainForm::EndJobAfterException(const std::string& what) {
   try {
-    // The drive first: the box waits for the user.
-    if (lockedDrive_) AllowRemoval(*lockedDrive_);
     ShowError(what);
     ReenableControls();
   } catch (...) {

@@ -32,6 +32,8 @@ inline constexpr char kProgramDate[] = "2006/07/14";
 inline constexpr char kApplicationTitle[] = "ofsflash";
 inline constexpr char kOpenDialogFilter[] = "OFS file(*.ofs)|*.ofs;*.zip|All File (*.*)|*.*";  // the loader also takes zip archives
 inline constexpr char kSaveDialogFilter[] = "INI file(*.ini)|*.ini|All File (*.*)|*.*";
+inline constexpr char kFlashedNotVerifiedLine[] =
+    "The flash ended well but was not verified: the verification was skipped.";
 inline constexpr char kRestartQuestion[] =
     "After updating, the system must be restarted.\nClick Yes to reboot your system.";
 
@@ -63,9 +65,9 @@ class TMainForm {
   void SelDeviceChange();
   void check_verifyClick(bool checked);
 
-  // Runs one event handler. An exception that escapes it unlocks the tray if the
-  // handler had locked it, shows the exception's text captioned "Error" and
-  // enables the window again.
+  // Runs one event handler. An exception that escapes it shows the exception's text
+  // captioned "Error" and enables the window again; the update sequence has by then
+  // unlocked the tray and given the drive back on its own way out.
   void RunJob(const std::function<void(TMainForm&)>& job);
 
   // Loading a chosen path: the load button after its dialog.
@@ -109,7 +111,8 @@ class TMainForm {
 
   // How the last update sequence ended; the console front end turns it into its exit code.
   // Cancelled: the user answered one of its questions with Cancel, before anything was written.
-  enum class UpdateOutcome { None, Completed, Failed, DryRun, Cancelled };
+  // FlashedNotVerified: the flash ended well, and a stop signal skipped the verification asked for.
+  enum class UpdateOutcome { None, Completed, Failed, DryRun, Cancelled, FlashedNotVerified };
   UpdateOutcome lastUpdate = UpdateOutcome::None;
   // Stop the update sequence before its first command that writes (tray, lock, flash).
   bool dryRun = false;
@@ -210,6 +213,8 @@ class TMainForm {
   void FinishUpdate(const std::optional<std::string>& identity);
 
   void ShowError(const std::string& text);
+  // A refusal or failure of the update: its text, or "Flash Fail!" in the updater with the text in the list.
+  void ShowFailure(const std::string& text, const std::string& detail = {});
   void EndJobAfterException(const std::string& what);
 
   // The write phase: from the first command that writes until the procedure and its
@@ -223,9 +228,15 @@ class TMainForm {
   std::optional<WritePhaseMark> writePhase_;
   bool writesBegun_ = false;
   bool flashEnded_ = false;  // the procedure reported no failure
+  bool verified_ = false;    // the verification asked for has passed
   bool stopping_ = false;    // the way out sends its own commands
 
   std::optional<EDriveIndex> lockedDrive_;  // from LockTray until AllowRemoval
+  // Lets the drive go on every way out of the sequence, the tray unlocked first.
+  struct DriveRelease {
+    TMainForm& form;
+    ~DriveRelease();
+  };
 
   AppServices s_;
 };

@@ -13,6 +13,10 @@ namespace ofs {
 inline constexpr int kRunExitDone = 0;
 inline constexpr int kRunExitUntouched = 1;       // failed before anything was written
 inline constexpr int kRunExitMaybeIncomplete = 3;  // failed after writing began
+inline constexpr int kRunExitNotVerified = 5;      // the flash ended well; a stop skipped its verification
+inline constexpr char kNotVerifiedResult[] = "flashed, not verified";
+inline constexpr char kNotVerifiedAdvice[] =
+    "the flash ended well but was not verified; 'ofstool verify FILE' checks it";
 int RunExitCode(bool completed, bool touched);
 // The result the window records for a run that ended with this box: its first line.
 inline std::string RunResultOf(const std::string& box) { return box.substr(0, box.find('\n')); }

@@ -22,16 +22,11 @@ namespace ofs {
 namespace {
 
 constexpr int kUnlockAttempts = 3;
+constexpr char kUpdaterFailure[] = "Flash Fail!";
 constexpr char kTrayLineEnd[] = " without any media inside !";
 constexpr char kRebootBeforeUpdate[] =
     "Because of the distinction of Windows 95/98/ME operating system, it is necessary to reboot before "
     "updating. After rebooting, execute again to complete the updating process.\nAre you sure to continue?";
-
-// Lets the drive go on every way out of the sequence.
-struct DriveRelease {
-  TAtapiImp& atapi;
-  ~DriveRelease() { atapi.ReleaseDrive(); }
-};
 
 // Sees every command of the sequence before it goes out, until the sequence ends on any way out.
 struct CommandWatch {
@@ -82,20 +77,19 @@ void TMainForm::BitBtn2Click() {
   const EDriveIndex d = driveList[*entry];
   // Decided on the image alone, before any command: the procedure must carry all of it.
   if (const auto refusal = WholeImageRefusal(MakeFlashContext(), philipsImage)) {
-    ShowError(refusal->box);
-    if (!silent) s_.view.PostLongLine(refusal->detail);
+    ShowFailure(refusal->box, refusal->detail);
     return EndUnwritten();
   }
   if (const std::string refusal = PathRefusal(s_.atapi, d, imageParameter.AtapiFlashType, philipsImage);
       !refusal.empty()) {
-    ShowError(refusal);
+    ShowFailure(refusal);
     return EndUnwritten();
   }
   if (const std::string busy = s_.atapi.ClaimDrive(d); !busy.empty()) {
-    ShowError(busy);
+    ShowFailure(busy);
     return ReenableControls();
   }
-  const DriveRelease release{s_.atapi};
+  const DriveRelease release{*this};
   WatchCommands();
   const CommandWatch watch{s_.atapi, writePhase_};
   if (!writeWarningsAccepted && !ConfirmModel(d)) return EndCancelled();
@@ -141,6 +135,14 @@ void TMainForm::EndUnwritten() {
 void TMainForm::EndCancelled() {
   lastUpdate = UpdateOutcome::Cancelled;
   EndUnwritten();
+}
+
+// The updater shows one text for every failure of the update; the list keeps what it was.
+void TMainForm::ShowFailure(const std::string& text, const std::string& detail) {
+  ShowError(updaterMode ? kUpdaterFailure : text);
+  if (silent) return;
+  if (updaterMode) s_.view.PostLongLine(text);
+  if (!detail.empty() && detail != text) s_.view.PostLongLine(detail);
 }
 
 void TMainForm::ReenableControls() {
@@ -205,8 +207,9 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
   EndWritePhase(!failure);
   if (failure) {
     GiveBackDrive();
-    const std::string text = updaterMode ? "Flash Fail!" : *failure;
+    const std::string text = updaterMode ? kUpdaterFailure : *failure;
     const std::string shown = text.substr(0, text.find_last_not_of('\n') + 1);
+    const std::string detail = failure->substr(0, failure->find_last_not_of('\n') + 1);
     const bool reached = s_.atapi.writesReached > writesBefore;
     mayHoldIncompleteFirmware = mayHoldIncompleteFirmware || reached;
     // Pressing Start again is the way back, unless the history shows it already failed alike.
@@ -216,7 +219,7 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
     ShowError(advice.empty() ? text : shown + "\n\n" + JoinedLines(advice));
     // The list ends with what went wrong and, once the drive was written, the way back.
     if (!silent) {
-      s_.view.PostLongLine(shown);
+      s_.view.PostLongLine(detail);
       for (const std::string& line : advice) s_.view.PostLongLine(line);
     }
     if (reached) s_.view.SetProgress(0);
@@ -235,11 +238,12 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
   LockTray(d);
   const FlashResult unverified = VerifyFlash(ctx, d);
   AllowRemoval(d);
+  verified_ = !unverified;
   if (unverified) {
     GiveBackDrive();
     ShowError(*unverified);
   }
-  return !unverified;
+  return verified_;
 }
 
 // Asked before anything is written: a flash that cannot be verified as asked is not started.
@@ -247,8 +251,18 @@ bool TMainForm::VerifiableAfterFlash(EDriveIndex d) {
   if (philipsImage || !verify) return true;
   FlashContext ctx = MakeFlashContext();
   const FlashResult refusal = CheckVerifiable(ctx, d);
-  if (refusal) ShowError(*refusal);
+  if (refusal) ShowFailure(*refusal);
   return !refusal;
+}
+
+// Unlocked first: once given back, the drive may be another flasher's.
+TMainForm::DriveRelease::~DriveRelease() {
+  try {
+    if (form.lockedDrive_) form.AllowRemoval(*form.lockedDrive_);
+  } catch (...) {
+    // On the way out of an exception there is nothing left to try.
+  }
+  form.s_.atapi.ReleaseDrive();
 }
 
 void TMainForm::LockTray(EDriveIndex d) {

@@ -8,6 +8,7 @@ namespace ofs {
 void TMainForm::WatchCommands() {
   writesBegun_ = false;
   flashEnded_ = false;
+  verified_ = false;
   stopping_ = false;
   heldSignal = 0;
   s_.atapi.beforeCommand = [this](bool writes) { BeforeCommand(writes); };
@@ -39,15 +40,19 @@ void TMainForm::EndWritePhase(bool flashEnded) {
 bool TMainForm::StopAfterWriting() const { return writesBegun_ && CaughtStopSignal() != 0; }
 
 void TMainForm::EndStopped() {
-  if (lockedDrive_) AllowRemoval(*lockedDrive_);
   if (!writesBegun_) {
     lastUpdate = UpdateOutcome::Failed;
     return EndUnwritten();
   }
-  // The flash had ended when the signal came: what is left is reading and asking.
-  lastUpdate = flashEnded_ ? UpdateOutcome::Completed : UpdateOutcome::Failed;
+  // The flash had ended when the signal came: what is left is reading and asking, but a
+  // verification that was asked for and skipped is not claimed.
+  const bool unverified = verify && !philipsImage && !verified_;
+  lastUpdate = !flashEnded_ ? UpdateOutcome::Failed
+               : unverified ? UpdateOutcome::FlashedNotVerified
+                            : UpdateOutcome::Completed;
   s_.view.PostLongLine("Stopped on " + StopName(CaughtStopSignal()) +
                          " after the flash had ended; what was left of the update was skipped.");
+  if (lastUpdate == UpdateOutcome::FlashedNotVerified) s_.view.PostStatusLine(kFlashedNotVerifiedLine);
   ReenableControls();
 }
 

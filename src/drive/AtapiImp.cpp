@@ -40,9 +40,12 @@ void TAtapiImp::SelectDrive(int index) {
 }
 
 TransportStatus TAtapiImp::ExecuteCommand(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction) {
-  // A WRITE BUFFER that saves or programs what was sent (mode 7) writes without data.
-  constexpr uint8_t kWriteBuffer = 0x3B, kModeSave = 0x07;
-  const bool writes = (direction == kDirOut && length > 0) || (cdb[0] == kWriteBuffer && (cdb[1] & 0x1F) == kModeSave);
+  // A WRITE BUFFER that switches download mode (mode 1) or saves or programs what was sent
+  // (mode 7) changes the drive without data.
+  constexpr uint8_t kWriteBuffer = 0x3B, kModeDownload = 0x01, kModeSave = 0x07;
+  const uint8_t mode = cdb[1] & 0x1F;
+  const bool writes =
+      (direction == kDirOut && length > 0) || (cdb[0] == kWriteBuffer && (mode == kModeDownload || mode == kModeSave));
   if (beforeCommand) beforeCommand(writes);
   sense_.fill(0);
   lastStatus_ = backend_->Execute(cdb, buffer, length, direction, sense_);

@@ -65,9 +65,10 @@ FlashResult FlashBankWritePolled(FlashContext& ctx, DriveIndex drive) {
 }
 
 FlashResult FlashHalfBankWrite(FlashContext& ctx, DriveIndex drive) {
+  const SendPlan plan = PlanHalfBankWrite(ctx);
+  if (plan.cannotSend) return kWriteBufferFail;
   IssueReadKernelInfo(ctx, drive);
   PostFlashBanner(ctx, kWaitOneMinute);
-  const SendPlan plan = PlanHalfBankWrite(ctx);
   std::vector<uint8_t> half(kBankSize / 2);
   for (const ImagePiece& piece : plan.pieces) {
     CopyImageSlice(ctx, piece.offset, half.data(), piece.length);

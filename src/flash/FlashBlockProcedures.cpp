@@ -96,12 +96,13 @@ FlashResult FlashTwoBanks(FlashContext& ctx, DriveIndex drive) {
 
 FlashResult FlashPhilipsImage(FlashContext& ctx, DriveIndex drive, uint32_t blockCount, uint16_t headerCheckSum,
                               uint16_t trailerWord) {
+  const SendPlan plan = PlanPhilipsImage(ctx, blockCount);
+  if (plan.cannotSend) return kWriteBufferFail;
   ctx.view.Pump();
   ctx.view.SetProgress(kProgressMax / 4);
   WaitDriveReady(ctx.atapi, drive, kReadyTimeoutSeconds);
   ctx.view.Pump();
   ctx.view.SetProgress(kProgressMax / 2);
-  const SendPlan plan = PlanPhilipsImage(ctx, blockCount);
   const auto count = static_cast<uint32_t>(plan.pieces.size());
   std::vector<uint8_t> block(kBlockSize);
   for (uint32_t i = 0; i < count; ++i) {

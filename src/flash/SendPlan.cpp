@@ -13,23 +13,13 @@ constexpr uint32_t kMaxBankTransfer = 65534;
 constexpr uint32_t kHalfBank = kBankSize / 2;
 constexpr uint32_t kPhilipsLengthOverhead = 40;
 constexpr uint32_t kKernelHalf = 16;  // banks per pass of a two-pass kernel flash
-// The commit names the banks sent as E0h + banks in one byte, so E0h-FFh: up to 31 banks.
-constexpr uint32_t kMaxCommitBanks = 0xFF - 0xE0;
+// The bank byte and the Philips block index and count are one byte each, and no
+// drive takes them modulo 256: a bank past 255 would land on an earlier one.
+constexpr uint32_t kByteValues = 256;
+constexpr char kBankByteWhy[] = "its bank byte names banks 0 to 255 only";
 
-constexpr char kCommitCountWhy[] =
-    "the bank count of its commit (E0h + banks, in one byte) cannot name more than 31 banks";
-constexpr char kBlockNumberWhy[] =
-    "the block number of its command is one byte, so a block past the 256th would land on an earlier one";
-constexpr char kBlockCountWhy[] = "the block count of its command is one byte, so it sends at most 255 blocks";
-
-// A bank piece of the vendor commands goes where its one-byte bank number points, as
-// long as the commit's bank count can name that bank.
-void AddCommittedPiece(SendPlan& plan, uint32_t bank, ImagePiece piece) {
-  if (bank < kMaxCommitBanks)
-    plan.pieces.push_back(piece);
-  else
-    plan.unplaced.push_back({piece.offset, piece.length, kCommitCountWhy});
-}
+constexpr char kPadByteWhy[] =
+    "a bank of odd length is sent with a zero byte in place of the byte after its end";
 
 void AddBlocks(SendPlan& plan, uint32_t firstBank, uint32_t banks) {
   for (uint32_t bank = firstBank; bank < firstBank + banks; ++bank)
@@ -63,37 +53,35 @@ SendPlan PlanBankWrite(const FlashContext& ctx) {
     if (sizes.size() > bankCount) plan.cannotSend = "its header names more banks than the image holds";
     for (uint32_t i = 0; i < sizes.size() && !plan.cannotSend; ++i) {
       if (sizes[i] > kMaxBankTransfer) plan.cannotSend = "a bank transfer carries at most 65534 bytes";
-      AddCommittedPiece(plan, i, {uint64_t{i} * kBankSize, sizes[i]});
+      plan.pieces.push_back({uint64_t{i} * kBankSize, sizes[i]});
+      if (sizes[i] % 2 != 0) plan.unplaced.push_back({uint64_t{i} * kBankSize + sizes[i], 1, kPadByteWhy});
     }
-    return plan;
+  } else {
+    // The transfer's limit is the protocol's: the last two bytes of every 64 KiB are no firmware.
+    for (uint32_t i = 0; i < bankCount; ++i) {
+      const uint32_t rest = ctx.imageLength - i * kBankSize;
+      plan.pieces.push_back({uint64_t{i} * kBankSize, std::min(rest, kMaxBankTransfer), std::min(rest, kBankSize)});
+    }
   }
-  plan.notSentWhy = "a bank transfer carries at most 65534 bytes, so the last 2 bytes of every bank are not sent";
-  for (uint32_t i = 0; i < bankCount; ++i)
-    AddCommittedPiece(plan, i, {uint64_t{i} * kBankSize, std::min(ctx.imageLength - i * kBankSize, kMaxBankTransfer)});
+  if (plan.pieces.size() > kByteValues) plan.cannotSend = kBankByteWhy;
   return plan;
 }
 
 SendPlan PlanHalfBankWrite(const FlashContext& ctx) {
   SendPlan plan;
   const auto bankCount = static_cast<uint32_t>(CeilDiv(ctx.imageLength, kBankSize));
-  for (uint32_t bank = 0; bank < bankCount; ++bank)
-    for (uint32_t half : {0u, kHalfBank}) AddCommittedPiece(plan, bank, {uint64_t{bank} * kBankSize + half, kHalfBank});
+  if (bankCount > kByteValues) plan.cannotSend = kBankByteWhy;
+  for (uint32_t bank = 0; bank < bankCount && !plan.cannotSend; ++bank)
+    for (uint32_t half : {0u, kHalfBank}) plan.pieces.push_back({uint64_t{bank} * kBankSize + half, kHalfBank});
   return plan;
 }
 
 SendPlan PlanBlockSums(const FlashContext& ctx) {
   SendPlan plan;
   plan.notSentWhy = "it sends whole 16 KiB blocks only";
+  // Block numbers and the count go modulo 256; the drive takes the blocks in the order sent.
   const uint32_t blocks = ctx.imageLength / kBlockSize;
-  for (uint32_t i = 0; i < blocks; ++i) {
-    // The drive counts blocks from 1, and 0 follows 255.
-    const auto number = static_cast<uint8_t>(i + 1);
-    const ImagePiece piece{uint64_t{i} * kBlockSize, kBlockSize};
-    if ((number + 255u) % 256u == i)
-      plan.pieces.push_back(piece);
-    else
-      plan.unplaced.push_back({piece.offset, piece.length, kBlockNumberWhy});
-  }
+  for (uint32_t i = 0; i < blocks; ++i) plan.pieces.push_back({uint64_t{i} * kBlockSize, kBlockSize});
   return plan;
 }
 
@@ -130,14 +118,9 @@ uint32_t PhilipsBlockCount(uint32_t imageLength) {
 SendPlan PlanPhilipsImage(const FlashContext&, uint32_t blockCount) {
   SendPlan plan;
   plan.notSentWhy = "it sends (length + 40) div 16384 blocks of 16 KiB only";
-  for (uint32_t i = 0; i < blockCount; ++i) {
-    const ImagePiece piece{uint64_t{i} * kBlockSize, kBlockSize};
-    // The count byte must say how many blocks there are: the drive programs after the last.
-    if (i < 0xFF)
-      plan.pieces.push_back(piece);
-    else
-      plan.unplaced.push_back({piece.offset, piece.length, kBlockCountWhy});
-  }
+  // The drive programs after the block whose index + 1 is the count byte.
+  if (blockCount >= kByteValues) plan.cannotSend = "its block count is one byte, so it sends at most 255 blocks";
+  for (uint32_t i = 0; i < blockCount && !plan.cannotSend; ++i) plan.pieces.push_back({uint64_t{i} * kBlockSize, kBlockSize});
   return plan;
 }
 
@@ -175,7 +158,7 @@ std::optional<ByteRange> UnsentNonZeroBytes(const FlashContext& ctx, const SendP
   uint64_t covered = 0;  // every byte below it is carried
   for (const ImagePiece& piece : sent) {
     if (piece.offset > covered) scan(covered, piece.offset);
-    covered = std::max(covered, piece.offset + piece.length);
+    covered = std::max(covered, piece.offset + std::max(piece.length, piece.span));
   }
   scan(covered, ctx.imageLength);
   return found;

@@ -15,9 +15,10 @@ namespace ofs {
 struct ImagePiece {
   uint64_t offset;
   uint32_t length;
+  uint32_t span = 0;  // the image bytes it stands for, when the protocol leaves the end of its slot out
 };
 
-// Bytes the procedure's layout holds but its command fields cannot place where they lie.
+// Bytes inside the procedure's reach that it does not carry as they are, and why.
 struct UnplacedBytes {
   uint64_t offset;
   uint64_t length;

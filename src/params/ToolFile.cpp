@@ -40,10 +40,13 @@ std::string ReplaceRegularFile(const std::string& path, const uint8_t* bytes, st
 }
 
 // A terminal, pipe or device node takes the bytes as they come: there is no
-// sibling to rename and no fsync to ask of it.
+// sibling to rename and no fsync to ask of it. The open does not wait: a fifo
+// that nobody reads is refused at once, and the writes then wait as usual.
 std::string WriteInto(const std::string& path, const uint8_t* bytes, std::size_t length) {
-  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
-  if (!fd.valid()) return Reason(errno);
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid()) return errno == ENXIO ? "it is a fifo that nobody reads" : Reason(errno);
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return Reason(errno);
   if (!WriteAll(fd.get(), bytes, length)) return Reason(errno);
   if (!fd.Close()) return Reason(errno);
   return {};

@@ -121,11 +121,10 @@ TEST_F(Update, ReadBackPassesWithImageBytesInsideReservedBlocks) {
 
 TEST_F(Update, ReadBackPastSixteenMiBIsRefusedBeforeAnythingIsWritten) {
   build::OfsLayout layout;
-  layout.atapiFlashType = 1;
-  layout.bankSizes.assign(257, 65534);
-  // Zero past the banks the procedure can name: padding it need not send.
-  auto flat = build::MakeFlatImage(256 * 65536 + 65536, 9, {Drive1Template("2.12")});
-  std::fill(flat.begin() + 16 * 65536, flat.end(), uint8_t{0});
+  // Block sums go past 256 blocks as written: the procedure carries all of it.
+  layout.atapiFlashType = 2;
+  layout.bankSizes.assign(257, 65536);
+  const auto flat = build::MakeFlatImage(257 * 65536, 9, {Drive1Template("2.12")});
   Prepare(build::BuildOfs(layout, flat), 1);
   h.Form().check_verifyClick(true);
   h.Form().BitBtn2Click();
@@ -461,21 +460,33 @@ TEST_F(Update, SilentPhilipsUpdateStillTellsToWait) {
 
 class UpdaterUpdate : public Update {};
 
-TEST_F(UpdaterUpdate, FlashFailureReadsFlashFail) {
-  h.parameter = ParameterArea({{"Updater=0", "Updater=1"}, {"ModelName=0", "ModelName=1"}});
-  h.ofs3[0] = MakeImage(Drive0Template("1.02")).container;
-  SimFailure fail;
-  fail.selector = SimCommandSelector{SimCommand::WriteBuffer};
-  fail.times = 0;
-  h.Drive(0).AddFailure(fail);
-  h.Form().FormCreate();
-  h.Form().BitBtn2Click();
-  EXPECT_NE(std::find(h.view.events.begin(), h.view.events.end(), "box:Error:Flash Fail!"), h.view.events.end());
-  // The list ends with the failure, selected, not with the last progress line.
-  ASSERT_FALSE(h.view.lines.empty());
-  EXPECT_EQ(h.view.lines.back(), "Flash Fail!");
-  EXPECT_EQ(h.view.selectedLine, static_cast<int>(h.view.lines.size()) - 1);
-  ExpectIdleAndUnlocked();
+// A failure of the flash and a refusal before the first command alike: the box says
+// "Flash Fail!", the list says what it was.
+TEST_F(UpdaterUpdate, EveryFailureReadsFlashFailAndTheListTellsWhich) {
+  struct Case {
+    uint8_t flashType;  // 8 sends two of the image's four banks: refused before the first command
+    const char* line;   // the list's line that tells
+  };
+  for (const Case& c : {Case{6, "Write Buffer Fail !"}, Case{8, "This image cannot be sent whole: "}}) {
+    AppHarness u;
+    u.parameter = ParameterArea({{"Updater=0", "Updater=1"}, {"ModelName=0", "ModelName=1"}});
+    u.ofs3[0] = MakeImage(Drive0Template("1.02"), c.flashType).container;
+    SimFailure fail;
+    fail.selector = SimCommandSelector{SimCommand::WriteBuffer};
+    fail.times = 0;
+    u.Drive(0).AddFailure(fail);
+    u.Form().FormCreate();
+    u.Form().BitBtn2Click();
+    ASSERT_EQ(u.view.BoxTexts().size(), 1u) << c.line;
+    EXPECT_TRUE(u.view.BoxTexts()[0].starts_with("Flash Fail!")) << u.view.BoxTexts()[0];
+    ASSERT_FALSE(u.view.lines.empty());
+    const auto tells = std::find_if(u.view.lines.begin(), u.view.lines.end(),
+                                    [&](const std::string& line) { return line.starts_with(c.line); });
+    ASSERT_NE(tells, u.view.lines.end()) << ::testing::PrintToString(u.view.lines);
+    EXPECT_EQ(u.view.selectedLine, static_cast<int>(u.view.lines.size()) - 1);
+    EXPECT_TRUE(u.view.IsEnabled(Control::BitBtn2));
+    EXPECT_FALSE(u.Drive(0).MediumRemovalPrevented());
+  }
 }
 
 TEST_F(UpdaterUpdate, DriveLineOfTheUpdaterHasNoExtensionAfterFlashing) {

@@ -114,7 +114,7 @@ TEST_F(AtapiSense, CountsTheWritesThatReachedTheDrive) {
   };
   const Step steps[] = {{vendorData, kDirIn, 4, kStatusGood, 0, 0, 0},
                         {kTestUnitReady, kDirNone, 0, kStatusGood, 0, 0, 0},
-                        {downloadMode, kDirNone, 0, kStatusGood, 0, 0, 0},
+                        {downloadMode, kDirNone, 0, kStatusGood, 0, 0, 1},  // it changes the drive
                         {vendorData, kDirOut, 0, kStatusGood, 0, 0, 0},
                         {vendorData, kDirOut, 4, kStatusCheckCondition, 0x05, 0, 0},
                         {writeBuffer, kDirNone, 0, kStatusTransportError, 0, EPERM, 0},

@@ -22,6 +22,7 @@ struct SimCase {
   uint32_t maxBankSize;
   std::vector<uint32_t> bankSizes;
   uint64_t firstOutside = 0;  // the first image byte the procedure does not carry to its place
+  const char* why = "";       // and the reason the refusal gives for it
 };
 
 class SimFlash : public ::testing::TestWithParam<SimCase> {
@@ -151,6 +152,7 @@ TEST_P(SimPlan, OneByteOutsideThePlanIsRefusedAndZeroThereFlashesWhole) {
   char where[32];
   std::snprintf(where, sizeof where, "byte %llXh is not zero", static_cast<unsigned long long>(outside));
   EXPECT_NE(refusal->box.find(where), std::string::npos) << refusal->box;
+  EXPECT_NE(refusal->box.find(c.why), std::string::npos) << refusal->box;
   EXPECT_TRUE(refusal->box.ends_with("Nothing was written to the drive.")) << refusal->box;
 
   image[outside] = 0;
@@ -161,29 +163,30 @@ TEST_P(SimPlan, OneByteOutsideThePlanIsRefusedAndZeroThereFlashesWhole) {
 
 INSTANTIATE_TEST_SUITE_P(
     Procedures, SimPlan,
-    ::testing::Values(SimCase{"TwoBanks", 8, 8 * 65536, 0, {}, 0x20000},
-                      SimCase{"BankWriteUsedLength", 1, 2 * 65536, 65536, {65534, 4097}, 65534},
-                      SimCase{"BankWriteTransferCap", 3, 200000, 0x20000, {}, 65534},
-                      SimCase{"BankWritePolled", 4, 3 * 65536, 65536, {65534, 65534, 3}, 65534},
-                      SimCase{"HalfBanksCommitCount", 7, 32 * 65536, 0, {}, 31 * 65536},
-                      SimCase{"BlockSumsWholeBlocks", 2, 6 * 16384 + 100, 0, {}, 6 * 16384},
-                      SimCase{"BlockSumsBlockNumber", 2, 257 * 16384, 0, {}, 256 * 16384},
-                      SimCase{"KernelWholeBanks", 6, 8 * 65536 + 10, 0, {}, 8 * 65536},
-                      SimCase{"KernelTwoPasses", 6, 32 * 65536 + 1, 0, {}, 32 * 65536},
-                      SimCase{"Philips", -1, 5 * 16384 - 41, 0, {}, 4 * 16384}),
+    ::testing::Values(SimCase{"TwoBanks", 8, 8 * 65536, 0, {}, 0x20000, "it sends banks 0 and 1 only"},
+                      SimCase{"BankWriteUsedLength", 1, 2 * 65536, 65536, {65534, 4097}, 65534,
+                              "only as far as the bank's used length"},
+                      SimCase{"BankWritePadByte", 1, 2 * 65536, 65536, {4097, 65534}, 4097,
+                              "a zero byte in place of the byte after its end"},
+                      SimCase{"BankWritePolled", 4, 3 * 65536, 65536, {65534, 65534, 3}, 65534, "used length"},
+                      SimCase{"BlockSumsWholeBlocks", 2, 6 * 16384 + 100, 0, {}, 6 * 16384, "whole 16 KiB blocks"},
+                      SimCase{"KernelWholeBanks", 6, 8 * 65536 + 10, 0, {}, 8 * 65536, "whole 64 KiB banks"},
+                      SimCase{"KernelTwoPasses", 6, 32 * 65536 + 1, 0, {}, 32 * 65536, "whole 64 KiB banks"},
+                      SimCase{"Philips", -1, 5 * 16384 - 41, 0, {}, 4 * 16384, "(length + 40) div 16384 blocks"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SendPlan, ImagesNoProcedureCanCarryAreRefusedWithTheProcedureText) {
   struct Case {
-    uint8_t type;
+    int type;  // -1: Philips image
     uint32_t length;
     std::vector<uint32_t> bankSizes;
   };
   for (const Case& c : {Case{6, 65535, {}}, Case{6, 20 * 65536, {}}, Case{6, 33 * 65536, {}},
-                        Case{1, 2 * 65536, {65535}}, Case{5, 65536, {100, 100}}}) {
+                        Case{1, 2 * 65536, {65535}}, Case{5, 65536, {100, 100}}, Case{7, 256 * 65536 + 1, {}},
+                        Case{3, 257 * 65536, {}}, Case{-1, 256 * 16384 - 40, {}}}) {
     std::vector<uint8_t> image(c.length);
     SOFSParameter parameter;
-    parameter.AtapiFlashType = c.type;
+    parameter.AtapiFlashType = static_cast<uint8_t>(std::max(c.type, 0));
     parameter.MaxBankSize = c.bankSizes.empty() ? 0 : 65536;
     parameter.BankSizes = c.bankSizes;
     VirtualClock clock;
@@ -191,10 +194,11 @@ TEST(SendPlan, ImagesNoProcedureCanCarryAreRefusedWithTheProcedureText) {
     ScriptedView view;
     SenseData sense{};
     const FlashContext ctx{*atapi, view, image.data(), c.length, parameter, 0, sense, false, false};
-    const auto refusal = WholeImageRefusal(ctx, false);
-    ASSERT_TRUE(refusal.has_value()) << int{c.type} << " " << c.length;
+    const auto refusal = WholeImageRefusal(ctx, c.type < 0);
+    ASSERT_TRUE(refusal.has_value()) << c.type << " " << c.length;
     EXPECT_EQ(refusal->box, "Write Buffer Fail !");
-    EXPECT_TRUE(refusal->detail.starts_with("Flash type " + std::to_string(c.type) + " cannot carry this image"));
+    const std::string name = c.type < 0 ? std::string("A Philips image") : "Flash type " + std::to_string(c.type);
+    EXPECT_TRUE(refusal->detail.starts_with(name + " cannot carry this image")) << refusal->detail;
   }
 }
 

@@ -89,6 +89,13 @@ TEST(WriteFileBinary, ReplacesOnlyRegularFilesAndNeverWhatElseThePathNames) {
          EXPECT_EQ(KindOf(p), S_IFLNK);
          ::close(reader);
        }},
+      // Refused at once: waiting for a reader would hang the program.
+      {"a fifo that nobody reads",
+       [](const TempDir& d) {
+         ::mkfifo(d.File("fifo").c_str(), 0600);
+         return d.File("fifo");
+       },
+       "it is a fifo that nobody reads", [](const TempDir&, const std::string& p) { EXPECT_EQ(KindOf(p), S_IFIFO); }},
       // A terminal of this test's own rather than a node of the machine's /dev.
       {"a character device",
        [&terminal](const TempDir&) {

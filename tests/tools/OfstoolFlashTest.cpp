@@ -114,6 +114,16 @@ TEST_F(OfstoolFlash, FourDrivesAtOnceEachOnItsOwnWithItsLock) {
   EXPECT_EQ(outcomes[2].code, 3);
   EXPECT_EQ(outcomes[2].failure, "Write Buffer Fail !");
   EXPECT_EQ(ofstool::CombinedExitCode(outcomes), 3);
+  // A drive flashed but not verified needs the least: 3, then 1, then 5.
+  for (const auto& [codes, worst] :
+       std::vector<std::pair<std::vector<int>, int>>{{{0, 5, 1}, 1}, {{5, 3, 0}, 3}, {{0, 5, 0}, 5}}) {
+    std::vector<ofstool::DriveOutcome> each;
+    for (int code : codes) {
+      each.emplace_back();
+      each.back().code = code;
+    }
+    EXPECT_EQ(ofstool::CombinedExitCode(each), worst) << ::testing::PrintToString(codes);
+  }
   EXPECT_NE(screen.text.find("[drive 2] Write Buffer Fail !\n"), std::string::npos) << screen.text;
   EXPECT_EQ(refusal, "Drive 1 (sim:1) is being flashed by another program."
                      " Nothing was written to it. Let that flash end, then try again; other drives can be flashed meanwhile.");
@@ -281,7 +291,10 @@ TEST_F(OfstoolFlash, TheExitCodeSaysWhetherTheDriveWasTouched) {
   };
   const Case cases[] = {
       {"", 0, ""},
-      {"fail = write_buffer times always sense 05/24/00\n", 1, "nothing was written to drive 0"},
+      {"fail = download_mode times always sense 05/24/00\nfail = write_buffer times always sense 05/24/00\n", 1,
+       "nothing was written to drive 0"},
+      // Every block refused, but download mode left on: the drive is not as it was.
+      {"fail = write_buffer times always sense 05/24/00\n", 3, "drive 0 may hold incomplete firmware"},
       {"never_finish = yes\n", 3, "drive 0 may hold incomplete firmware"},
   };
   for (const Case& c : cases) {
@@ -355,7 +368,7 @@ TEST_F(OfstoolFlash, WritesOnlyWhenConfirmed) {
       << model.out;
   const RunResult help = Run(Tool("ofstool") + " flash --help");
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_NE(help.out.find("Exit codes: 0 done; 1 failed, nothing was written"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("Exit codes: 0 done, and verified where asked; 1 failed, nothing was written"), std::string::npos) << help.out;
 }
 
 // On a terminal the question is asked, only yes writes, and the progress bar is drawn.

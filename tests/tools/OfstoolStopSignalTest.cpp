@@ -1,6 +1,6 @@
 // ofstool flash told to stop by a signal (the simulated drive raises it at an exact
 // command) or left without a reader: a flash that has begun is finished, one that
-// has not is not begun.
+// has not is not begun, and a verification the signal skipped is not claimed.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +19,8 @@ using test::RunResult;
 
 constexpr char kDrive[] = "[drive]\nproduct = KZR-3350P2\nhardware_id = A1\n";
 constexpr char kGoesOn[] = "The drive is being written: stopping now could leave it without working firmware.";
+constexpr char kNotVerifiedResult[] =
+    "{\"event\":\"result\",\"exit\":5,\"drive_touched\":true,\"text\":\"flashed, not verified\"}\n";
 
 class OfstoolStop : public test::ToolTest {
  protected:
@@ -47,7 +49,7 @@ class OfstoolStop : public test::ToolTest {
 
   // The flash of a drive that was given `image` without being disturbed.
   std::string UndisturbedFlash(const std::string& image) {
-    const RunResult run = Run(Profile(1, "") + Tool("ofstool") + " flash --yes " + Path(image) + " </dev/null");
+    const RunResult run = Run(Profile(1, "") + Tool("ofstool") + " flash --yes --verify " + Path(image) + " </dev/null");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     return ReadText(Path("flash0.bin"));
   }
@@ -66,12 +68,20 @@ TEST_F(OfstoolStop, ASignalDuringTheWritesIsHeldUntilTheFlashHasEnded) {
     for (const char* signal : {"SIGINT", "SIGTERM", "SIGHUP"}) {
       SCOPED_TRACE(std::string(c.image) + " " + signal);
       const std::string raise = std::string("raise = ") + signal + " at " + c.where + "\n";
-      const RunResult run = Run(Profile(1, raise) + Tool("ofstool") + " flash --yes " + Path(c.image) + " </dev/null");
-      EXPECT_EQ(run.exitCode, 0) << run.err;
+      const RunResult run =
+          Run(Profile(1, raise) + Tool("ofstool") + " flash --yes --verify --json " + Path(c.image) + " </dev/null");
+      // The verification the parameter block asks for was skipped.
+      EXPECT_EQ(run.exitCode, 5) << run.err;
+      EXPECT_TRUE(run.out.ends_with(kNotVerifiedResult)) << run.out;
       EXPECT_NE(run.err.find(kGoesOn), std::string::npos) << run.err;
       EXPECT_TRUE(ReadText(Path("flash0.bin")) == expected);
+      EXPECT_NE(Run(Tool("ofstool") + " history").out.find(std::string("flashed, not verified (") + signal + " held"),
+                std::string::npos);
     }
   }
+  const RunResult unverified = Run(Profile(1, "raise = SIGTERM at flash_data 2\n") + Tool("ofstool") +
+                                   " flash --yes --no-verify " + Path("type1.ofs") + " </dev/null");
+  EXPECT_EQ(unverified.exitCode, 0) << unverified.err;
 }
 
 // Esc in a ready wait once writing has begun is held as a signal is: the drive (busy for
@@ -80,12 +90,13 @@ TEST_F(OfstoolStop, AnEscWhileTheDriveIsWrittenIsHeldUntilTheFlashHasEnded) {
   const std::string expected = UndisturbedFlash("type6.ofs");
   Profile(1, "fail = test_unit_ready times 10 sense 02/04/01\n");
   setenv("OFSFLASH_SIMULATE", Path("drives.profile").c_str(), 1);
-  const auto [code, screen] = RunOnTerminal({Tool("ofstool"), "flash", "--yes", Path("type6.ofs")}, "\x1b");
+  const auto [code, screen] = RunOnTerminal({Tool("ofstool"), "flash", "--yes", "--verify", Path("type6.ofs")}, "\x1b");
   unsetenv("OFSFLASH_SIMULATE");
-  EXPECT_EQ(code, 0) << screen;
+  EXPECT_EQ(code, 5) << screen;
   EXPECT_NE(screen.find(kGoesOn), std::string::npos) << screen;
   EXPECT_TRUE(ReadText(Path("flash0.bin")) == expected);
-  EXPECT_NE(Run(Tool("ofstool") + " history").out.find("done (Esc held until the write had ended)"), std::string::npos);
+  EXPECT_NE(Run(Tool("ofstool") + " history").out.find("flashed, not verified (Esc held until the write had ended)"),
+            std::string::npos);
 }
 
 // In start-up (also when the question then goes unanswered), or in the update with the
@@ -115,9 +126,11 @@ TEST_F(OfstoolStop, ASignalBeforeTheFirstWriteEndsTheRunWithNothingWritten) {
 // Every drive of the run is finished, the one the signal came from and the others.
 TEST_F(OfstoolStop, ASignalDuringOneDrivesWritesLetsEveryDriveFinish) {
   const std::string expected = UndisturbedFlash("type1.ofs");
-  const RunResult run = Run(Profile(3, "raise = SIGTERM at flash_data 2\n") + Tool("ofstool") + " flash --all --yes " +
-                            Path("type1.ofs") + " </dev/null");
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const RunResult run = Run(Profile(3, "raise = SIGTERM at flash_data 2\n") + Tool("ofstool") +
+                            " flash --all --yes --verify --json " + Path("type1.ofs") + " </dev/null");
+  EXPECT_EQ(run.exitCode, 5) << run.err;
+  EXPECT_NE(run.out.find("{\"drive\":0,"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\"exit\":5,\"failure\":\"flashed, not verified\""), std::string::npos) << run.out;
   EXPECT_NE(run.err.find(kGoesOn), std::string::npos) << run.err;
   for (int d = 0; d < 3; ++d) EXPECT_TRUE(ReadText(Path("flash" + std::to_string(d) + ".bin")) == expected) << d;
 }

@@ -66,7 +66,7 @@ constexpr char kUsage[] =
     "'Write this firmware to drive N? [y/N]' on the terminal.\n"
     "  --drive N        the drive to write (see 'ofstool drives'); default: the first that fits\n"
     "  --all            every drive the image is for, all at once (not with --drive, --dry-run, --backup); exit code\n"
-    "                   0 only when every drive is done, else the worst of the drives' codes\n"
+    "                   0 only when every drive is done, else the worst of the drives' codes (3, 1, 5)\n"
     "  --verify, --no-verify  verify the flash afterwards, or not (default: the parameter block's)\n"
     "  --yes            answer that question, and the update's own questions, with yes\n"
     "  --force          with --yes: write even an image for another model or with a bad checksum\n"
@@ -77,8 +77,9 @@ constexpr char kUsage[] =
     "  --json           JSON lines on stdout: line, progress, question and box events, then the result\n"
     "  --backup OUT     before the first write, save the drive's firmware to OUT (a new file; also in a\n"
     "                   dry run); if that fails nothing is written. 'ofstool flash OUT' rolls back\n"
-    "Exit codes: 0 done; 1 failed, nothing was written to the drive; 2 usage, or not confirmed;\n"
-    "3 failed after writing began, the drive may hold incomplete firmware.\n"
+    "Exit codes: 0 done, and verified where asked; 1 failed, nothing was written to the drive; 2 usage, or not\n"
+    "confirmed; 3 failed after writing began, the drive may hold incomplete firmware; 5 the flash ended well but\n"
+    "was not verified (a stop signal skipped it): 'ofstool verify FILE' checks it.\n"
     "A stop signal (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT, Ctrl-Z), or Esc in a wait for the drive, ends the run before\n"
     "the first write (exit 1), waits for the end of the flash once writing has begun, and ends the run after it.\n"
     "Every run that writes is recorded in the run history: see 'ofstool history'.\n";
@@ -225,6 +226,13 @@ int Flash(FlashOptions& options, RunReport& report) {
     report.text = "done";
     recorder.End(report.text, report.text, kExitDone);
     return kExitDone;
+  }
+  if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::FlashedNotVerified) {
+    const Verdict verdict = NotVerifiedVerdict(drive);
+    recorder.End(ofs::kNotVerifiedResult, verdict.text, verdict.code);
+    End(report, verdict.code, verdict.text);
+    report.text = ofs::kNotVerifiedResult;
+    return verdict.code;
   }
   return ReportFailure(report, form, drive, recorder, view.LastBoxText());
 }

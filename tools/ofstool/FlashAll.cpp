@@ -75,6 +75,15 @@ void FlashOne(Worker& worker, const FlashAllSetup& setup, bool nt, ConsoleOption
     if (recorder) recorder->End("done", "done", kExitDone);
     return;
   }
+  if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::FlashedNotVerified) {
+    worker.outcome.after = view.DriveText(item);
+    const Verdict verdict = NotVerifiedVerdict(drive);
+    worker.outcome.code = verdict.code;
+    worker.outcome.text = verdict.text;
+    worker.outcome.failure = ofs::kNotVerifiedResult;
+    if (recorder) recorder->End(ofs::kNotVerifiedResult, verdict.text, verdict.code);
+    return;
+  }
   worker.outcome.failure = view.LastBoxText();
   const bool alike = recorder && recorder->FailedAlikeBefore(worker.outcome.failure);
   const Verdict verdict = FailureVerdict(form.lastUpdate, worker.atapi->writesReached > 0, drive, alike);
@@ -134,9 +143,14 @@ std::vector<DriveOutcome> FlashDrives(const std::vector<int>& drives, const Flas
 }
 
 int CombinedExitCode(const std::vector<DriveOutcome>& outcomes) {
+  // By what the drive may need: nothing, a verification, a new run, a new run at once.
+  const auto need = [](int code) {
+    if (code == kExitNotVerified) return 1;
+    return code == kExitDone ? 0 : code + 1;
+  };
   int code = kExitDone;
-  // The codes rise with what the drive may need: untouched, maybe incomplete, maybe still programming.
-  for (const DriveOutcome& outcome : outcomes) code = std::max(code, outcome.code);
+  for (const DriveOutcome& outcome : outcomes)
+    if (need(outcome.code) > need(code)) code = outcome.code;
   return code;
 }
 

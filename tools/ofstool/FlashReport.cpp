@@ -27,6 +27,11 @@ Verdict FailureVerdict(ofs::TMainForm::UpdateOutcome outcome, bool touched, int 
                                     ": run the same command again now, so that the whole image is written."};
 }
 
+Verdict NotVerifiedVerdict(int drive) {
+  return {kExitNotVerified, "ofstool: drive " + std::to_string(drive) + " was " + ofs::kNotVerifiedResult + ": " +
+                                ofs::kNotVerifiedAdvice + "."};
+}
+
 std::string ImageLine(const ofs::TMainForm& form, const ConsoleView& view, const std::string& file) {
   const std::string source = file.empty() ? std::string("embedded image") : file;
   const std::string hardware =

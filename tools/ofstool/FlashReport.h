@@ -13,6 +13,7 @@ inline constexpr int kExitDone = ofs::kRunExitDone;
 inline constexpr int kExitUntouched = ofs::kRunExitUntouched;  // failed before anything was written
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitMaybeIncomplete = ofs::kRunExitMaybeIncomplete;  // failed after writing began
+inline constexpr int kExitNotVerified = ofs::kRunExitNotVerified;  // flashed well, the verification skipped
 
 struct Verdict {
   int code = kExitDone;
@@ -23,6 +24,8 @@ struct Verdict {
 // `failedAlikeBefore`: the history shows the same failure in the run before, so running again is no advice.
 // An update the user cancelled at one of its questions has nothing to mend.
 Verdict FailureVerdict(ofs::TMainForm::UpdateOutcome outcome, bool touched, int drive, bool failedAlikeBefore = false);
+// A flash that ended well whose verification a stop signal skipped.
+Verdict NotVerifiedVerdict(int drive);
 
 // The file (or the image this program carries) with the identity the window shows for it.
 std::string ImageLine(const ofs::TMainForm& form, const ConsoleView& view, const std::string& file);

@@ -148,6 +148,8 @@ void MainWindow::RunRecorded(TMainForm& form, const std::function<void(TMainForm
   lastLine_.clear();
   RunRecorder recorder(*history_, form, *this, *atapi_, kApplicationTitle);
   form.RunJob(job);
+  if (form.lastUpdate == TMainForm::UpdateOutcome::FlashedNotVerified)
+    return recorder.End(kNotVerifiedResult, kNotVerifiedAdvice, kRunExitNotVerified);
   const bool completed = form.lastUpdate == TMainForm::UpdateOutcome::Completed;
   // The failure is the box's first line; the box with its way back is the advice.
   const std::string advice = completed ? std::string("All Completed!") : firstBox_.empty() ? lastLine_ : firstBox_;

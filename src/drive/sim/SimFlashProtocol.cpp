@@ -107,7 +107,11 @@ SimulatedDrive::Reply SimulatedDrive::BlockSum(const Command& c) {
   const bool tailKnown = TailKnown(c.cdb);
   const uint8_t number = tailKnown ? c.cdb[10] : static_cast<uint8_t>(blocksReceived_ + 1);
   const uint8_t count = c.cdb[11];
-  if (number == 1) NewSession();
+  // Block numbers wrap at 256: a block 1 after a multiple of 256 blocks of a download of the
+  // same count is the next one of it.
+  const bool wrapped = blocksReceived_ > 0 && blocksReceived_ % 256 == 0 && count == blockCount_;
+  if (number == 1 && !wrapped) NewSession();
+  blockCount_ = count;
   if (number != static_cast<uint8_t>(blocksReceived_ + 1)) return Refuse(kSequenceError);
   const uint32_t blockSum = std::accumulate(c.buffer, c.buffer + c.length, uint32_t{0});
   if ((blockSum & 0xFFFF) != Be16(c.cdb + 6)) return Refuse(kInvalidParameter);

@@ -131,6 +131,7 @@ class SimulatedDrive {
   bool upperHalfFlash_ = false;  // a two-pass kernel flash: every REQUEST SENSE carries the flag
   std::optional<std::array<uint8_t, 4>> philipsValues_;  // of the download's first block
   int blocksReceived_ = 0;
+  uint8_t blockCount_ = 0;  // the count byte of the block-sum download in progress
   // End of the image the last kernel flash programmed (0: none since the drive started, or
   // another flash since): the drive's checksum covers the flash below it, without the
   // last 8 bytes, which carry the image's own checksum.
