@@ -14,6 +14,8 @@ inline constexpr int kRunExitDone = 0;
 inline constexpr int kRunExitUntouched = 1;       // failed before anything was written
 inline constexpr int kRunExitMaybeIncomplete = 3;  // failed after writing began
 int RunExitCode(bool completed, bool touched);
+// The drive_after of a run whose drive was not read once its writing had ended.
+inline constexpr char kDriveAfterUnknown[] = "unknown";
 // The result the window records for a run that ended with this box: its first line.
 inline std::string RunResultOf(const std::string& box) { return box.substr(0, box.find('\n')); }
 

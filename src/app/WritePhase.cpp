@@ -10,6 +10,7 @@ void TMainForm::WatchCommands() {
   flashEnded_ = false;
   stopping_ = false;
   heldSignal = 0;
+  driveLineAfterWriting.reset();
   s_.atapi.beforeCommand = [this](bool writes) { BeforeCommand(writes); };
 }
 
@@ -46,6 +47,11 @@ void TMainForm::EndStopped() {
   }
   // The flash had ended when the signal came: what is left is reading and asking.
   lastUpdate = flashEnded_ ? UpdateOutcome::Completed : UpdateOutcome::Failed;
+  // A read changes nothing: the list and the run's record name what the drive holds now.
+  const auto entry = SelectedDriveEntry();
+  std::string unread;
+  const std::string line = flashEnded_ && entry ? ReadDriveLine(driveList[*entry], unread) : std::string();
+  if (!line.empty()) ShowDriveLine(line);
   s_.view.PostStatusLine("Stopped on " + StopName(CaughtStopSignal()) +
                          " after the flash had ended; what was left of the update was skipped.");
   ReenableControls();
