@@ -50,6 +50,9 @@ Confirmation ConfirmWrites(const std::vector<WritePlan>& plans, const ConfirmOpt
     numbers += (numbers.empty() ? "" : ", ") + std::to_string(plan.drive);
   }
   PrintPlans(out, plans, warnings);
+  // Where nobody watches out, the person at the terminal still reads what is written, and why not.
+  std::FILE* ask = terminal.Stream() != nullptr ? terminal.Stream() : stderr;
+  if (terminal.Hidden(out)) PrintPlans(ask, plans, warnings);
   const std::string nothing =
       plans.size() == 1 ? "Nothing was written to the drive." : "Nothing was written to any drive.";
   if (options.yes) {
@@ -61,8 +64,8 @@ Confirmation ConfirmWrites(const std::vector<WritePlan>& plans, const ConfirmOpt
     return {kRefused, "ofstool: not written: no terminal to ask on; add --yes to write without asking. " + nothing};
   }
   // The question is never asked without what it is about.
-  std::FILE* ask = terminal.Stream() != nullptr ? terminal.Stream() : stderr;
-  if (!terminal.Shows(out)) PrintPlans(ask, plans, warnings);
+  if (!terminal.Shows(out) && !terminal.Hidden(out)) PrintPlans(ask, plans, warnings);
+  DiscardTypedAhead(in);
   std::fprintf(ask, "Write this firmware to drive%s %s? [y/N] ", plans.size() == 1 ? "" : "s", numbers.c_str());
   std::fflush(ask);
   if (AnsweredYes(in, ask)) return {};
