@@ -197,7 +197,7 @@ std::optional<PlanRefusal> WholeImageRefusal(const FlashContext& ctx, bool phili
                                 : "bytes " + Hex(unsent->first) + " to " + Hex(unsent->last) + " are not all zero";
   return PlanRefusal{"This image cannot be sent whole: " + bytes + ", and " + name +
                          " does not send them to their place: " + (unplaced ? unplaced->why : plan.notSentWhy) +
-                         ". Nothing was written to the drive.",
+                         ".",
                      {}};
 }
 

@@ -589,7 +589,7 @@ TEST_F(Update, AnImageTheProcedureCannotSendWholeIsRefusedBeforeAnyCommand) {
   const std::vector<Case> cases{
       {8, 8 * 65536,
        "This image cannot be sent whole: bytes 20000h to 7FFFFh are not all zero, and flash type 8 does not send "
-       "them to their place: it sends banks 0 and 1 only. Nothing was written to the drive.",
+       "them to their place: it sends banks 0 and 1 only.",
        ""},
       {6, 20 * 65536, "Write Buffer Fail !",
        "Flash type 6 cannot carry this image: it writes 1 to 16 whole banks of 64 KiB in one pass, or 32 in two."}};

@@ -88,10 +88,10 @@ int Usage(const std::string& word) {
 }
 
 // The last word after a failed update: was the drive touched, and what next; the history gets it too.
-int ReportFailure(RunReport& report, const ofs::TMainForm& form, int drive, ofs::RunRecorder& recorder,
-                  const std::string& failure) {
+int ReportFailure(RunReport& report, const ofs::TMainForm& form, const ofstool::ConsoleView& view, int drive,
+                  ofs::RunRecorder& recorder, const std::string& failure) {
   const ofstool::Verdict verdict =
-      ofstool::FailureVerdict(form.lastUpdate, report.driveTouched, drive, recorder.FailedAlikeBefore(failure));
+      ofstool::FailureVerdict(form, view, drive, report.driveTouched, recorder.FailedAlikeBefore(failure));
   recorder.End(failure, verdict.text, verdict.code);
   return End(report, verdict.code, verdict.text);
 }
@@ -172,6 +172,7 @@ int Flash(FlashOptions& options, RunReport& report) {
   if (options.drive && options.force) form.unidentifiedAllowed = static_cast<ofs::EDriveIndex>(*options.drive);
   form.dryRun = options.dryRun;
   form.startAgainAdvice = false;  // the exit text names the command to run again
+  form.unwrittenLine = false;     // and says that nothing was written
 
   const DriveChoice chosen = LoadImageForDrive(form, view, *transport.atapi, options.file, options.drive, "write",
                                                "nothing was written.");
@@ -189,7 +190,7 @@ int Flash(FlashOptions& options, RunReport& report) {
   const ConfirmOptions confirm{options.yes, options.force};
   if (const Confirmation refused = ConfirmWrite(plan, confirm, stdin, human, terminal); refused.code != 0) {
     // Stopped while starting up or asking (the answer then reads as no): a stop all the same.
-    if (ofs::CaughtStopSignal() != 0) return End(report, kExitUntouched, "Nothing was written to the drive.");
+    if (ofs::CaughtStopSignal() != 0) return End(report, kExitUntouched, FailureVerdict(form, view, drive, false, false).text);
     return End(report, refused.code, refused.text);
   }
   form.writeWarningsAccepted = true;
@@ -219,7 +220,7 @@ int Flash(FlashOptions& options, RunReport& report) {
     recorder.End(report.text, report.text, kExitDone);
     return kExitDone;
   }
-  return ReportFailure(report, form, drive, recorder, view.LastBoxText());
+  return ReportFailure(report, form, view, drive, recorder, view.LastBoxText());
 }
 
 }  // namespace

@@ -20,8 +20,10 @@ bool IsRestartQuestion(const std::string& text) { return text == ofs::kRestartQu
 
 bool IsNewerFirmwareQuestion(const std::string& caption) { return caption == "Warning!"; }
 
-bool IsTrayPrompt(const std::string& text) {
-  return StartsWith(text, "Please close the tray") || StartsWith(text, "Please remove your disc");
+// What a tray prompt asks a person to mend, or None for any other question.
+TrayLeft TrayPromptAbout(const std::string& text) {
+  if (StartsWith(text, "Please close the tray")) return TrayLeft::Open;
+  return StartsWith(text, "Please remove your disc") ? TrayLeft::DiscInside : TrayLeft::None;
 }
 
 }  // namespace
@@ -155,7 +157,9 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
   if (IsRestartQuestion(text)) {
     answer = options_.reboot;
   } else if (options_.answers == AnswerPolicy::Yes) {
-    answer = !IsTrayPrompt(text) || ++trayPromptsInWait_ <= kUnattendedTrayPrompts;
+    const TrayLeft tray = TrayPromptAbout(text);
+    answer = tray == TrayLeft::None || ++trayPromptsInWait_ <= kUnattendedTrayPrompts;
+    if (!answer) trayGivenUp_ = tray;
   } else if (options_.answers == AnswerPolicy::Ask) {
     answer = AskTerminal(caption, text);
   }
@@ -173,6 +177,7 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
 bool ConsoleView::AskTerminal(const std::string& caption, const std::string& text) {
   std::FILE* ask = ask_ != nullptr ? ask_ : err_;
   if (ask_ != nullptr) WriteBox(ask_, caption, text);
+  DiscardTypedAhead(in_);
   std::fprintf(ask, "[OK/Cancel]? ");
   FlushOrSilence(ask);
   char reply[64] = {};
