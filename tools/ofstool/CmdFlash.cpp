@@ -68,7 +68,7 @@ constexpr char kUsage[] =
     "                   0 only when every drive is done, else the worst of the drives' codes\n"
     "  --verify, --no-verify  verify the flash afterwards, or not (default: the parameter block's)\n"
     "  --yes            answer that question, and the update's own questions, with yes\n"
-    "  --force          with --yes: write even an image for another model or with a bad checksum\n"
+    "  --force          with --yes: write even an image for another model, with a bad checksum, or a Philips image\n"
     "  --no             answer the update's own questions with Cancel (also with --yes)\n"
     "  --reboot         answer the closing restart question with OK (default: Cancel)\n"
     "  --dry-run        rehearse: the same question, warnings, refusals and exit code as without it,\n"
