@@ -232,12 +232,17 @@ TEST_F(OfstoolFlash, HoldsOffSuspendAndShutdownWhileItHoldsTheDrive) {
     _exit(127);
   }
   ASSERT_GT(child, 0);
-  ASSERT_EQ(write(master, "y\n", 2), 2);  // the write is confirmed; then the drive's newer firmware is asked about
   std::string screen;
   char chunk[1024];
+  bool confirmed = false;
   bool lockedDuringQuestion = false;
   for (ssize_t n; (n = read(master, chunk, sizeof chunk)) > 0;) {
     screen.append(chunk, static_cast<std::size_t>(n));
+    // The write is confirmed once asked; then the drive's newer firmware is asked about.
+    if (!confirmed && screen.find("[y/N] ") != std::string::npos) {
+      confirmed = true;
+      ASSERT_EQ(write(master, "y\n", 2), 2);
+    }
     if (!lockedDuringQuestion && screen.find("Update the drive ?") != std::string::npos &&
         screen.find("[OK/Cancel]? ", screen.find("Update the drive ?")) != std::string::npos) {
       lockedDuringQuestion = login1.LockOpen();

@@ -150,6 +150,8 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
   if (options_.newerFirmwareAnswer && IsNewerFirmwareQuestion(caption)) return *options_.newerFirmwareAnswer;
   if (options_.drive && IsRestartQuestion(text)) return false;
   const auto lock = OutputLock();
+  // Nothing typed before the question shows answers it.
+  if (options_.answers == AnswerPolicy::Ask && !IsRestartQuestion(text)) DiscardTypedAhead(in_);
   PrintBox(caption, text);
   // The ticker must not draw over the question and its answer.
   HideProgress();
@@ -177,7 +179,6 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
 bool ConsoleView::AskTerminal(const std::string& caption, const std::string& text) {
   std::FILE* ask = ask_ != nullptr ? ask_ : err_;
   if (ask_ != nullptr) WriteBox(ask_, caption, text);
-  DiscardTypedAhead(in_);
   std::fprintf(ask, "[OK/Cancel]? ");
   FlushOrSilence(ask);
   char reply[64] = {};

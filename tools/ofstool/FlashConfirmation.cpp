@@ -63,9 +63,9 @@ Confirmation ConfirmWrites(const std::vector<WritePlan>& plans, const ConfirmOpt
   if (in == nullptr || isatty(fileno(in)) == 0) {
     return {kRefused, "ofstool: not written: no terminal to ask on; add --yes to write without asking. " + nothing};
   }
-  // The question is never asked without what it is about.
-  if (!terminal.Shows(out) && !terminal.Hidden(out)) PrintPlans(ask, plans, warnings);
+  // Nothing typed before the question shows answers it, and it is never asked without what it is about.
   DiscardTypedAhead(in);
+  if (!terminal.Shows(out) && !terminal.Hidden(out)) PrintPlans(ask, plans, warnings);
   std::fprintf(ask, "Write this firmware to drive%s %s? [y/N] ", plans.size() == 1 ? "" : "s", numbers.c_str());
   std::fflush(ask);
   if (AnsweredYes(in, ask)) return {};
