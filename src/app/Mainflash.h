@@ -114,12 +114,19 @@ class TMainForm {
   // FlashedNotVerified: the flash ended well, and a stop signal skipped the verification asked for.
   enum class UpdateOutcome { None, Completed, Failed, DryRun, Cancelled, FlashedNotVerified };
   UpdateOutcome lastUpdate = UpdateOutcome::None;
+  // A refusal of the last sequence, before its first command, that the same sequence
+  // meets again: the image is the cause (a flash type it cannot be sent whole by, or
+  // none), or the image with verification asked for (too large for this drive to verify).
+  enum class StandingRefusal { None, Image, Verification };
+  StandingRefusal standingRefusal = StandingRefusal::None;
   // Stop the update sequence before its first command that writes (tray, lock, flash).
   bool dryRun = false;
   // A failure after writes reached the drive, with no completed update since: closing asks first.
   bool mayHoldIncompleteFirmware = false;
   // Such a failure tells to press Start again at once; ofstool says it with its own command.
   bool startAgainAdvice = true;
+  // A sequence that wrote nothing ends its list saying so; ofstool's last line says it instead.
+  bool unwrittenLine = true;
   // Asked about such a failure, by the result the history records for it: the run before,
   // of the same image on the same drive, ended with it too (set by the run's recorder).
   std::function<bool(const std::string& result)> failedAlikeBefore;
@@ -154,6 +161,9 @@ class TMainForm {
   // The stop signal (SIGINT, SIGTERM, ...) the last update sequence held while it
   // wrote to the drive, to act on it once the writing had ended; 0 if none.
   int heldSignal = 0;
+  // The drive's line as read once the last sequence's write phase had ended; unset when
+  // it was not read, or the drive did not tell it.
+  std::optional<std::string> driveLineAfterWriting;
   // Called once per update sequence, just before its first command that writes goes out.
   std::function<void()> onWritePhaseBegins;
   // The file the working image was loaded from; empty for the image this program carries.
@@ -208,8 +218,10 @@ class TMainForm {
   bool FlashAndVerify(EDriveIndex d);
   void AllowRemoval(EDriveIndex d);
   void GiveBackDrive();
+  // The drive's line as it reads now, or empty with the part it did not tell in `failure`.
+  std::string ReadDriveLine(EDriveIndex d, std::string& failure);
   bool RefreshDriveLine(EDriveIndex d);
-  bool EndRefresh(const char* failure);  // gives the drive back, shows the failure: false
+  void ShowDriveLine(const std::string& line);
   void FinishUpdate(const std::optional<std::string>& identity);
 
   void ShowError(const std::string& text);

@@ -76,7 +76,8 @@ void RunRecorder::End(const std::string& result, const std::string& advice, int 
   RunRecord end = record_;
   end.event = "end";
   end.time = UtcNow();
-  end.driveAfter = SelectedDriveLine();
+  // Never the line from before the flash: what the drive told after it, or unknown.
+  end.driveAfter = form_.driveLineAfterWriting.value_or(kDriveAfterUnknown);
   end.result = result;
   end.advice = advice;
   end.exitCode = exitCode;

@@ -18,6 +18,8 @@ inline constexpr char kNotVerifiedResult[] = "flashed, not verified";
 inline constexpr char kNotVerifiedAdvice[] =
     "the flash ended well but was not verified; 'ofstool verify FILE' checks it";
 int RunExitCode(bool completed, bool touched);
+// The drive_after of a run whose drive was not read once its writing had ended.
+inline constexpr char kDriveAfterUnknown[] = "unknown";
 // The result the window records for a run that ended with this box: its first line.
 inline std::string RunResultOf(const std::string& box) { return box.substr(0, box.find('\n')); }
 

@@ -60,8 +60,10 @@ std::string PathRefusal(const TAtapiImp& atapi, EDriveIndex d, uint8_t flashType
 
 void TMainForm::BitBtn2Click() {
   lastUpdate = UpdateOutcome::Failed;
+  standingRefusal = StandingRefusal::None;
   SelectErrorMessages(errorMessages, silent);
   if (!philipsImage && imageParameter.AtapiFlashType == 0) {
+    standingRefusal = StandingRefusal::Image;
     if (!silent) ShowError("Flash Type is not supported!");
     return;
   }
@@ -77,6 +79,7 @@ void TMainForm::BitBtn2Click() {
   const EDriveIndex d = driveList[*entry];
   // Decided on the image alone, before any command: the procedure must carry all of it.
   if (const auto refusal = WholeImageRefusal(MakeFlashContext(), philipsImage)) {
+    standingRefusal = StandingRefusal::Image;
     ShowFailure(refusal->box, refusal->detail);
     return EndUnwritten();
   }
@@ -100,7 +103,10 @@ void TMainForm::BitBtn2Click() {
     identity = ReadModelName(s_.atapi, d) + ReadFirmwareVersion(s_.atapi, d);
     if (ReadAutoInsertNotification(s_.settings, *identity) == 1) return RestartInsteadOfFlashing(*identity);
   }
-  if (!VerifiableAfterFlash(d)) return EndUnwritten();
+  if (!VerifiableAfterFlash(d)) {
+    standingRefusal = StandingRefusal::Verification;
+    return EndUnwritten();
+  }
   if (dryRun) {
     lastUpdate = UpdateOutcome::DryRun;
     return ReenableControls();
@@ -128,7 +134,7 @@ void TMainForm::BitBtn2Click() {
 
 // A question answered with Cancel ends the sequence before anything was written.
 void TMainForm::EndUnwritten() {
-  if (!silent) s_.view.PostStatusLine("Nothing was written to the drive.");
+  if (!silent && unwrittenLine) s_.view.PostStatusLine("Nothing was written to the drive.");
   ReenableControls();
 }
 
@@ -142,7 +148,7 @@ void TMainForm::ShowFailure(const std::string& text, const std::string& detail) 
   ShowError(updaterMode ? kUpdaterFailure : text);
   if (silent) return;
   if (updaterMode) s_.view.PostLongLine(text);
-  if (!detail.empty() && detail != text) s_.view.PostLongLine(detail);
+  if (!detail.empty() && !(updaterMode && detail == text)) s_.view.PostLongLine(detail);
 }
 
 void TMainForm::ReenableControls() {
@@ -286,28 +292,46 @@ void TMainForm::GiveBackDrive() {
   s_.atapi.ReleaseDrive();
 }
 
-bool TMainForm::EndRefresh(const char* failure) {
-  GiveBackDrive();
-  ShowError(failure);
-  return false;
-}
-
-bool TMainForm::RefreshDriveLine(EDriveIndex d) {
+std::string TMainForm::ReadDriveLine(EDriveIndex d, std::string& failure) {
   const std::string model = ReadModelName(s_.atapi, d);
-  if (model.empty()) return EndRefresh("Get Drive ModelName Error!");
+  if (model.empty()) {
+    failure = "Get Drive ModelName Error!";
+    return {};
+  }
   const std::string version = ReadFirmwareVersion(s_.atapi, d);
-  if (version.empty()) return EndRefresh("Get Drive Version Error!");
+  if (version.empty()) {
+    failure = "Get Drive Version Error!";
+    return {};
+  }
   std::string extension;
   if (!updaterMode && !IsPioneerModel(model)) {
     extension = ReadInquiryExtension(s_.atapi, d);
-    if (extension.empty()) return EndRefresh("Get Drive DateCode Error!");
+    if (extension.empty()) {
+      failure = "Get Drive DateCode Error!";
+      return {};
+    }
   }
-  const std::string line = DriveLineOf(model, version, extension);
+  return DriveLineOf(model, version, extension);
+}
+
+bool TMainForm::RefreshDriveLine(EDriveIndex d) {
+  std::string failure;
+  const std::string line = ReadDriveLine(d, failure);
+  if (line.empty()) {
+    GiveBackDrive();
+    ShowError(failure);
+    return false;
+  }
+  ShowDriveLine(line);
+  return true;
+}
+
+void TMainForm::ShowDriveLine(const std::string& line) {
+  driveLineAfterWriting = line;
   const int item = s_.view.SelectedDriveItem();
   s_.view.SetDriveText(item, line);
   s_.view.SelectDriveItem(item);
   s_.view.SetStatusText(line.substr(0, kStatusWidth));
-  return true;
 }
 
 void TMainForm::FinishUpdate(const std::optional<std::string>& identity) {

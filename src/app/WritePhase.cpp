@@ -11,6 +11,7 @@ void TMainForm::WatchCommands() {
   verified_ = false;
   stopping_ = false;
   heldSignal = 0;
+  driveLineAfterWriting.reset();
   s_.atapi.beforeCommand = [this](bool writes) { BeforeCommand(writes); };
 }
 
@@ -50,6 +51,11 @@ void TMainForm::EndStopped() {
   lastUpdate = !flashEnded_ ? UpdateOutcome::Failed
                : unverified ? UpdateOutcome::FlashedNotVerified
                             : UpdateOutcome::Completed;
+  // A read changes nothing: the list and the run's record name what the drive holds now.
+  const auto entry = SelectedDriveEntry();
+  std::string unread;
+  const std::string line = flashEnded_ && entry ? ReadDriveLine(driveList[*entry], unread) : std::string();
+  if (!line.empty()) ShowDriveLine(line);
   s_.view.PostLongLine("Stopped on " + StopName(CaughtStopSignal()) +
                          " after the flash had ended; what was left of the update was skipped.");
   if (lastUpdate == UpdateOutcome::FlashedNotVerified) s_.view.PostStatusLine(kFlashedNotVerifiedLine);

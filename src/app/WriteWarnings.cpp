@@ -26,6 +26,11 @@ std::string ModelAndHardware(const std::string& model, const std::string& hardwa
   return ShownIdentity(ModelText(model) + " (" + (hardwareId.empty() ? std::string("no hardware ID") : hardwareId) + ")");
 }
 
+// A Philips image carries no model to hold against the drive's.
+std::string PhilipsImageWarning(int d) {
+  return "WARNING: a Philips image names no drive model, so nothing can check that it fits drive " + std::to_string(d);
+}
+
 }  // namespace
 
 std::optional<ModelMismatch> FindModelMismatch(TAtapiImp& atapi, DriveIndex d, const uint8_t* image,
@@ -73,6 +78,7 @@ std::vector<std::string> TMainForm::WriteWarnings(EDriveIndex d) {
   } else if (const auto m = FindModelMismatch(d)) {
     warnings.push_back(ModelWarning(*m));
   }
+  if (philipsImage) warnings.push_back(PhilipsImageWarning(d));
   if (!imageBuffer || philipsImage) return warnings;
   const auto computed =
       static_cast<uint16_t>(ComputeImageCheckSum(imageBuffer.get(), imageLength, imageParameter));

@@ -180,7 +180,7 @@ std::optional<PlanRefusal> WholeImageRefusal(const FlashContext& ctx, bool phili
                                 : "bytes " + Hex(unsent->first) + " to " + Hex(unsent->last) + " are not all zero";
   const std::string reason = "This image cannot be sent whole: " + bytes + ", and " + name +
                              " does not send them to their place: " + (unplaced ? unplaced->why : plan.notSentWhy) + ".";
-  return PlanRefusal{reason + " Nothing was written to the drive.", reason};
+  return PlanRefusal{reason, reason};
 }
 
 }  // namespace ofs

@@ -153,7 +153,7 @@ FlashResult CheckVerifiable(FlashContext& ctx, DriveIndex drive) {
   if (WithinReadBackReach(ctx)) return std::nullopt;
   if (ReportsChecksum(ctx, drive)) return std::nullopt;
   return "This image is larger than 16 MiB and the drive cannot report its checksum, so the flash could not "
-         "be verified: flash it without verification. Nothing was written to the drive.";
+         "be verified: flash it without verification.";
 }
 
 bool ReadBackImage(FlashContext& ctx, DriveIndex drive, uint8_t* destination) {

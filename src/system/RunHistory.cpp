@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <map>
+#include <sstream>
 #include <nlohmann/json.hpp>
 
 #include "system/StopSignals.h"
@@ -28,6 +28,40 @@ bool MakeFolders(const std::string& file) {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
   }
   return true;
+}
+
+// The history open as `flags` asks, or why not; no descriptor and no problem when it is missing.
+struct HistoryFile {
+  int fd = -1;
+  std::string problem;
+  ~HistoryFile() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Never with a wait (a fifo there has no writer to wait for), only a regular file, never
+// through a symbolic link.
+void OpenHistory(const std::string& path, int flags, HistoryFile& file) {
+  file.fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+  if (file.fd < 0) {
+    const bool missing = errno == ENOENT && (flags & O_CREAT) == 0;
+    if (!missing) file.problem = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+    return;
+  }
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    file.problem = S_ISDIR(info.st_mode) ? "it is a directory" : "it is not a regular file";
+    ::close(file.fd);
+    file.fd = -1;
+  }
+}
+
+// A line cut short by a full disk or a power loss is ended before the next one, so
+// that it costs only itself.
+bool EndsMidLine(int fd) {
+  const off_t end = ::lseek(fd, 0, SEEK_END);
+  char last = '\n';
+  return end > 0 && ::pread(fd, &last, 1, end - 1) == 1 && last != '\n';
 }
 
 std::string Summary(const RunRecord& record) {
@@ -117,30 +151,42 @@ void RunHistory::Complain(const std::string& why) {
 
 bool RunHistory::Append(const RunRecord& record) {
   SendToJournal(record);
-  const std::string line = RecordJson(record);
+  std::string line = RecordJson(record);
   if (!MakeFolders(path_)) {
     Complain(std::strerror(errno));
     return false;
   }
-  const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
-    Complain(std::strerror(errno));
+  HistoryFile file;
+  OpenHistory(path_, O_RDWR | O_APPEND | O_CREAT, file);
+  if (file.fd < 0) {
+    Complain(file.problem);
     return false;
   }
+  if (EndsMidLine(file.fd)) line.insert(line.begin(), '\n');
   // One write: lines of drives flashed at once never interleave.
-  const ssize_t written = ::write(fd, line.data(), line.size());
+  const ssize_t written = ::write(file.fd, line.data(), line.size());
   const int error = written < 0 ? errno : (static_cast<std::size_t>(written) == line.size() ? 0 : ENOSPC);
-  const bool synced = error == 0 && ::fsync(fd) == 0;
-  const int syncError = errno;
-  ::close(fd);
-  if (error != 0 || !synced) Complain(std::strerror(error != 0 ? error : syncError));
+  const bool synced = error == 0 && ::fsync(file.fd) == 0;
+  if (error != 0 || !synced) Complain(std::strerror(error != 0 ? error : errno));
   return error == 0 && synced;
 }
 
-std::vector<RunRecord> RunHistory::Read() const {
+std::vector<RunRecord> RunHistory::Read(std::string* problem) const {
   std::vector<RunRecord> records;
-  std::ifstream in(path_);
-  for (std::string line; std::getline(in, line);) {
+  HistoryFile file;
+  OpenHistory(path_, O_RDONLY, file);
+  std::string text;
+  for (char chunk[4096]; file.fd >= 0;) {
+    const ssize_t got = ::read(file.fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) file.problem = std::strerror(errno);
+    if (got <= 0) break;
+    text.append(chunk, static_cast<std::size_t>(got));
+  }
+  if (problem != nullptr) *problem = file.problem;
+  if (!file.problem.empty()) return records;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
     // A line cut short by a power loss is skipped, not the history.
     if (auto record = ParseRecord(line)) records.push_back(std::move(*record));
   }

@@ -42,11 +42,14 @@ class RunHistory {
   // Complaints go to `complaints` once per history, however many records fail.
   explicit RunHistory(std::string path, std::FILE* complaints = stderr);
 
-  // One line, one write() with O_APPEND, then fsync; the journal gets it too.
+  // One line, one write() with O_APPEND, then fsync; the journal gets it too. The line
+  // starts a line of its own after one cut short. Only a regular file is written, never
+  // through a symbolic link, and opening it never waits.
   // Never fails the caller's work: false only tells that the file missed it.
   bool Append(const RunRecord& record);
-  // Every record that reads back whole, oldest first; a missing file is none.
-  std::vector<RunRecord> Read() const;
+  // Every record that reads back whole, oldest first; a missing file is none. A file
+  // that is there but cannot be read gives none too, and `problem` says why.
+  std::vector<RunRecord> Read(std::string* problem = nullptr) const;
   const std::string& Path() const { return path_; }
 
  private:

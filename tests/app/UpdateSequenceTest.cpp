@@ -606,7 +606,7 @@ TEST_F(Update, AnImageTheProcedureCannotSendWholeIsRefusedBeforeAnyCommand) {
   const std::vector<Case> cases{
       {8, 8 * 65536,
        "This image cannot be sent whole: bytes 20000h to 7FFFFh are not all zero, and flash type 8 does not send "
-       "them to their place: it sends banks 0 and 1 only. Nothing was written to the drive.",
+       "them to their place: it sends banks 0 and 1 only.",
        "This image cannot be sent whole: bytes 20000h to 7FFFFh are not all zero, and flash type 8 does not send "
        "them to their place: it sends banks 0 and 1 only."},
       {6, 20 * 65536, "Write Buffer Fail !",

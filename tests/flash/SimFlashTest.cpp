@@ -153,7 +153,8 @@ TEST_P(SimPlan, OneByteOutsideThePlanIsRefusedAndZeroThereFlashesWhole) {
   std::snprintf(where, sizeof where, "byte %llXh is not zero", static_cast<unsigned long long>(outside));
   EXPECT_NE(refusal->box.find(where), std::string::npos) << refusal->box;
   EXPECT_NE(refusal->box.find(c.why), std::string::npos) << refusal->box;
-  EXPECT_TRUE(refusal->box.ends_with("Nothing was written to the drive.")) << refusal->box;
+  // The sequence's own last line says that nothing was written, once.
+  EXPECT_EQ(refusal->box.find("othing was written"), std::string::npos) << refusal->box;
 
   image[outside] = 0;
   EXPECT_EQ(WholeImageRefusal(Context(), Philips()), std::nullopt);

@@ -50,7 +50,7 @@ wait_until() {
   done
   return 1
 }
-# start_waiting USER NAME IMAGE FD: a flash on a terminal, confirmed at once, that stops
+# start_waiting USER NAME IMAGE FD: a flash on a terminal, confirmed when asked, that stops
 # at the newer-firmware question, holding drive 1, until "y" is written to descriptor FD
 # (a fifo whose bytes are typed on its terminal).
 start_waiting() {
@@ -66,8 +66,11 @@ start_waiting() {
     set -- /bin/su -s /bin/sh ofsuser -c "$cmd"
   fi
   (/ofs/guest-helper on-terminal "/tmp/$name.fifo" "$@" >"/tmp/$name" 2>&1; echo $? >"/tmp/$name.rc") &
+  # Typed once the question shows: what is typed before it is thrown away.
+  wait_until 20 confirming_or_ended "$name"
   eval "echo y >&$fd"
 }
+confirming_or_ended() { grep -q "\[y/N\]" "/tmp/$1" || [ -f "/tmp/$1.rc" ]; }
 asking() { grep -q "is newer than" "/tmp/$1"; }
 ended() { [ -f "/tmp/$1.rc" ]; }
 asking_or_ended() { asking "$1" || ended "$1"; }

@@ -242,12 +242,17 @@ TEST_F(OfstoolFlash, HoldsOffSuspendAndShutdownWhileItHoldsTheDrive) {
     _exit(127);
   }
   ASSERT_GT(child, 0);
-  ASSERT_EQ(write(master, "y\n", 2), 2);  // the write is confirmed; then the drive's newer firmware is asked about
   std::string screen;
   char chunk[1024];
+  bool confirmed = false;
   bool lockedDuringQuestion = false;
   for (ssize_t n; (n = read(master, chunk, sizeof chunk)) > 0;) {
     screen.append(chunk, static_cast<std::size_t>(n));
+    // The write is confirmed once asked; then the drive's newer firmware is asked about.
+    if (!confirmed && screen.find("[y/N] ") != std::string::npos) {
+      confirmed = true;
+      ASSERT_EQ(write(master, "y\n", 2), 2);
+    }
     if (!lockedDuringQuestion && screen.find("Update the drive ?") != std::string::npos &&
         screen.find("[OK/Cancel]? ", screen.find("Update the drive ?")) != std::string::npos) {
       lockedDuringQuestion = login1.LockOpen();
@@ -371,12 +376,38 @@ TEST_F(OfstoolFlash, WritesOnlyWhenConfirmed) {
   EXPECT_NE(help.out.find("Exit codes: 0 done, and verified where asked; 1 failed, nothing was written"), std::string::npos) << help.out;
 }
 
+// A Philips image names no model (this one's own template names another maker's drive):
+// the confirmation says that nothing checks it fits, by its own name, and --yes needs --force.
+TEST_F(OfstoolFlash, APhilipsImageNeedsForceToBeWrittenWithYes) {
+  ASSERT_EQ(Run(Tool("mkofs") + " -o " + Path("philips.bin") + " --format philips --name 'Philips DVD test' " +
+                "--image-size 0x8000 --template 0x100 --vendor ACME --product ZZ-9000")
+                .exitCode,
+            0);
+  ASSERT_EQ(Run(Tool("samples/mkzip") + " " + Path("philips.zip") + " " + Path("philips.bin")).exitCode, 0);
+  const std::pair<const char*, int> cases[] = {{"", 2}, {" --force", 0}};
+  for (const auto& [force, exitCode] : cases) {
+    const RunResult run = Run("OFSFLASH_SIMULATE=fast OFSFLASH_TRACE=" + Path("trace.txt") + " " + Tool("ofstool") +
+                              " flash --yes --drive 0" + force + " " + Path("philips.zip") + " </dev/null");
+    EXPECT_EQ(run.exitCode, exitCode) << force << run.err;
+    EXPECT_NE(run.out.find("Image: " + Path("philips.zip") + ": Philips DVD test (Philips image, checksum "),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("WARNING: a Philips image names no drive model, so nothing can check that it fits drive 0\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(ReadText(Path("trace.txt")).find(" out ") != std::string::npos, exitCode == 0) << force;
+  }
+}
+
 // On a terminal the question is asked, only yes writes, and the progress bar is drawn.
 TEST_F(OfstoolFlash, TheTerminalIsAskedOnce) {
   BuildImage();
   setenv("OFSFLASH_SIMULATE", "fast", 1);
-  const auto [refused, refusedScreen] = RunOnTerminal({Tool("ofstool"), "flash", "--drive", "0", Path("a.ofs")}, "n\n");
-  const auto [written, writtenScreen] = RunOnTerminal({Tool("ofstool"), "flash", "--drive", "0", Path("a.ofs")}, "y\n");
+  test::TerminalSetup no, yes;
+  no.answers = {"n\n"};
+  yes.answers = {"y\n"};
+  const auto [refused, refusedScreen] = RunOnTerminal({Tool("ofstool"), "flash", "--drive", "0", Path("a.ofs")}, "", no);
+  const auto [written, writtenScreen] = RunOnTerminal({Tool("ofstool"), "flash", "--drive", "0", Path("a.ofs")}, "", yes);
   unsetenv("OFSFLASH_SIMULATE");
   EXPECT_EQ(refused, 2) << refusedScreen;
   EXPECT_NE(refusedScreen.find("Write this firmware to drive 0? [y/N]"), std::string::npos) << refusedScreen;

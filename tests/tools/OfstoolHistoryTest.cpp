@@ -1,7 +1,11 @@
 // What the real ofstool records of its runs, and what it reads back from them.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "system/RunHistory.h"
@@ -84,6 +88,48 @@ TEST_F(OfstoolHistory, AHistoryThatCannotBeWrittenDoesNotStopTheFlash) {
   const std::size_t first = run.err.find(said);
   EXPECT_NE(first, std::string::npos) << run.err;
   EXPECT_EQ(run.err.find(said, first + 1), std::string::npos) << "said once: " << run.err;
+}
+
+// A damaged history costs no more than itself: a last line cut short does not swallow the
+// next run's start line; one that cannot be read is said, not taken for no runs; one that is
+// not a regular file is left alone, and the flash goes on. The end line names the drive as it
+// reads after the flash, also when a stop signal skipped what came after it.
+TEST_F(OfstoolHistory, TheRecordSurvivesWhatCanBefallItsFile) {
+  const std::string history = Path("state/ofsflash/history.jsonl");
+  std::filesystem::create_directories(Path("state/ofsflash"));
+  struct Case {
+    const char* name;
+    std::function<void()> befall;
+    const char* drive;  // besides the identity
+    std::size_t records;
+    int listExit;
+    std::string listed;  // on stdout, or stderr when the list fails
+  };
+  const Case cases[] = {
+      {"torn", [&] { std::ofstream(history) << "{\"event\":\"sta"; }, "", 2, 0, "  done\n"},
+      {"fifo", [&] { ASSERT_EQ(::mkfifo(history.c_str(), 0600), 0); }, "", 0, 1,
+       "ofstool: cannot read the run history " + history + ": it is not a regular file.\n"},
+      {"folder", [&] { std::filesystem::create_directory(history); }, "", 0, 1,
+       "ofstool: cannot read the run history " + history + ": it is a directory.\n"},
+      {"held", [] {}, "raise = SIGTERM at request_sense 4\n", 2, 0, "  done (SIGTERM held until the write had ended)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(history);
+    c.befall();
+    const RunResult run = Flash(std::string(kDrive) + c.drive);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err.find("cannot be written") != std::string::npos, c.records == 0) << run.err;
+    std::string problem;
+    const std::vector<RunRecord> records = RunHistory(history).Read(&problem);
+    ASSERT_EQ(records.size(), c.records) << problem;
+    if (c.records > 0) {
+      EXPECT_NE(records.back().driveAfter.find("KZR-3350P2       1.02"), std::string::npos) << records.back().driveAfter;
+    }
+    const RunResult listed = Run(Tool("ofstool") + " history");
+    EXPECT_EQ(listed.exitCode, c.listExit);
+    EXPECT_TRUE((c.listExit == 0 ? listed.out : listed.err).ends_with(c.listed)) << listed.out << listed.err;
+  }
 }
 
 // Killed mid-flash: the start line stays alone, and the list says what to do.

@@ -47,36 +47,64 @@ std::string MissingInOrder(const std::string& screen, const std::vector<std::str
 TEST_F(OfstoolTerminal, AQuestionShowsWhatItIsAboutWhereverTheOutputGoes) {
   struct Case {
     std::vector<std::string> options;
-    const char* typed;
+    std::vector<std::string> answers;
     bool stdoutToFile, stderrToFile;
     int exitCode;
     std::vector<std::string> screen;  // in this order
   };
   const Case cases[] = {
-      {{"--drive", "1"}, "n\n", true, false, 2,
+      {{"--drive", "1"}, {"n\n"}, true, false, 2,
        {"Drive 1 (sim:1): ORVA    KZW-5520", "Image: ", "WARNING: this image is for ORVA KZR-3350P2 (hardware ID A1)",
         "Write this firmware to drive 1? [y/N] "}},
       // The update's own question, with stderr in a file too.
-      {{"--drive", "1"}, "y\nc\n", true, true, 1,
+      {{"--drive", "1"}, {"y\n", "c\n"}, true, true, 1,
        {"WARNING: this image is for", "Write this firmware to drive 1? [y/N] ",
         "Warning!: 2.10 is newer than 1.02 !! Update the drive ?", "[OK/Cancel]? "}},
-      // Nothing asked: the notice and the progress still show.
-      {{"--yes", "--drive", "0"}, "", true, false, 0,
-       {"Do not restart or shutdown your system", "Flashing is processing...", "] 100%", "All Completed!"}},
-      {{"--all", "--yes"}, "", true, false, 0,
+      // Nothing asked: what is written, the notice and the progress still show, and so does
+      // what --yes does not answer.
+      {{"--yes", "--drive", "0"}, {}, true, false, 0,
+       {"Do not restart or shutdown your system", "Drive 0 (sim:0): ORVA    KZR-3350P2", "Image: ",
+        "Flashing is processing...", "] 100%", "All Completed!"}},
+      {{"--yes", "--drive", "1"}, {}, true, false, 2,
+       {"Drive 1 (sim:1): ORVA    KZW-5520", "Image: ", "WARNING: this image is for ORVA KZR-3350P2",
+        "--yes does not answer the warning above"}},
+      {{"--all", "--yes"}, {}, true, false, 0,
        {"Do not restart or shutdown your system", "drive 0 [", "] 100%", "[drive 0] All Completed!"}},
   };
   for (const Case& c : cases) {
     test::TerminalSetup setup;
     if (c.stdoutToFile) setup.stdoutPath = Path("out.txt");
     if (c.stderrToFile) setup.stderrPath = Path("err.txt");
-    const auto [code, screen] = Flash(c.options, c.typed, setup);
+    setup.answers = c.answers;
+    const auto [code, screen] = Flash(c.options, "", setup);
     EXPECT_EQ(code, c.exitCode) << c.options[0] << screen;
     EXPECT_EQ(MissingInOrder(screen, c.screen), "") << c.options[0] << screen;
     // The file keeps its copy, with no terminal controls in it.
     const std::string log = ReadText(Path("out.txt"));
     EXPECT_NE(log.find(c.exitCode == 0 ? "All Completed!\n" : "Image: "), std::string::npos) << log;
     EXPECT_EQ(log.find('\x1b'), std::string::npos) << log;
+  }
+}
+
+// What was typed before a question showed answers none that can start a write: a "y"
+// typed while the drive was being identified, or one line too many for the question before.
+TEST_F(OfstoolTerminal, WhatWasTypedBeforeAQuestionAnswersNone) {
+  struct Case {
+    std::vector<std::string> options;
+    const char* typedAhead;
+    std::vector<std::string> answers;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {{"--drive", "0"}, "y\n", {"n\n"}, 2},
+      {{"--drive", "1"}, "", {"y\ny\n", "c\n"}, 1},  // the update's own question, whose OK writes too
+  };
+  for (const Case& c : cases) {
+    test::TerminalSetup setup;
+    setup.answers = c.answers;
+    const auto [code, screen] = Flash(c.options, c.typedAhead, setup);
+    EXPECT_EQ(code, c.exitCode) << c.options[1] << screen;
+    EXPECT_EQ(screen.find("Flashing is processing..."), std::string::npos) << c.options[1] << screen;
   }
 }
 
@@ -95,7 +123,7 @@ TEST_F(OfstoolTerminal, TheProgressFitsTheTerminalAndEndsCleanly) {
                                         << "fail = write_buffer at 2 times always sense 05/24/00\n";
   struct Case {
     std::vector<std::string> options;
-    const char* typed;
+    const char* answer;
     std::string environment;  // besides the demo drives
     unsigned short columns;
     int exitCode;
@@ -115,7 +143,8 @@ TEST_F(OfstoolTerminal, TheProgressFitsTheTerminalAndEndsCleanly) {
     test::TerminalSetup setup;
     setup.columns = c.columns;
     if (!c.environment.empty()) setup.environment.push_back(c.environment);
-    const auto [code, screen] = Flash(c.options, c.typed, setup);
+    if (*c.answer != '\0') setup.answers = {c.answer};
+    const auto [code, screen] = Flash(c.options, "", setup);
     const std::string name = c.options[0] + " " + c.environment;
     EXPECT_EQ(code, c.exitCode) << name << screen;
     for (const std::string& bar : DrawnBars(screen)) EXPECT_LT(bar.size(), c.columns) << name << bar;

@@ -31,6 +31,9 @@ struct TerminalSetup {
   std::string stdoutPath;      // stdout goes to this file instead of the terminal
   std::string stderrPath;      // and stderr to this one
   std::vector<std::string> environment;  // NAME=VALUE, or NAME alone to unset it
+  // Typed one by one, each once the next question shows ("[y/N] " or "[OK/Cancel]? "),
+  // as a person answers; what is typed before the program reads is RunOnTerminal's `typed`.
+  std::vector<std::string> answers;
 };
 
 class ToolTest : public ::testing::Test {
@@ -107,15 +110,30 @@ class ToolTest : public ::testing::Test {
       _exit(127);
     }
     if (child < 0) return {-1, {}};
-    // Typed before the program reads: a terminal in line mode would keep it until Enter.
+    // Typed ahead, before the program reads: a terminal in line mode would keep it until Enter.
     if (write(master, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size())) return {-1, {}};
     std::string screen;
     char chunk[1024];
-    for (ssize_t n; (n = read(master, chunk, sizeof chunk)) > 0;) screen.append(chunk, static_cast<std::size_t>(n));
+    std::size_t answered = 0;
+    for (ssize_t n; (n = read(master, chunk, sizeof chunk)) > 0;) {
+      screen.append(chunk, static_cast<std::size_t>(n));
+      for (; answered < setup.answers.size() && QuestionsShown(screen) > answered; ++answered) {
+        const std::string& answer = setup.answers[answered];
+        if (write(master, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) return {-1, {}};
+      }
+    }
     int status = 0;
     waitpid(child, &status, 0);
     close(master);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, screen};
+  }
+
+  static std::size_t QuestionsShown(const std::string& screen) {
+    std::size_t count = 0;
+    for (const char* prompt : {"[y/N] ", "[OK/Cancel]? "}) {
+      for (auto at = screen.find(prompt); at != std::string::npos; at = screen.find(prompt, at + 1)) ++count;
+    }
+    return count;
   }
 
   static std::string ReadText(const std::string& path) {

@@ -69,7 +69,7 @@ constexpr char kUsage[] =
     "                   0 only when every drive is done, else the worst of the drives' codes (3, 1, 5)\n"
     "  --verify, --no-verify  verify the flash afterwards, or not (default: the parameter block's)\n"
     "  --yes            answer that question, and the update's own questions, with yes\n"
-    "  --force          with --yes: write even an image for another model or with a bad checksum\n"
+    "  --force          with --yes: write even an image for another model, with a bad checksum, or a Philips image\n"
     "  --no             answer the update's own questions with Cancel (also with --yes)\n"
     "  --reboot         answer the closing restart question with OK (default: Cancel)\n"
     "  --dry-run        rehearse: the same question, warnings, refusals and exit code as without it,\n"
@@ -90,10 +90,10 @@ int Usage(const std::string& word) {
 }
 
 // The last word after a failed update: was the drive touched, and what next; the history gets it too.
-int ReportFailure(RunReport& report, const ofs::TMainForm& form, int drive, ofs::RunRecorder& recorder,
-                  const std::string& failure) {
+int ReportFailure(RunReport& report, const ofs::TMainForm& form, const ofstool::ConsoleView& view, int drive,
+                  ofs::RunRecorder& recorder, const std::string& failure) {
   const ofstool::Verdict verdict =
-      ofstool::FailureVerdict(form.lastUpdate, report.driveTouched, drive, recorder.FailedAlikeBefore(failure));
+      ofstool::FailureVerdict(form, view, drive, report.driveTouched, recorder.FailedAlikeBefore(failure));
   recorder.End(failure, verdict.text, verdict.code);
   return End(report, verdict.code, verdict.text);
 }
@@ -175,6 +175,7 @@ int Flash(FlashOptions& options, RunReport& report) {
   if (options.drive) form.unidentifiedAllowed = static_cast<ofs::EDriveIndex>(*options.drive);
   form.dryRun = options.dryRun;
   form.startAgainAdvice = false;  // the exit text names the command to run again
+  form.unwrittenLine = false;     // and says that nothing was written
 
   const DriveChoice chosen = LoadImageForDrive(form, view, *transport.atapi, options.file, options.drive, "write",
                                                "nothing was written.");
@@ -197,7 +198,7 @@ int Flash(FlashOptions& options, RunReport& report) {
   const ConfirmOptions confirm{options.yes, options.force};
   if (const Confirmation refused = ConfirmWrite(plan, confirm, stdin, human, terminal); refused.code != 0) {
     // Stopped while starting up or asking (the answer then reads as no): a stop all the same.
-    if (ofs::CaughtStopSignal() != 0) return End(report, kExitUntouched, "Nothing was written to the drive.");
+    if (ofs::CaughtStopSignal() != 0) return End(report, kExitUntouched, FailureVerdict(form, view, drive, false, false).text);
     return End(report, refused.code, refused.text);
   }
   form.writeWarningsAccepted = true;
@@ -234,7 +235,7 @@ int Flash(FlashOptions& options, RunReport& report) {
     report.text = ofs::kNotVerifiedResult;
     return verdict.code;
   }
-  return ReportFailure(report, form, drive, recorder, view.LastBoxText());
+    return ReportFailure(report, form, view, drive, recorder, view.LastBoxText());
 }
 
 }  // namespace

@@ -11,7 +11,13 @@ int ofstool::RunHistory(const Words& words) {
   if (!asked) return 2;
   const bool json = *asked;
   const ofs::RunHistory history(ofs::DefaultHistoryPath());
-  const std::vector<ofs::RunSummary> runs = ofs::PairRuns(history.Read());
+  std::string problem;
+  const std::vector<ofs::RunSummary> runs = ofs::PairRuns(history.Read(&problem));
+  // A history that is there but cannot be read hides every run: never say there were none.
+  if (!problem.empty()) {
+    std::fprintf(stderr, "ofstool: cannot read the run history %s: %s.\n", history.Path().c_str(), problem.c_str());
+    return 1;
+  }
   if (runs.empty() && !json) {
     std::printf("No run has written to a drive yet (%s).\n", ofs::ShownName(history.Path()).c_str());
     return 0;

@@ -20,8 +20,10 @@ bool IsRestartQuestion(const std::string& text) { return text == ofs::kRestartQu
 
 bool IsNewerFirmwareQuestion(const std::string& caption) { return caption == "Warning!"; }
 
-bool IsTrayPrompt(const std::string& text) {
-  return StartsWith(text, "Please close the tray") || StartsWith(text, "Please remove your disc");
+// What a tray prompt asks a person to mend, or None for any other question.
+TrayLeft TrayPromptAbout(const std::string& text) {
+  if (StartsWith(text, "Please close the tray")) return TrayLeft::Open;
+  return StartsWith(text, "Please remove your disc") ? TrayLeft::DiscInside : TrayLeft::None;
 }
 
 }  // namespace
@@ -148,6 +150,8 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
   if (options_.newerFirmwareAnswer && IsNewerFirmwareQuestion(caption)) return *options_.newerFirmwareAnswer;
   if (options_.drive && IsRestartQuestion(text)) return false;
   const auto lock = OutputLock();
+  // Nothing typed before the question shows answers it.
+  if (options_.answers == AnswerPolicy::Ask && !IsRestartQuestion(text)) DiscardTypedAhead(in_);
   PrintBox(caption, text);
   // The ticker must not draw over the question and its answer.
   HideProgress();
@@ -155,7 +159,9 @@ bool ConsoleView::AskOkCancel(const std::string& text, const std::string& captio
   if (IsRestartQuestion(text)) {
     answer = options_.reboot;
   } else if (options_.answers == AnswerPolicy::Yes) {
-    answer = !IsTrayPrompt(text) || ++trayPromptsInWait_ <= kUnattendedTrayPrompts;
+    const TrayLeft tray = TrayPromptAbout(text);
+    answer = tray == TrayLeft::None || ++trayPromptsInWait_ <= kUnattendedTrayPrompts;
+    if (!answer) trayGivenUp_ = tray;
   } else if (options_.answers == AnswerPolicy::Ask) {
     answer = AskTerminal(caption, text);
   }

@@ -18,6 +18,9 @@ namespace ofstool {
 
 enum class AnswerPolicy { Ask, Yes, No };
 
+// Where --yes gave up a tray wait that nobody at the machine could end.
+enum class TrayLeft { None, Open, DiscInside };
+
 struct ConsoleOptions {
   AnswerPolicy answers = AnswerPolicy::Ask;
   bool reboot = false;        // the restart question is answered OK only then
@@ -43,6 +46,7 @@ class ConsoleView : public ofs::MainView {
   const std::string& Edit1() const { return edit1_; }
   const std::string& Edit2() const { return edit2_; }
   const std::string& LastBoxText() const { return lastBox_; }  // the failure a run ended with
+  TrayLeft TrayGivenUp() const { return trayGivenUp_; }
   // The update is over: its own bar leaves the screen (ended by a newline where it stays),
   // so that the next text starts on a line of its own.
   void EndProgress();
@@ -59,6 +63,10 @@ class ConsoleView : public ofs::MainView {
   void SetEdit2(const std::string& text) override { edit2_ = text; }
   void AddLine(const std::string& line) override;
   void PostStatusLine(const std::string& line) override { AddLine(line); }
+  // The window lists a box's reason under it; on a terminal the box has just said it.
+  void PostLongLine(const std::string& line) override {
+    if (line != lastBox_) AddLine(line);
+  }
   void ClearLines() override { quiet_ = false; }  // the update sequence begins with it
   void DeleteFirstLine() override {}
   void ClearLineSelection() override {}
@@ -106,6 +114,7 @@ class ConsoleView : public ofs::MainView {
   int progress_ = 0;
   std::map<ofs::Control, bool> enabled_;
   int trayPromptsInWait_ = 0;  // a message-list line starts a new wait
+  TrayLeft trayGivenUp_ = TrayLeft::None;
   bool quiet_ = false;
   std::unique_ptr<ProgressBoard> progressLine_;
   ProgressDisplay* bar_ = nullptr;  // progressLine_'s or the one given

@@ -15,9 +15,12 @@
 #include "firmware/OfsBuilder.h"
 #include "ofstool/SenseText.h"
 #include "params/Tool.h"
+#include "system/StopSignals.h"
 
 namespace ofstool {
 namespace {
+
+struct StoppedReading {};
 
 // ReadRomData names the bank with one byte.
 constexpr uint64_t kReadReach = 256 * uint64_t{ofs::kBankSize};
@@ -100,7 +103,18 @@ BackupOutcome BackUpDrive(const BackupRequest& request, ofs::TAtapiImp& atapi, o
   }
   if (const std::string busy = atapi.ClaimDrive(request.drive); !busy.empty()) return {false, busy};
   std::string error;
-  const std::vector<uint8_t> container = ReadDriveFirmware(request, atapi, view, error);
+  std::vector<uint8_t> container;
+  // A stop signal ends the read at the next command, and nothing is saved: a backup cut
+  // short must never pass for the drive's firmware.
+  atapi.beforeCommand = [](bool) {
+    if (ofs::CaughtStopSignal() != 0) throw StoppedReading{};
+  };
+  try {
+    container = ReadDriveFirmware(request, atapi, view, error);
+  } catch (const StoppedReading&) {
+    error = "stopped by " + ofs::StopName(ofs::CaughtStopSignal()) + " while the drive's flash was read";
+  }
+  atapi.beforeCommand = nullptr;
   atapi.ReleaseDrive();
   if (container.empty()) return {false, "ofstool: no backup: " + error + ". " + path + " was not created."};
   if (!ofs::WriteFileBinary(path, container.data(), container.size())) {

@@ -51,6 +51,7 @@ void FlashOne(Worker& worker, const FlashAllSetup& setup, bool nt, ConsoleOption
   form.onlyDrive = index;
   form.preferredDrive = index;
   form.startAgainAdvice = false;  // the verdict names the command to run again
+  form.unwrittenLine = false;     // and says that nothing was written
   form.FormCreate();
   if (!form.startupFailed && !setup.file.empty()) form.LoadFirmwareFile(setup.file);
   const int item = view.SelectedDriveItem();
@@ -86,7 +87,7 @@ void FlashOne(Worker& worker, const FlashAllSetup& setup, bool nt, ConsoleOption
   }
   worker.outcome.failure = view.LastBoxText();
   const bool alike = recorder && recorder->FailedAlikeBefore(worker.outcome.failure);
-  const Verdict verdict = FailureVerdict(form.lastUpdate, worker.atapi->writesReached > 0, drive, alike);
+  const Verdict verdict = FailureVerdict(form, view, drive, worker.atapi->writesReached > 0, alike);
   worker.outcome.code = verdict.code;
   worker.outcome.text = verdict.text;
   if (recorder) recorder->End(worker.outcome.failure, verdict.text, verdict.code);

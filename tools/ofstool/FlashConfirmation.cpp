@@ -54,6 +54,9 @@ Confirmation ConfirmWrites(const std::vector<WritePlan>& plans, const ConfirmOpt
     numbers += (numbers.empty() ? "" : ", ") + std::to_string(plan.drive);
   }
   PrintPlans(out, plans, warnings);
+  // Where nobody watches out, the person at the terminal still reads what is written, and why not.
+  std::FILE* ask = terminal.Stream() != nullptr ? terminal.Stream() : stderr;
+  if (terminal.Hidden(out)) PrintPlans(ask, plans, warnings);
   const std::string nothing =
       plans.size() == 1 ? "Nothing was written to the drive." : "Nothing was written to any drive.";
   if (options.yes) {
@@ -64,9 +67,9 @@ Confirmation ConfirmWrites(const std::vector<WritePlan>& plans, const ConfirmOpt
   if (in == nullptr || isatty(fileno(in)) == 0) {
     return {kRefused, "ofstool: not written: no terminal to ask on; add --yes to write without asking. " + nothing};
   }
-  // The question is never asked without what it is about.
-  std::FILE* ask = terminal.Stream() != nullptr ? terminal.Stream() : stderr;
-  if (!terminal.Shows(out)) PrintPlans(ask, plans, warnings);
+  // Nothing typed before the question shows answers it, and it is never asked without what it is about.
+  DiscardTypedAhead(in);
+  if (!terminal.Shows(out) && !terminal.Hidden(out)) PrintPlans(ask, plans, warnings);
   std::fprintf(ask, "Write this firmware to drive%s %s? [y/N] ", plans.size() == 1 ? "" : "s", numbers.c_str());
   std::fflush(ask);
   if (AnsweredYes(in, ask)) return {};

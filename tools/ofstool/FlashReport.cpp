@@ -1,21 +1,52 @@
 #include "ofstool/FlashReport.h"
 
 #include "app/RecoveryAdvice.h"
+#include "drive/IdentityText.h"
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
+#include "system/StopSignals.h"
 
 namespace ofstool {
 
-Verdict FailureVerdict(ofs::TMainForm::UpdateOutcome outcome, bool touched, int drive, bool failedAlikeBefore) {
-  const std::string number = std::to_string(drive);
-  if (!touched && outcome == ofs::TMainForm::UpdateOutcome::Cancelled) {
-    return {kExitUntouched, "ofstool: cancelled at the update's question; nothing was written to drive " + number +
-                                ", which still holds the firmware it had."};
+namespace {
+
+// Why an update that wrote nothing ended, when not for a cause shown above it, and what to do
+// instead of running the same command again as it was.
+struct Untouched {
+  std::string why;
+  std::string next;
+};
+
+Untouched WhyUntouched(const ofs::TMainForm& form, const ConsoleView& view, const std::string& drive) {
+  using Refusal = ofs::TMainForm::StandingRefusal;
+  const std::string atTheTray = ", and --yes cannot mend that: the run ended at the tray question; ";
+  if (const int signal = ofs::CaughtStopSignal(); signal != 0) return {"stopped by " + ofs::StopName(signal) + "; ", ""};
+  if (view.TrayGivenUp() == TrayLeft::DiscInside) {
+    return {"a disc is still in the tray of " + drive + atTheTray, " Take the disc out, then run the same command again."};
   }
+  if (view.TrayGivenUp() == TrayLeft::Open) {
+    return {"the tray of " + drive + " is still open" + atTheTray, " Close the tray, then run the same command again."};
+  }
+  if (form.lastUpdate == ofs::TMainForm::UpdateOutcome::Cancelled) return {"cancelled at the update's question; ", ""};
+  if (form.standingRefusal == Refusal::Image) {
+    return {"", " The same command would be refused again: this image cannot be flashed as it is; give another image "
+                "for this drive."};
+  }
+  if (form.standingRefusal == Refusal::Verification) {
+    return {"", " The same command would be refused again: add --no-verify to flash this image without verification."};
+  }
+  return {"", " Mend the cause above and run the same command again."};
+}
+
+}  // namespace
+
+Verdict FailureVerdict(const ofs::TMainForm& form, const ConsoleView& view, int drive, bool touched,
+                       bool failedAlikeBefore) {
+  const std::string number = std::to_string(drive);
   if (!touched) {
-    return {kExitUntouched, "ofstool: nothing was written to drive " + number +
-                                "; it still holds the firmware it had. Mend the cause above and run the same command "
-                                "again."};
+    const Untouched untouched = WhyUntouched(form, view, "drive " + number);
+    return {kExitUntouched, "ofstool: " + untouched.why + "nothing was written to drive " + number +
+                                ", which still holds the firmware it had." + untouched.next};
   }
   if (failedAlikeBefore) {
     return {kExitMaybeIncomplete, "ofstool: drive " + number +
@@ -34,9 +65,13 @@ Verdict NotVerifiedVerdict(int drive) {
 
 std::string ImageLine(const ofs::TMainForm& form, const ConsoleView& view, const std::string& file) {
   const std::string source = file.empty() ? std::string("embedded image") : file;
-  const std::string hardware =
-      form.philipsImage ? std::string() : "hardware ID " + ofs::GetImageHardwareId(form.imageBuffer.get(), form.imageLength) + ", ";
-  return source + ": " + view.Edit1() + " (" + hardware + "checksum " + view.Edit2() + ")";
+  // The window's fixed text for a Philips image names a drive it need not be for: its own name tells more.
+  if (form.philipsImage) {
+    return source + ": " + ofs::ShownField(form.imageParameter.NameText) + " (Philips image, checksum " + view.Edit2() +
+           ")";
+  }
+  const std::string hardware = "hardware ID " + ofs::GetImageHardwareId(form.imageBuffer.get(), form.imageLength);
+  return source + ": " + view.Edit1() + " (" + hardware + ", checksum " + view.Edit2() + ")";
 }
 
 std::string FlashKind(const ofs::TMainForm& form) {

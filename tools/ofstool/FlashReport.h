@@ -20,10 +20,12 @@ struct Verdict {
   std::string text;
 };
 
-// The last word after an update that did not complete: was the drive touched, and what next.
-// `failedAlikeBefore`: the history shows the same failure in the run before, so running again is no advice.
-// An update the user cancelled at one of its questions has nothing to mend.
-Verdict FailureVerdict(ofs::TMainForm::UpdateOutcome outcome, bool touched, int drive, bool failedAlikeBefore = false);
+// The last word after `form`'s update of `drive` did not complete: was the drive touched, and
+// what next. `failedAlikeBefore`: the history shows the same failure in the run before, so running
+// again is no advice. An update the user cancelled at one of its questions has nothing to mend;
+// one stopped by a signal, or refused on what the same command brings again, names that instead.
+Verdict FailureVerdict(const ofs::TMainForm& form, const ConsoleView& view, int drive, bool touched,
+                       bool failedAlikeBefore);
 // A flash that ended well whose verification a stop signal skipped.
 Verdict NotVerifiedVerdict(int drive);
 

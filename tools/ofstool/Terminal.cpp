@@ -1,7 +1,9 @@
 #include "ofstool/Terminal.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <initializer_list>
@@ -42,6 +44,13 @@ bool Terminal::Hidden(std::FILE* stream) const {
   struct stat info {};
   if (fstat(fileno(stream), &info) != 0) return false;
   return !S_ISFIFO(info.st_mode) && !S_ISSOCK(info.st_mode) && isatty(fileno(stream)) == 0;
+}
+
+void DiscardTypedAhead(std::FILE* in) {
+  if (in == nullptr || isatty(fileno(in)) == 0) return;
+  // Both what the stream has read ahead and what the terminal still holds.
+  __fpurge(in);
+  tcflush(fileno(in), TCIFLUSH);
 }
 
 }  // namespace ofstool

@@ -26,4 +26,8 @@ class Terminal {
   std::FILE* stream_ = nullptr;
 };
 
+// Throws away what was typed on `in`, a terminal, before a question was shown: a "y" typed
+// while the drive was still being identified must not answer a question about writing it.
+void DiscardTypedAhead(std::FILE* in);
+
 }  // namespace ofstool
