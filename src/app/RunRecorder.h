@@ -1,6 +1,6 @@
 #pragma once
 // Writes one run's start line into the run history when its first writing
-// command goes out, and its end line when the front end knows the outcome.
+// command goes out (or when the run is refused on the system's power), and its end line when the front end knows the outcome.
 #include <optional>
 #include <string>
 
@@ -14,6 +14,8 @@ inline constexpr int kRunExitDone = 0;
 inline constexpr int kRunExitUntouched = 1;       // failed before anything was written
 inline constexpr int kRunExitMaybeIncomplete = 3;  // failed after writing began
 int RunExitCode(bool completed, bool touched);
+// The result recorded for a run whose drive left the system, whatever the front end saw last.
+inline constexpr char kDriveDisappeared[] = "drive disappeared";
 // The result the window records for a run that ended with this box: its first line.
 inline std::string RunResultOf(const std::string& box) { return box.substr(0, box.find('\n')); }
 
@@ -34,7 +36,7 @@ class RunRecorder {
   void End(const std::string& result, const std::string& advice, int exitCode);
 
  private:
-  void Begin();
+  void Begin(bool writing);
   std::string SelectedDriveLine();
 
   RunHistory& history_;
