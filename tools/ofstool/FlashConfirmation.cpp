@@ -25,6 +25,7 @@ bool AnsweredYes(std::FILE* in, std::FILE* echo) {
 void PrintPlans(std::FILE* to, const std::vector<WritePlan>& plans, const std::vector<std::string>& warnings) {
   for (const WritePlan& plan : plans) {
     std::fprintf(to, "Drive %d (%s): %s\n", plan.drive, plan.node.c_str(), plan.driveLine.c_str());
+    if (!plan.transportNote.empty()) std::fprintf(to, "%s\n", plan.transportNote.c_str());
   }
   std::fprintf(to, "Image: %s\n%s\n", plans.front().imageLine.c_str(), plans.front().flashLine.c_str());
   for (const std::string& warning : warnings) std::fprintf(to, "%s\n", warning.c_str());

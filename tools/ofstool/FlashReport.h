@@ -24,6 +24,9 @@ struct Verdict {
 // An update the user cancelled at one of its questions has nothing to mend.
 Verdict FailureVerdict(ofs::TMainForm::UpdateOutcome outcome, bool touched, int drive, bool failedAlikeBefore = false);
 
+// The last word after the drive left the system during the update.
+Verdict DisappearedVerdict(bool touched, int drive);
+
 // The file (or the image this program carries) with the identity the window shows for it.
 std::string ImageLine(const ofs::TMainForm& form, const ConsoleView& view, const std::string& file);
 std::string FlashKind(const ofs::TMainForm& form);
