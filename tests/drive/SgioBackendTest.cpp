@@ -558,6 +558,25 @@ TEST_F(SgioHold, TheNextHoldPutsBackWhatAKilledHolderLeftOff) {
   EXPECT_EQ(fs::file_size(lockRoot + "/ofsflash-21:1.lock"), 0u) << "nothing left to put back";
 }
 
+// A drive that leaves the system takes its sysfs folder along: the hold gives back what it
+// can without a word beyond the trace, and the drive, back as a new device, is held as any other.
+TEST_F(SgioHold, ADriveThatLeftNeedsNoCleanUpByHand) {
+  HoldResult held = Take();
+  ASSERT_NE(held.hold, nullptr) << held.error;
+  fs::remove_all(pollFile.parent_path());
+  held.hold.reset();
+  EXPECT_NE(std::find(notes.begin(), notes.end(), "media polling not restored to 2000 ms: No such file or directory"),
+            notes.end());
+  fs::create_directories(pollFile.parent_path());
+  std::ofstream(pollFile) << "2000\n";  // the device that came back starts with the kernel's value
+  HoldResult again = Take();
+  ASSERT_NE(again.hold, nullptr) << again.error;
+  EXPECT_EQ(Poll(), "0");
+  again.hold.reset();
+  EXPECT_EQ(Poll(), "2000");
+  EXPECT_EQ(fs::file_size(lockRoot + "/ofsflash-21:1.lock"), 0u) << "nothing left to put back";
+}
+
 // What the record holds counts only while polling is still off and only as a number.
 TEST_F(SgioHold, ALeftOverRecordIsTakenOnlyWhenItStillApplies) {
   struct Case {
