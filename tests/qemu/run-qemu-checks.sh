@@ -17,6 +17,8 @@ handler="$build/tests/qemu/ofs-tcmu-handler"
 qemu="${OFS_QEMU:-qemu-system-x86_64}"
 # Software emulation by default: CI machines need not offer KVM.
 accel="${OFS_QEMU_ACCEL:-tcg}"
+# Seconds each guest may take; a loaded machine may need more.
+limit="${OFS_QEMU_TIME_LIMIT:-150}"
 
 for tool in "$qemu" cpio depmod; do
   command -v "$tool" >/dev/null || { echo "qemu checks: $tool missing" >&2; exit 1; }
@@ -71,7 +73,7 @@ truncate -s 4M "$work/disc.img"
 
 start=$(date +%s)
 log="$build/qemu-checks.log"
-timeout 150 "$qemu" -machine pc -accel "$accel" -m 384 -nodefaults -no-reboot -display none \
+timeout "$limit" "$qemu" -machine pc -accel "$accel" -m 384 -nodefaults -no-reboot -display none \
   -serial stdio -kernel "$kernel/vmlinuz" -initrd "$work/initrd" \
   -append "console=ttyS0 panic=-1 quiet loglevel=3" \
   -drive if=none,id=disc,media=cdrom,format=raw,readonly=on,file="$work/disc.img" \
@@ -80,7 +82,7 @@ timeout 150 "$qemu" -machine pc -accel "$accel" -m 384 -nodefaults -no-reboot -d
   </dev/null >"$log" 2>&1 || true
 # The second guest: two SCSI CDs behind QEMU's USB bridges (Bulk-Only and UAS) on xHCI.
 if grep -qx uas.ko "$kernel/modules.load" && grep -qx xhci-pci.ko "$kernel/modules.load"; then
-  timeout 120 "$qemu" -machine pc -accel "$accel" -m 384 -nodefaults -no-reboot -display none \
+  timeout "$limit" "$qemu" -machine pc -accel "$accel" -m 384 -nodefaults -no-reboot -display none \
     -serial stdio -kernel "$kernel/vmlinuz" -initrd "$work/initrd" \
     -append "console=ttyS0 panic=-1 quiet loglevel=3 ofs.checks=usb" \
     -device qemu-xhci,id=xhci \
