@@ -80,16 +80,14 @@ timeout "$limit" "$qemu" -machine pc -accel "$accel" -m 384 -nodefaults -no-rebo
   -device ide-cd,drive=disc,bus=ide.1,unit=0 \
   -device ide-cd,bus=ide.1,unit=1 \
   </dev/null >"$log" 2>&1 || true
-# The second guest: two SCSI CDs behind QEMU's USB bridges (Bulk-Only and UAS) on xHCI.
+# The second guest: two empty SCSI CDs behind QEMU's USB bridges (Bulk-Only and UAS) on xHCI.
 if grep -qx uas.ko "$kernel/modules.load" && grep -qx xhci-pci.ko "$kernel/modules.load"; then
   timeout "$limit" "$qemu" -machine pc -accel "$accel" -m 384 -nodefaults -no-reboot -display none \
     -serial stdio -kernel "$kernel/vmlinuz" -initrd "$work/initrd" \
     -append "console=ttyS0 panic=-1 quiet loglevel=3 ofs.checks=usb" \
     -device qemu-xhci,id=xhci \
-    -drive if=none,id=botdisc,media=cdrom,format=raw,readonly=on,file="$work/disc.img" \
-    -device usb-bot,id=bot,bus=xhci.0 -device scsi-cd,bus=bot.0,drive=botdisc \
-    -drive if=none,id=uasdisc,media=cdrom,format=raw,readonly=on,file="$work/disc.img" \
-    -device usb-uas,id=uas,bus=xhci.0 -device scsi-cd,bus=uas.0,drive=uasdisc \
+    -drive if=none,id=botcd,media=cdrom -device usb-bot,id=bot,bus=xhci.0 -device scsi-cd,bus=bot.0,drive=botcd \
+    -drive if=none,id=uascd,media=cdrom -device usb-uas,id=uas,bus=xhci.0 -device scsi-cd,bus=uas.0,drive=uascd \
     </dev/null >>"$log" 2>&1 || true
 else
   echo "OFSCHECK FAIL the guest kernel lacks the xHCI or uas module" >>"$log"
