@@ -18,6 +18,7 @@ class QuietPlatform final : public Platform {
   bool IsNtPlatform() override { return true; }
   bool EnsureSingleInstance(const std::string&) override { return true; }
   void RestartSystem() override {}
+  PowerReading ReadPower() override { return {}; }
 };
 
 inline std::vector<uint8_t> UpdaterParameterArea() {

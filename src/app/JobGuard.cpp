@@ -12,6 +12,8 @@ void TMainForm::RunJob(const std::function<void(TMainForm&)>& job) {
     job(*this);
   } catch (const StopRequested&) {
     EndStopped();
+  } catch (const DriveVanished&) {
+    EndVanished();
   } catch (const std::exception& e) {
     EndJobAfterException(e.what());
   } catch (...) {

@@ -121,6 +121,8 @@ class TMainForm {
   StandingRefusal standingRefusal = StandingRefusal::None;
   // Stop the update sequence before its first command that writes (tray, lock, flash).
   bool dryRun = false;
+  // Start on a battery below the flash's threshold all the same (ofstool's --ignore-power).
+  bool ignorePower = false;
   // A failure after writes reached the drive, with no completed update since: closing asks first.
   bool mayHoldIncompleteFirmware = false;
   // Such a failure tells to press Start again at once; ofstool says it with its own command.
@@ -158,6 +160,9 @@ class TMainForm {
   // The image names drive d's model and hardware ID.
   bool ImageIsForDrive(EDriveIndex d);
 
+  // The last update sequence ended because its drive went from the system (unplugged, dropped by its bus).
+  bool driveDisappeared = false;
+
   // The stop signal (SIGINT, SIGTERM, ...) the last update sequence held while it
   // wrote to the drive, to act on it once the writing had ended; 0 if none.
   int heldSignal = 0;
@@ -166,6 +171,8 @@ class TMainForm {
   std::optional<std::string> driveLineAfterWriting;
   // Called once per update sequence, just before its first command that writes goes out.
   std::function<void()> onWritePhaseBegins;
+  // Called when the sequence refuses to start on the system's power: a run the history keeps, though it wrote nothing.
+  std::function<void()> onPowerRefusal;
   // The file the working image was loaded from; empty for the image this program carries.
   std::string imageFile;
 
@@ -212,6 +219,9 @@ class TMainForm {
   std::optional<ModelMismatch> FindModelMismatch(EDriveIndex d);
   bool ConfirmModel(EDriveIndex d);
   void RestartInsteadOfFlashing(const std::string& identity);
+  // Checks on the system and the path below the process, before the first command: empty when it may go on.
+  std::string PowerRefusal();
+  std::string TransferLimitRefusal(EDriveIndex d);
   bool VerifiableAfterFlash(EDriveIndex d);
   void LockTray(EDriveIndex d);
   bool BringTrayToReady(EDriveIndex d, const char* firstLine);
@@ -237,8 +247,12 @@ class TMainForm {
   void EndWritePhase(bool flashEnded);
   bool StopAfterWriting() const;
   void EndStopped();
+  // A drive gone from the system ends the sequence at once: nothing it would send could arrive.
+  struct DriveVanished {};
+  void EndVanished();
   std::optional<WritePhaseMark> writePhase_;
   bool writesBegun_ = false;
+  int writesBefore_ = 0;  // the transport's count when the sequence began
   bool flashEnded_ = false;  // the procedure reported no failure
   bool verified_ = false;    // the verification asked for has passed
   bool stopping_ = false;    // the way out sends its own commands

@@ -21,12 +21,15 @@ RunRecorder::RunRecorder(RunHistory& history, TMainForm& form, MainView& view, T
   record_.program = std::move(program);
   // Asked now: once writing has begun the window's thread may be gone (exit() waits for the flash).
   record_.driveBefore = SelectedDriveLine();
-  form_.onWritePhaseBegins = [this] { Begin(); };
+  form_.onWritePhaseBegins = [this] { Begin(true); };
+  // A run refused on the system's power is kept too: it explains a flash that never came.
+  form_.onPowerRefusal = [this] { Begin(false); };
   form_.failedAlikeBefore = [this](const std::string& result) { return FailedAlikeBefore(result); };
 }
 
 RunRecorder::~RunRecorder() {
   form_.onWritePhaseBegins = nullptr;
+  form_.onPowerRefusal = nullptr;
   form_.failedAlikeBefore = nullptr;
 }
 
@@ -35,7 +38,7 @@ std::string RunRecorder::SelectedDriveLine() {
   return item < 0 ? std::string() : view_.DriveText(item);
 }
 
-void RunRecorder::Begin() {
+void RunRecorder::Begin(bool writing) {
   const TAtapiImp& atapi = atapi_;
   writesBefore_ = atapi.writesReached;
   const auto now = std::chrono::system_clock::now().time_since_epoch();
@@ -55,7 +58,7 @@ void RunRecorder::Begin() {
   record_.flashType = form_.philipsImage ? std::string("Philips image")
                                          : std::to_string(form_.imageParameter.AtapiFlashType) + " " +
                                                AtapiFlashTypeName(form_.imageParameter.AtapiFlashType);
-  record_.touched = true;
+  record_.touched = writing;
   started_ = true;
   history_.Append(record_);
 }
@@ -78,7 +81,7 @@ void RunRecorder::End(const std::string& result, const std::string& advice, int 
   end.time = UtcNow();
   // Never the line from before the flash: what the drive told after it, or unknown.
   end.driveAfter = form_.driveLineAfterWriting.value_or(kDriveAfterUnknown);
-  end.result = result;
+  end.result = form_.driveDisappeared ? std::string(kDriveDisappeared) : result;
   end.advice = advice;
   end.exitCode = exitCode;
   end.touched = Touched();

@@ -1,6 +1,6 @@
 #pragma once
 // Writes one run's start line into the run history when its first writing
-// command goes out, and its end line when the front end knows the outcome.
+// command goes out (or when the run is refused on the system's power), and its end line when the front end knows the outcome.
 #include <optional>
 #include <string>
 
@@ -20,6 +20,8 @@ inline constexpr char kNotVerifiedAdvice[] =
 int RunExitCode(bool completed, bool touched);
 // The drive_after of a run whose drive was not read once its writing had ended.
 inline constexpr char kDriveAfterUnknown[] = "unknown";
+// The result recorded for a run whose drive left the system, whatever the front end saw last.
+inline constexpr char kDriveDisappeared[] = "drive disappeared";
 // The result the window records for a run that ended with this box: its first line.
 inline std::string RunResultOf(const std::string& box) { return box.substr(0, box.find('\n')); }
 
@@ -40,7 +42,7 @@ class RunRecorder {
   void End(const std::string& result, const std::string& advice, int exitCode);
 
  private:
-  void Begin();
+  void Begin(bool writing);
   std::string SelectedDriveLine();
 
   RunHistory& history_;

@@ -10,6 +10,7 @@
 #include "app/RecoveryAdvice.h"
 #include "app/RunRecorder.h"
 #include "app/VersionNumber.h"
+#include "drive/BridgeNote.h"
 #include "drive/IdentityText.h"
 #include "firmware/Firmware.h"
 #include "flash/FlashProcedures.h"
@@ -83,6 +84,15 @@ void TMainForm::BitBtn2Click() {
     ShowFailure(refusal->box, refusal->detail);
     return EndUnwritten();
   }
+  if (const std::string refusal = TransferLimitRefusal(d); !refusal.empty()) {
+    ShowError(refusal);
+    return EndUnwritten();
+  }
+  if (const std::string refusal = PowerRefusal(); !refusal.empty()) {
+    ShowError(refusal);
+    if (onPowerRefusal && !dryRun) onPowerRefusal();
+    return EndUnwritten();
+  }
   if (const std::string refusal = PathRefusal(s_.atapi, d, imageParameter.AtapiFlashType, philipsImage);
       !refusal.empty()) {
     ShowFailure(refusal);
@@ -95,6 +105,10 @@ void TMainForm::BitBtn2Click() {
   const DriveRelease release{*this};
   WatchCommands();
   const CommandWatch watch{s_.atapi, writePhase_};
+  // ofstool has shown this line with its own question.
+  if (const std::string note = UsbBridgeNote(s_.atapi, d); !writeWarningsAccepted && !silent && !note.empty()) {
+    s_.view.PostStatusLine(note);
+  }
   if (!writeWarningsAccepted && !ConfirmModel(d)) return EndCancelled();
   if (!ConfirmVersion(d)) return EndCancelled();
 

@@ -7,6 +7,8 @@ namespace ofs {
 
 void TMainForm::WatchCommands() {
   writesBegun_ = false;
+  writesBefore_ = s_.atapi.writesReached;
+  driveDisappeared = false;
   flashEnded_ = false;
   verified_ = false;
   stopping_ = false;
@@ -16,6 +18,7 @@ void TMainForm::WatchCommands() {
 }
 
 void TMainForm::BeforeCommand(bool writes) {
+  if (s_.atapi.DriveGone() && !driveDisappeared) throw DriveVanished{};
   if (writePhase_ || stopping_) return;
   const int signal = CaughtStopSignal();
   // One held for another drive's write phase lets this drive be written too: the

@@ -14,7 +14,8 @@ TAtapiImp::TAtapiImp(std::unique_ptr<TransportBackend> backend, Clock& clock, bo
   // Drives past the table are left out rather than written past its end.
   for (const BackendDrive& found : backend_->Enumerate()) {
     if (driveCount == kMaxDrives) break;
-    drives[driveCount] = {found.devicePath, found.identification, found.revision, found.filter};
+    drives[driveCount] = {found.devicePath, found.identification, found.revision, found.filter,
+                          found.maxTransfer,  found.transport,      found.bridge};
     ++driveCount;
   }
   // Selecting a drive that does not exist would leave the back end pointing nowhere.
@@ -37,6 +38,7 @@ void TAtapiImp::SelectDrive(int index) {
   if (index < 0 || index >= driveCount) return;
   backend_->Select(index);
   currentDrive = index;
+  driveGone_ = false;
 }
 
 TransportStatus TAtapiImp::ExecuteCommand(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction) {
@@ -48,8 +50,15 @@ TransportStatus TAtapiImp::ExecuteCommand(const uint8_t* cdb, uint8_t* buffer, u
       (direction == kDirOut && length > 0) || (cdb[0] == kWriteBuffer && (mode == kModeDownload || mode == kModeSave));
   if (beforeCommand) beforeCommand(writes);
   sense_.fill(0);
+  if (driveGone_) {
+    // Nothing can reach a drive that has left the system; its node may by now be another's.
+    lastStatus_ = kStatusTransportError;
+    lastErrno_ = ENODEV;
+    return lastStatus_;
+  }
   lastStatus_ = backend_->Execute(cdb, buffer, length, direction, sense_);
   lastErrno_ = lastStatus_ == kStatusGood ? 0 : backend_->LastSystemError();
+  driveGone_ = driveGone_ || (lastStatus_ == kStatusTransportError && backend_->LastDriveGone());
   if (trace_) trace_->Record(currentDrive, cdb, buffer, length, direction, lastStatus_, sense_, lastErrno_);
   if (writes && !LastCommandRefused()) ++writesReached;
   return lastStatus_;

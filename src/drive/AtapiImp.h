@@ -17,6 +17,9 @@ struct AtapiDriveEntry {
   std::string identification;  // vendor + product, 24 characters
   std::string revision;        // 4 characters
   CommandFilter filter = CommandFilter::None;
+  uint32_t maxTransfer = 0;  // bytes per command the path carries; 0: not known
+  std::string transport;     // "ata", "usb", "scsi" or "sim"
+  std::string bridge;        // a USB bridge's "vendor:product" IDs
 };
 
 class TAtapiImp {
@@ -44,6 +47,8 @@ class TAtapiImp {
   // answered ILLEGAL REQUEST, or the kernel refused it (EPERM, EACCES, ENODEV,
   // EINVAL, EIO).
   bool LastCommandRefused() const;
+  // A command found the selected drive gone from the system; none is sent to it after that.
+  bool DriveGone() const { return driveGone_; }
   // The drive itself answered the last command with ILLEGAL REQUEST.
   bool LastCommandRejectedByDrive() const;
   // Why the table is empty, for a person to act on (may be empty).
@@ -55,6 +60,10 @@ class TAtapiImp {
   // a time). Empty on success, else why not, naming the drive.
   std::string ClaimDrive(int index);
   void ReleaseDrive();
+  // A line for the command trace that is not a command.
+  void Note(const std::string& text) const {
+    if (trace_) trace_->Note(text);
+  }
 
   // Commands that may have changed a drive's flash and were not refused: data
   // going out, or WRITE BUFFER saving what was sent. Zero means every drive's
@@ -86,6 +95,7 @@ class TAtapiImp {
   SenseData sense_{};
   TransportStatus lastStatus_ = kStatusGood;
   int lastErrno_ = 0;
+  bool driveGone_ = false;
   std::unique_ptr<DriveHold> hold_;  // last: released before the trace it writes its last note to
 };
 

@@ -31,6 +31,9 @@ struct BackendDrive {
   std::string identification;  // vendor (8) + product (16) from INQUIRY
   std::string revision;        // product revision (4)
   CommandFilter filter = CommandFilter::None;
+  uint32_t maxTransfer = 0;  // the most bytes one command may carry to or from the drive; 0: not known
+  std::string transport;     // how the drive is attached: "ata", "usb", "scsi" or "sim"
+  std::string bridge;        // for "usb": the bridge's vendor and product IDs, "152d:2339"
 };
 
 // Keeps other programs and flashers away from one drive while it lives.
@@ -67,6 +70,8 @@ class TransportBackend {
                                   SenseData& sense) = 0;
   // The system's error number of the last Execute that failed in the system call, else 0.
   virtual int LastSystemError() const { return 0; }
+  // The last Execute that failed found the drive gone from the system (unplugged, dropped by its bus).
+  virtual bool LastDriveGone() const { return false; }
   // Why Enumerate found no drive, for a person to act on; empty when there is nothing to say.
   virtual std::string WhyNoDrive() const { return {}; }
   // Takes drive `index` for this process alone; `note` outlives the hold.

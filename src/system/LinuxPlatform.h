@@ -21,6 +21,7 @@ class LinuxPlatform final : public Platform {
   bool IsNtPlatform() override { return true; }
   bool EnsureSingleInstance(const std::string& title) override;
   void RestartSystem() override;
+  PowerReading ReadPower() override { return ReadSystemPower(); }
 
  private:
   std::function<void()> onActivationRequest_;

@@ -2,6 +2,8 @@
 // Operating-system services that the start-up and update flow rely on.
 #include <string>
 
+#include "system/PowerState.h"
+
 namespace ofs {
 
 class Platform {
@@ -14,6 +16,8 @@ class Platform {
   virtual bool EnsureSingleInstance(const std::string& title) = 0;
   // Asks for a plain (not forced) reboot; the outcome is not looked at.
   virtual void RestartSystem() = 0;
+  // What the system says of its power, just before a flash is started.
+  virtual PowerReading ReadPower() = 0;
 };
 
 }  // namespace ofs

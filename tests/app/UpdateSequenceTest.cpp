@@ -142,6 +142,23 @@ TEST_F(Update, ReadBackPastSixteenMiBIsRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(h.view.boxes.size(), 2u);
 }
 
+// The window refuses a low battery in its box, and never takes the drive for it.
+TEST_F(Update, TheWindowRefusesALowBatteryInItsBox) {
+  Prepare(MakeImage(Drive0Template("1.02")).container);
+  h.platform.power.upowerAnswered = true;
+  h.platform.power.onBattery = true;
+  h.platform.power.percentage = 7.5;
+  h.Form().BitBtn2Click();
+  EXPECT_EQ(h.Form().lastUpdate, TMainForm::UpdateOutcome::Failed);
+  ASSERT_EQ(h.view.boxes.size(), 1u);
+  EXPECT_EQ(h.view.boxes[0].caption, "Error");
+  EXPECT_EQ(h.view.boxes[0].text.rfind("The system runs on battery with 7.5% charge left, less than the 10%", 0), 0u)
+      << h.view.boxes[0].text;
+  EXPECT_FALSE(Flashed(0));
+  EXPECT_EQ(h.Drive(0).CommandCount(SimCommand::PreventAllow), 0);
+  ExpectIdleAndUnlocked();
+}
+
 TEST_F(Update, StartedAgainAtOnceWithTheSameImage) {
   Prepare(MakeImage(Drive0Template("1.02")).container);
   h.Form().BitBtn2Click();

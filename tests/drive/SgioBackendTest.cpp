@@ -61,6 +61,8 @@ class FakeSgSystem : public SgSystem {
     return sizeof reply;
   }
   bool HasRawIoCapability() override { return rawIo; }
+  bool Exists(const std::string& path) override { return nodes.count(path) != 0; }
+  uint32_t MaxTransferBytes(int) override { return sgLimit; }
 
   std::map<std::string, int> nodes;  // path -> descriptor the open returns
   std::map<std::string, int> openErrors;  // path -> errno of its open
@@ -69,6 +71,7 @@ class FakeSgSystem : public SgSystem {
   int pollInterruptions = 0, readInterruptions = 0;  // EINTR before the reply
   int readError = 0;
   bool rawIo = false;
+  uint32_t sgLimit = 0;  // what BLKSECTGET gives on an sg node
   std::vector<std::pair<std::string, int>> opens;
   std::shared_ptr<std::vector<int>> closed = std::make_shared<std::vector<int>>();  // outlives the fake
   std::vector<SgCall> calls;  // each command submitted to a drive
@@ -103,6 +106,23 @@ class FakeSysfs {
     if (!sg.empty()) fs::create_directories(device / "scsi_generic" / sg);
     if (!sr.empty()) fs::create_directories(device / "block" / sr);
   }
+  // The same device, reached as the kernel links it: below `parents` in the device tree.
+  void AddBelow(const std::string& parents, const std::string& address, const std::string& sg, const std::string& sr) {
+    const fs::path device = root_ / "devices" / parents / "host0/target0:0:0" / address;
+    fs::create_directories(device / "scsi_generic" / sg);
+    if (!sr.empty()) fs::create_directories(device / "block" / sr);
+    std::ofstream(device / "type") << "5\n";
+    fs::create_directories(root_ / "class/scsi_device" / address);
+    fs::create_directory_symlink(device, root_ / "class/scsi_device" / address / "device");
+  }
+  void Write(const std::string& file, const std::string& text) {
+    fs::create_directories((root_ / file).parent_path());
+    std::ofstream(root_ / file) << text;
+  }
+  void Link(const std::string& target, const std::string& link) {
+    fs::create_directories((root_ / link).parent_path());
+    fs::create_symlink(target, root_ / link);
+  }
   std::string root() const { return root_.string(); }
 
  private:
@@ -134,6 +154,35 @@ TEST(SysfsScan, FindsCdDrivesInAddressOrder) {
     EXPECT_EQ(found[i].srName, expected[i][2]);
   }
   EXPECT_TRUE(FindScsiCdDevices(sysfs.root() + "/missing").empty());
+}
+
+// How each drive is attached, the bridge's IDs and the block queue's limit, from the device tree.
+TEST(SysfsScan, TellsTheTransportAndTheLimit) {
+  FakeSysfs sysfs;
+  const std::string usb = "pci0000:00/0000:00:04.0/usb1/1-1";
+  const std::string uas = "pci0000:00/0000:00:04.0/usb2/2-1";
+  sysfs.AddBelow(usb + "/1-1:1.0", "0:0:0:0", "sg0", "sr0");
+  sysfs.Write("devices/" + usb + "/idVendor", "46f4\n");
+  sysfs.Write("devices/" + usb + "/idProduct", "0001\n");
+  sysfs.Link("../../../../../bus/usb/drivers/usb-storage", "devices/" + usb + "/1-1:1.0/driver");
+  sysfs.AddBelow(uas + "/2-1:1.0", "1:0:0:0", "sg1", "");
+  sysfs.Write("devices/" + uas + "/idVendor", "152d\n");
+  sysfs.Write("devices/" + uas + "/idProduct", "\x1b[2J\n");
+  sysfs.Link("../../../../../bus/usb/drivers/uas", "devices/" + uas + "/2-1:1.0/driver");
+  sysfs.AddBelow("pci0000:00/0000:00:01.1/ata2", "2:0:0:0", "sg2", "sr2");
+  sysfs.AddBelow("pci0000:00/0000:00:05.0/virtio1", "3:0:0:0", "sg3", "");
+  sysfs.Link("nothing", "devices/pci0000:00/0000:00:05.0/virtio1/driver");
+  sysfs.Write("block/sr0/queue/max_hw_sectors_kb", "32\n");
+  sysfs.Write("block/sr2/queue/max_hw_sectors_kb", "512\n");
+  const std::vector<ScsiCdDevice> found = FindScsiCdDevices(sysfs.root());
+  ASSERT_EQ(found.size(), 4u);
+  const std::vector<std::array<std::string, 3>> expected = {
+      {"usb", "46f4:0001", "32"}, {"usb", "152d:????", "0"}, {"ata", "", "512"}, {"scsi", "", "0"}};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(found[i].transport, expected[i][0]) << i;
+    EXPECT_EQ(found[i].bridge, expected[i][1]) << i;
+    EXPECT_EQ(std::to_string(found[i].maxTransferKb), expected[i][2]) << i;
+  }
 }
 
 class Sgio : public ::testing::Test {
@@ -342,6 +391,56 @@ TEST_F(Sgio, AnInterruptedWaitSendsTheCommandOnce) {
   EXPECT_EQ(system->pollInterruptions + system->readInterruptions, 0);
 }
 
+// A drive that left the system says so in the errno, in the host status, or by its node being gone.
+struct GoneCase {
+  int ioctlResult;
+  int error;
+  unsigned short host;
+  bool nodeLeft;
+  bool gone;
+};
+
+TEST_F(Sgio, KnowsADriveThatLeftTheSystem) {
+  const GoneCase cases[] = {
+      {0, 0, 0, false, false},      {-1, ENODEV, 0, false, true}, {-1, ENXIO, 0, false, true},
+      {-1, EIO, 0, false, false},   {-1, EIO, 0, true, true},     {0, 0, 0x01, false, true},
+      {0, 0, 0x03, false, false},
+  };
+  const uint8_t cdb[12] = {};
+  sysfs.Add("0:0:0:0", 5, "sg1", "sr0");
+  for (const GoneCase& c : cases) {
+    auto fake = std::make_unique<FakeSgSystem>();
+    system = fake.get();
+    backend = std::make_unique<SgioBackend>(std::move(fake), SgioPaths{sysfs.root(), "/devroot"});
+    system->nodes["/devroot/sg1"] = 7;
+    ASSERT_EQ(backend->Enumerate().size(), 1u);
+    backend->Select(0);
+    system->failErrno = c.error;
+    system->answer = [&](int, sg_io_hdr_t& request) {
+      request.host_status = c.host;
+      if (c.nodeLeft) system->nodes.clear();
+      return c.ioctlResult;
+    };
+    SenseData sense{};
+    backend->Execute(cdb, nullptr, 0, kDirNone, sense);
+    EXPECT_EQ(backend->LastDriveGone(), c.gone) << c.ioctlResult << " errno " << c.error << " host " << c.host;
+  }
+}
+
+// The limit of a drive without a block node is the one the sg driver gives.
+TEST_F(Sgio, TakesTheLimitFromTheBlockQueueOrTheSgNode) {
+  sysfs.Add("0:0:0:0", 5, "sg0", "");
+  sysfs.Add("0:0:1:0", 5, "sg1", "sr1");
+  system->nodes = {{"/devroot/sg0", 10}, {"/devroot/sg1", 11}};
+  system->sgLimit = 65536;
+  fs::create_directories(sysfs.root() + "/block/sr1/queue");
+  std::ofstream(sysfs.root() + "/block/sr1/queue/max_hw_sectors_kb") << "120\n";
+  const std::vector<BackendDrive> drives = backend->Enumerate();
+  ASSERT_EQ(drives.size(), 2u);
+  EXPECT_EQ(drives[0].maxTransfer, 65536u);
+  EXPECT_EQ(drives[1].maxTransfer, 120u * 1024);
+}
+
 // A reply that cannot be collected could land later in memory used for other
 // things: the node is closed, and the drive is gone for this run.
 TEST_F(Sgio, AReplyThatCannotBeCollectedClosesTheNode) {
@@ -455,6 +554,25 @@ TEST_F(SgioHold, TheNextHoldPutsBackWhatAKilledHolderLeftOff) {
             notes.end());
   EXPECT_NE(std::find(notes.begin(), notes.end(), "media polling of sr0 off (was 2000 ms)"), notes.end());
   next.hold.reset();
+  EXPECT_EQ(Poll(), "2000");
+  EXPECT_EQ(fs::file_size(lockRoot + "/ofsflash-21:1.lock"), 0u) << "nothing left to put back";
+}
+
+// A drive that leaves the system takes its sysfs folder along: the hold gives back what it
+// can without a word beyond the trace, and the drive, back as a new device, is held as any other.
+TEST_F(SgioHold, ADriveThatLeftNeedsNoCleanUpByHand) {
+  HoldResult held = Take();
+  ASSERT_NE(held.hold, nullptr) << held.error;
+  fs::remove_all(pollFile.parent_path());
+  held.hold.reset();
+  EXPECT_NE(std::find(notes.begin(), notes.end(), "media polling not restored to 2000 ms: No such file or directory"),
+            notes.end());
+  fs::create_directories(pollFile.parent_path());
+  std::ofstream(pollFile) << "2000\n";  // the device that came back starts with the kernel's value
+  HoldResult again = Take();
+  ASSERT_NE(again.hold, nullptr) << again.error;
+  EXPECT_EQ(Poll(), "0");
+  again.hold.reset();
   EXPECT_EQ(Poll(), "2000");
   EXPECT_EQ(fs::file_size(lockRoot + "/ofsflash-21:1.lock"), 0u) << "nothing left to put back";
 }

@@ -17,6 +17,7 @@ class FakePlatform : public Platform {
   bool IsNtPlatform() override { return nt; }
   bool EnsureSingleInstance(const std::string&) override { return true; }
   void RestartSystem() override {}
+  PowerReading ReadPower() override { return {}; }
   bool nt = false;
 };
 

@@ -2,14 +2,15 @@
 # fetch-kernel.sh CACHE_DIR: makes sure CACHE_DIR/current holds a Debian kernel
 # (vmlinuz) and the modules that reach an IDE ATAPI drive through sr and sg, in
 # load order (modules.load), then those that put a userspace drive behind the
-# kernel's SCSI target (TCMU over tcm_loop) when the kernel has them; the ones it
+# kernel's SCSI target (TCMU over tcm_loop) and those of USB-attached drives
+# (xHCI, usb-storage, uas) when the kernel has them; the ones it
 # lacks are named in missing-modules. Downloads and unpacks only when the cache
 # was not made for these modules.
 set -euo pipefail
 
 cache="$1"
 required="ata_piix sr_mod sg"
-optional="target_core_user tcm_loop"
+optional="target_core_user tcm_loop xhci-pci usb-storage uas"
 [ "$(cat "$cache/current/wanted-modules" 2>/dev/null)" = "$required $optional" ] && exit 0
 
 pkg="$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')"

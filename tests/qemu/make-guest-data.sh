@@ -13,6 +13,13 @@ identity -o "$dir/qemu-type1.ofs" --format ofs3 --slot 0x10000 --bank-sizes 0x80
 identity -o "$dir/qemu-type6.ofs" --format ofs3 --slot 0x10000 --banks 2 --atapi-type 6 --kernel 0:0x8000
 identity -o "$dir/qemu-type2.ofs" --format ofs3 --slot 0x10000 --banks 2 --atapi-type 2
 identity -o "$dir/qemu-type8.ofs" --format ofs3 --slot 0x10000 --banks 2 --atapi-type 8
+# For the drives behind QEMU's USB bridges, which answer as its SCSI CD: type 8, and
+# type 1 with a 60 KiB bank, more than a usb-storage device lowered to 32 KiB carries.
+usb_identity() {
+  "$mkofs" "$@" --template 0x100 --vendor QEMU --product "QEMU CD-ROM" --revision 3.00 --hwid ""
+}
+usb_identity -o "$dir/qemu-usb-type8.ofs" --format ofs3 --slot 0x10000 --banks 2 --atapi-type 8
+usb_identity -o "$dir/qemu-usb-type1.ofs" --format ofs3 --slot 0x10000 --bank-sizes 0xF000,0x4000 --atapi-type 1
 # Older than the drive's revision: the newer-firmware question keeps the first
 # flasher waiting (holding the drive) until it is answered.
 "$mkofs" -o "$dir/qemu-older.ofs" --template 0x100 --vendor QEMU --product "QEMU DVD-ROM" --revision 1.00 --hwid "" \

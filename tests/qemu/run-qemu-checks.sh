@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # run-qemu-checks.sh BUILD_DIR: boots a small Linux guest under QEMU with two
 # emulated IDE ATAPI DVD drives (one holding a disc, one empty) and runs ofstool
-# from BUILD_DIR inside it through the kernel's SG_IO path (sg and sr).
+# from BUILD_DIR inside it through the kernel's SG_IO path (sg and sr); then a
+# second guest whose two drives sit behind QEMU's USB bridges.
 # Simulated drives served by BUILD_DIR's ofs-tcmu-handler sit behind the kernel's
 # SCSI target, so whole flashes go through the kernel too.
 # Needs qemu-system-x86, busybox-static, cpio and kmod; the kernel comes from the
@@ -16,6 +17,8 @@ handler="$build/tests/qemu/ofs-tcmu-handler"
 qemu="${OFS_QEMU:-qemu-system-x86_64}"
 # Software emulation by default: CI machines need not offer KVM.
 accel="${OFS_QEMU_ACCEL:-tcg}"
+# Seconds each guest may take; a loaded machine may need more.
+limit="${OFS_QEMU_TIME_LIMIT:-150}"
 
 for tool in "$qemu" cpio depmod; do
   command -v "$tool" >/dev/null || { echo "qemu checks: $tool missing" >&2; exit 1; }
@@ -38,6 +41,7 @@ cp "$kernel"/modules/*.ko "$kernel/modules.load" "$kernel/missing-modules" "$roo
 cp "$here/guest-init.sh" "$root/init"
 cp "$here/guest-checks.sh" "$root/checks.sh"
 cp "$here/guest-tcmu-checks.sh" "$root/tcmu-checks.sh"
+cp "$here/guest-usb-checks.sh" "$root/usb-checks.sh"
 
 # The programs with their shared libraries and loader at their own paths.
 for program in "$ofstool" "$handler"; do
@@ -69,20 +73,33 @@ truncate -s 4M "$work/disc.img"
 
 start=$(date +%s)
 log="$build/qemu-checks.log"
-timeout 150 "$qemu" -machine pc -accel "$accel" -m 384 -nodefaults -no-reboot -display none \
+timeout "$limit" "$qemu" -machine pc -accel "$accel" -m 384 -nodefaults -no-reboot -display none \
   -serial stdio -kernel "$kernel/vmlinuz" -initrd "$work/initrd" \
   -append "console=ttyS0 panic=-1 quiet loglevel=3" \
   -drive if=none,id=disc,media=cdrom,format=raw,readonly=on,file="$work/disc.img" \
   -device ide-cd,drive=disc,bus=ide.1,unit=0 \
   -device ide-cd,bus=ide.1,unit=1 \
   </dev/null >"$log" 2>&1 || true
+# The second guest: two empty SCSI CDs behind QEMU's USB bridges (Bulk-Only and UAS) on xHCI.
+if grep -qx uas.ko "$kernel/modules.load" && grep -qx xhci-pci.ko "$kernel/modules.load"; then
+  timeout "$limit" "$qemu" -machine pc -accel "$accel" -m 384 -nodefaults -no-reboot -display none \
+    -serial stdio -kernel "$kernel/vmlinuz" -initrd "$work/initrd" \
+    -append "console=ttyS0 panic=-1 quiet loglevel=3 ofs.checks=usb" \
+    -device qemu-xhci,id=xhci \
+    -drive if=none,id=botcd,media=cdrom -device usb-bot,id=bot,bus=xhci.0 -device scsi-cd,bus=bot.0,drive=botcd \
+    -drive if=none,id=uascd,media=cdrom -device usb-uas,id=uas,bus=xhci.0 -device scsi-cd,bus=uas.0,drive=uascd \
+    </dev/null >>"$log" 2>&1 || true
+else
+  echo "OFSCHECK FAIL the guest kernel lacks the xHCI or uas module" >>"$log"
+fi
 # Read from a file: grep -q ends early, and under pipefail a writer into it would fail.
 results="$work/results"
 tr -d '\r' <"$log" | grep '^OFSCHECK' >"$results" || true
 cat "$results"
-echo "qemu checks: guest ran $(($(date +%s) - start)) s (log: $log)"
+echo "qemu checks: guests ran $(($(date +%s) - start)) s (log: $log)"
 
-grep -q '^OFSCHECK END' "$results" || { echo "qemu checks: the guest did not finish" >&2; exit 1; }
+# Each guest ends with its own END line.
+[ "$(grep -c '^OFSCHECK END' "$results")" -eq 2 ] || { echo "qemu checks: a guest did not finish" >&2; exit 1; }
 if grep -q '^OFSCHECK FAIL' "$results"; then
   echo "qemu checks: FAILED" >&2
   exit 1

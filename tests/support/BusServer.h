@@ -6,7 +6,7 @@
 namespace ofs::test {
 
 // Waits up to limitMs for a client on listenFd, then lets `filter` answer its calls
-// until it hangs up or stays quiet for limitMs.
-void ServeOneBusClient(int listenFd, sd_bus_message_handler_t filter, void* userdata, int limitMs);
+// until it hangs up or stays quiet for limitMs. False when no client came.
+bool ServeOneBusClient(int listenFd, sd_bus_message_handler_t filter, void* userdata, int limitMs);
 
 }  // namespace ofs::test

@@ -18,7 +18,7 @@ constexpr int kSafetyLimitMs = 10000;  // only reached when the code under test 
 std::string Text(const char* s) { return s != nullptr ? s : ""; }
 }  // namespace
 
-FakeLoginManager::FakeLoginManager(const std::string& socketPath) {
+FakeLoginManager::FakeLoginManager(const std::string& socketPath, FakePower power) : power_(power) {
   listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -53,7 +53,8 @@ bool FakeLoginManager::LockReleased(int withinMs) {
 }
 
 void FakeLoginManager::Serve() {
-  if (listening_) ServeOneBusClient(listenFd_, &FakeLoginManager::Answer, this, kSafetyLimitMs);
+  while (listening_ && ServeOneBusClient(listenFd_, &FakeLoginManager::Answer, this, kSafetyLimitMs)) {
+  }
 }
 
 int FakeLoginManager::Answer(sd_bus_message* m, void* self, sd_bus_error*) {
@@ -61,6 +62,10 @@ int FakeLoginManager::Answer(sd_bus_message* m, void* self, sd_bus_error*) {
   if (sd_bus_message_get_type(m, &type) < 0 || type != SD_BUS_MESSAGE_METHOD_CALL) return 0;
   const std::string member = Text(sd_bus_message_get_member(m));
   if (member == "Hello") return sd_bus_reply_method_return(m, "s", ":1.1") >= 0 ? 1 : 0;
+  auto& fake = *static_cast<FakeLoginManager*>(self);
+  if (member == "Get" && Text(sd_bus_message_get_interface(m)) == "org.freedesktop.DBus.Properties") {
+    return fake.AnswerProperty(m);
+  }
   const char* what = nullptr;
   const char* who = nullptr;
   const char* why = nullptr;
@@ -71,7 +76,6 @@ int FakeLoginManager::Answer(sd_bus_message* m, void* self, sd_bus_error*) {
     sd_bus_reply_method_errorf(m, SD_BUS_ERROR_UNKNOWN_METHOD, "not served here");
     return 1;
   }
-  auto& fake = *static_cast<FakeLoginManager*>(self);
   {
     const std::lock_guard<std::mutex> lock(fake.mutex_);
     fake.requests_.push_back(Text(what) + "|" + Text(who) + "|" + Text(why) + "|" + Text(mode));
@@ -80,6 +84,28 @@ int FakeLoginManager::Answer(sd_bus_message* m, void* self, sd_bus_error*) {
   }
   sd_bus_reply_method_return(m, "h", ends[1]);  // the reply carries a copy
   ::close(ends[1]);
+  return 1;
+}
+
+int FakeLoginManager::AnswerProperty(sd_bus_message* m) {
+  const std::string service = Text(sd_bus_message_get_destination(m));
+  const char* interface = nullptr;
+  const char* name = nullptr;
+  sd_bus_message_read(m, "ss", &interface, &name);
+  const std::string property = Text(interface) + "." + Text(name);
+  if (service == "org.freedesktop.UPower" && !power_.upower) {
+    sd_bus_reply_method_errorf(m, SD_BUS_ERROR_SERVICE_UNKNOWN, "not on this bus");
+  } else if (property == "org.freedesktop.UPower.OnBattery") {
+    sd_bus_reply_method_return(m, "v", "b", power_.onBattery ? 1 : 0);
+  } else if (property == "org.freedesktop.UPower.Device.Percentage") {
+    sd_bus_reply_method_return(m, "v", "d", power_.percentage);
+  } else if (property == "org.freedesktop.login1.Manager.PreparingForShutdown") {
+    sd_bus_reply_method_return(m, "v", "b", power_.preparingForShutdown ? 1 : 0);
+  } else if (property == "org.freedesktop.login1.Manager.PreparingForSleep") {
+    sd_bus_reply_method_return(m, "v", "b", power_.preparingForSleep ? 1 : 0);
+  } else {
+    sd_bus_reply_method_errorf(m, SD_BUS_ERROR_UNKNOWN_PROPERTY, "not served here");
+  }
   return 1;
 }
 

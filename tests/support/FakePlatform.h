@@ -12,6 +12,7 @@ class FakePlatform : public Platform {
   // Answers.
   bool isNt = true;
   bool singleInstance = true;
+  PowerReading power;
 
   // Recorded calls.
   int restartRequests = 0;
@@ -21,6 +22,7 @@ class FakePlatform : public Platform {
   bool IsNtPlatform() override;
   bool EnsureSingleInstance(const std::string& title) override;
   void RestartSystem() override;
+  PowerReading ReadPower() override { return power; }
 };
 
 }  // namespace ofs::test

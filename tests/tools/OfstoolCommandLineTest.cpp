@@ -75,9 +75,9 @@ TEST_F(OfstoolCommandLine, DrivesAsJson) {
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out,
             "[{\"index\":0,\"node\":\"sim:0\",\"vendor\":\"ORVA\",\"product\":\"KZR-3350P2\",\"revision\":\"1.00\","
-            "\"identity\":\"ORVA    KZR-3350P2       1.00 061201\",\"flashable\":true},"
+            "\"identity\":\"ORVA    KZR-3350P2       1.00 061201\",\"flashable\":true,\"transport\":\"sim\"},"
             "{\"index\":1,\"node\":\"sim:1\",\"vendor\":\"ORVA\",\"product\":\"KZW-5520\",\"revision\":\"2.10\","
-            "\"identity\":\"ORVA    KZW-5520         2.10 050930\",\"flashable\":true}]\n");
+            "\"identity\":\"ORVA    KZW-5520         2.10 050930\",\"flashable\":true,\"transport\":\"sim\"}]\n");
   std::ofstream(Path("none.profile")) << "clock = virtual\n";
   const RunResult none = Run("OFSFLASH_SIMULATE=" + Path("none.profile") + " " + Tool("ofstool") + " drives --json");
   EXPECT_EQ(none.exitCode, 1);
@@ -98,9 +98,9 @@ TEST_F(OfstoolCommandLine, IdentitiesAreShownPrintable) {
   const RunResult json = Run(ofstool + " drives --json");
   EXPECT_EQ(json.out,
             "[{\"index\":0,\"node\":\"sim:0\",\"vendor\":\"\",\"product\":\"\",\"revision\":\"\","
-            "\"identity\":\"(no identity)\",\"flashable\":true},"
+            "\"identity\":\"(no identity)\",\"flashable\":true,\"transport\":\"sim\"},"
             "{\"index\":1,\"node\":\"sim:1\",\"vendor\":\"OR VA\",\"product\":\"KZR\",\"revision\":\"1. 0\","
-            "\"identity\":\"OR VA   KZR              1. 0 0612 1\",\"flashable\":true}]\n");
+            "\"identity\":\"OR VA   KZR              1. 0 0612 1\",\"flashable\":true,\"transport\":\"sim\"}]\n");
   EXPECT_EQ(Run(ofstool + " drives").out, "0\tsim:0\t(no identity)\n1\tsim:1\tOR VA   KZR              1. 0 0612 1\n");
   ASSERT_EQ(Run(Tool("mkofs") + " -o " + Path("a.ofs") + " --banks 2").exitCode, 0);
   const RunResult backup = Run(ofstool + " backup --force --drive 0 --like " + Path("a.ofs") + " " + Path("old.ofs"));

@@ -44,12 +44,14 @@ int ofstool::RunDrives(const Words& words) {
       out.Key("vendor").String(ofs::ShownField(entry.identification.substr(0, 8)));
       out.Key("product").String(ofs::ShownField(entry.identification.substr(std::min<std::size_t>(8, entry.identification.size()))));
       out.Key("revision").String(ofs::ShownField(entry.revision)).Key("identity").String(line);
-      out.Key("flashable").Bool(flashable);
+      out.Key("flashable").Bool(flashable).Key("transport").String(entry.transport);
+      if (entry.transport == "usb") out.Key("bridge").String(entry.bridge);
       if (!flashable) out.Key("reason").String(kNotFlashable);
       out.EndObject();
       continue;
     }
     std::printf("%d\t%s\t%s", i, ofs::ShownName(entry.devicePath).c_str(), line.c_str());
+    if (entry.transport == "usb") std::printf("\t(USB bridge %s)", entry.bridge.c_str());
     if (!flashable) std::printf("\t(not flashable: %s)", kNotFlashable);
     std::printf("\n");
   }

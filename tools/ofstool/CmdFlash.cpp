@@ -8,6 +8,7 @@
 #include "app/Mainflash.h"
 #include "app/ModelRule.h"
 #include "app/RunRecorder.h"
+#include "drive/BridgeNote.h"
 #include "drive/TransportFactory.h"
 #include "firmware/Firmware.h"
 #include "firmware/Ofs.h"
@@ -42,6 +43,7 @@ struct FlashOptions {
   bool json = false;  // JSON lines on stdout, the human texts on stderr
   std::string backup;  // where the drive's firmware is saved before anything is written
   bool all = false;   // every drive the image is for, at once
+  bool ignorePower = false;  // flash on a low battery all the same
   std::string file;
 };
 
@@ -60,7 +62,7 @@ int End(RunReport& report, int code, const std::string& text) {
 
 constexpr char kUsage[] =
     "usage: ofstool flash [--drive N] [--all] [--verify|--no-verify] [--yes [--force]] [--no] [--reboot] [--dry-run] [--json]\n"
-    "                     [--backup OUT] [FILE]\n"
+    "                     [--backup OUT] [--ignore-power] [FILE]\n"
     "Writes FILE (or the firmware this program carries) to the drive it fits, as the window's Start does.\n"
     "Before anything is written it shows the drive, the image and the flash type and asks\n"
     "'Write this firmware to drive N? [y/N]' on the terminal.\n"
@@ -77,6 +79,7 @@ constexpr char kUsage[] =
     "  --json           JSON lines on stdout: line, progress, question and box events, then the result\n"
     "  --backup OUT     before the first write, save the drive's firmware to OUT (a new file; also in a\n"
     "                   dry run); if that fails nothing is written. 'ofstool flash OUT' rolls back\n"
+    "  --ignore-power   flash even on a battery below 10% (never while the system shuts down or goes to sleep)\n"
     "Exit codes: 0 done, and verified where asked; 1 failed, nothing was written to the drive; 2 usage, or not\n"
     "confirmed; 3 failed after writing began, the drive may hold incomplete firmware; 5 the flash ended well but\n"
     "was not verified (a stop signal skipped it): 'ofstool verify FILE' checks it.\n"
@@ -93,7 +96,9 @@ int Usage(const std::string& word) {
 int ReportFailure(RunReport& report, const ofs::TMainForm& form, const ofstool::ConsoleView& view, int drive,
                   ofs::RunRecorder& recorder, const std::string& failure) {
   const ofstool::Verdict verdict =
-      ofstool::FailureVerdict(form, view, drive, report.driveTouched, recorder.FailedAlikeBefore(failure));
+      form.driveDisappeared
+          ? ofstool::DisappearedVerdict(report.driveTouched, drive)
+          : ofstool::FailureVerdict(form, view, drive, report.driveTouched, recorder.FailedAlikeBefore(failure));
   recorder.End(failure, verdict.text, verdict.code);
   return End(report, verdict.code, verdict.text);
 }
@@ -131,6 +136,8 @@ std::optional<std::string> ParseOptions(const Words& words, FlashOptions& option
       options.backup = words[++i].text;
     } else if (arg == "--all") {
       options.all = true;
+    } else if (arg == "--ignore-power") {
+      options.ignorePower = true;
     } else {
       return "unknown option " + arg;
     }
@@ -174,6 +181,7 @@ int Flash(FlashOptions& options, RunReport& report) {
   // kept, so that the refusal can say what stops it.
   if (options.drive) form.unidentifiedAllowed = static_cast<ofs::EDriveIndex>(*options.drive);
   form.dryRun = options.dryRun;
+  form.ignorePower = options.ignorePower;
   form.startAgainAdvice = false;  // the exit text names the command to run again
   form.unwrittenLine = false;     // and says that nothing was written
 
@@ -194,7 +202,8 @@ int Flash(FlashOptions& options, RunReport& report) {
                        view.DriveText(item),
                        ImageLine(form, view, options.file),
                        FlashLine(form),
-                       form.WriteWarnings(static_cast<ofs::EDriveIndex>(drive))};
+                       form.WriteWarnings(static_cast<ofs::EDriveIndex>(drive)),
+                       ofs::UsbBridgeNote(*transport.atapi, drive)};
   const ConfirmOptions confirm{options.yes, options.force};
   if (const Confirmation refused = ConfirmWrite(plan, confirm, stdin, human, terminal); refused.code != 0) {
     // Stopped while starting up or asking (the answer then reads as no): a stop all the same.
@@ -251,7 +260,8 @@ int ofstool::RunFlash(const Words& words) {
     return Usage("--all goes without --drive, --dry-run and --backup");
   }
   if (options.all) {
-    return RunFlashAll({options.console, options.verify, options.yes, options.force, options.json, options.file});
+    return RunFlashAll(
+        {options.console, options.verify, options.yes, options.force, options.json, options.ignorePower, options.file});
   }
   RunReport report;
   const int code = Flash(options, report);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/Mainflash.h"
+#include "drive/BridgeNote.h"
 #include "drive/IdentityText.h"
 #include "drive/TransportFactory.h"
 #include "ofstool/CmdFlashAll.h"
@@ -97,7 +98,7 @@ int FlashAll(FlashAllRequest& options, Run& run) {
     const auto item = std::find(form.driveList.begin(), form.driveList.end(), d) - form.driveList.begin();
     plans.push_back({d, transport.atapi->drives[d].devicePath, view.DriveText(static_cast<int>(item)),
                      ImageLine(form, view, options.file), FlashLine(form),
-                     form.WriteWarnings(static_cast<ofs::EDriveIndex>(d))});
+                     form.WriteWarnings(static_cast<ofs::EDriveIndex>(d)), ofs::UsbBridgeNote(*transport.atapi, d)});
   }
   const Confirmation refused =
       ConfirmWrites(plans, {options.yes, options.force}, stdin, human, *options.console.terminal);
@@ -110,6 +111,7 @@ int FlashAll(FlashAllRequest& options, Run& run) {
   setup.console.newerFirmwareAnswer = newer;
   ofs::RunHistory history(ofs::DefaultHistoryPath());
   setup.history = &history;
+  setup.ignorePower = options.ignorePower;
   {
     // One lock for the whole run: no suspend, shutdown or lid switch while any drive is held.
     const ofs::LoginInhibitor sleepLock("ofstool", stderr);

@@ -13,6 +13,7 @@ struct FlashAllRequest {
   bool yes = false;
   bool force = false;
   bool json = false;
+  bool ignorePower = false;
   std::string file;
 };
 

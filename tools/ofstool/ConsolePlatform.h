@@ -13,6 +13,7 @@ class ConsolePlatform final : public ofs::Platform {
   bool IsNtPlatform() override { return system_.IsNtPlatform(); }
   bool EnsureSingleInstance(const std::string&) override { return true; }
   void RestartSystem() override { system_.RestartSystem(); }
+  ofs::PowerReading ReadPower() override { return system_.ReadPower(); }
 
  private:
   ofs::LinuxPlatform system_;

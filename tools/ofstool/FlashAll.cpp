@@ -18,13 +18,16 @@ namespace {
 // every drive has finished.
 class WorkerPlatform final : public ofs::Platform {
  public:
-  explicit WorkerPlatform(bool nt) : nt_(nt) {}
+  WorkerPlatform(bool nt, const ofs::PowerReading& power) : nt_(nt), power_(power) {}
   bool IsNtPlatform() override { return nt_; }
   bool EnsureSingleInstance(const std::string&) override { return true; }
   void RestartSystem() override {}
+  // Read once for all the drives: they start together on the same power.
+  ofs::PowerReading ReadPower() override { return power_; }
 
  private:
   bool nt_;
+  ofs::PowerReading power_;
 };
 
 struct Worker {
@@ -41,9 +44,9 @@ DriveOutcome Untouched(int drive, const std::string& why) {
   return outcome;
 }
 
-void FlashOne(Worker& worker, const FlashAllSetup& setup, bool nt, ConsoleOptions options) {
+void FlashOne(Worker& worker, const FlashAllSetup& setup, const WorkerPlatform& shared, ConsoleOptions options) {
   const int drive = worker.drive;
-  WorkerPlatform platform(nt);
+  WorkerPlatform platform(shared);
   ofs::MemorySettingStore settings;
   ConsoleView view(options, setup.out, setup.err, setup.in);
   ofs::TMainForm form({view, *worker.atapi, platform, settings, ofs::ProgramEmbeddedAreas()});
@@ -52,6 +55,7 @@ void FlashOne(Worker& worker, const FlashAllSetup& setup, bool nt, ConsoleOption
   form.preferredDrive = index;
   form.startAgainAdvice = false;  // the verdict names the command to run again
   form.unwrittenLine = false;     // and says that nothing was written
+  form.ignorePower = setup.ignorePower;
   form.FormCreate();
   if (!form.startupFailed && !setup.file.empty()) form.LoadFirmwareFile(setup.file);
   const int item = view.SelectedDriveItem();
@@ -87,7 +91,9 @@ void FlashOne(Worker& worker, const FlashAllSetup& setup, bool nt, ConsoleOption
   }
   worker.outcome.failure = view.LastBoxText();
   const bool alike = recorder && recorder->FailedAlikeBefore(worker.outcome.failure);
-  const Verdict verdict = FailureVerdict(form, view, drive, worker.atapi->writesReached > 0, alike);
+  const bool touched = worker.atapi->writesReached > 0;
+  const Verdict verdict = form.driveDisappeared ? DisappearedVerdict(touched, drive)
+                                                : FailureVerdict(form, view, drive, touched, alike);
   worker.outcome.code = verdict.code;
   worker.outcome.text = verdict.text;
   if (recorder) recorder->End(worker.outcome.failure, verdict.text, verdict.code);
@@ -125,7 +131,7 @@ std::vector<DriveOutcome> FlashDrives(const std::vector<int>& drives, const Flas
 
   std::mutex output;
   std::vector<std::thread> threads;
-  const bool nt = setup.platform.IsNtPlatform();
+  const WorkerPlatform shared(setup.platform.IsNtPlatform(), setup.platform.ReadPower());
   for (std::size_t i = 0; i < workers.size(); ++i) {
     if (!workers[i].atapi) continue;
     ConsoleOptions options = setup.console;
@@ -134,7 +140,7 @@ std::vector<DriveOutcome> FlashDrives(const std::vector<int>& drives, const Flas
     options.outputLock = &output;
     options.startupShown = true;
     options.progress = board ? &board->Row(i) : nullptr;
-    threads.emplace_back([&workers, &setup, nt, options, i] { FlashOne(workers[i], setup, nt, options); });
+    threads.emplace_back([&workers, &setup, &shared, options, i] { FlashOne(workers[i], setup, shared, options); });
   }
   for (std::thread& thread : threads) thread.join();
   board.reset();

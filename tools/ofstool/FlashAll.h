@@ -34,6 +34,7 @@ struct FlashAllSetup {
   std::FILE* err;
   std::FILE* in;            // for the questions a person must answer at the drive (tray)
   ofs::RunHistory* history = nullptr;  // where each drive's run is recorded, if anywhere
+  bool ignorePower = false;            // flash on a low battery all the same
 };
 
 // Updates `drives` (transport indices) at once and returns how each ended, in the

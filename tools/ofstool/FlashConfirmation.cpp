@@ -28,6 +28,7 @@ void PrintPlans(std::FILE* to, const std::vector<WritePlan>& plans, const std::v
   for (const WritePlan& plan : plans) {
     std::fprintf(to, "Drive %d (%s): %s\n", plan.drive, ofs::ShownName(plan.node).c_str(),
                  plan.driveLine.c_str());
+    if (!plan.transportNote.empty()) std::fprintf(to, "%s\n", plan.transportNote.c_str());
   }
   std::fprintf(to, "Image: %s\n%s\n", ofs::ShownName(plans.front().imageLine).c_str(),
                plans.front().flashLine.c_str());

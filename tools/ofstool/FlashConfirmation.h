@@ -15,6 +15,7 @@ struct WritePlan {
   std::string imageLine;  // file, identity and checksum of the image
   std::string flashLine;  // flash type and verification
   std::vector<std::string> warnings;
+  std::string transportNote;  // what the way the drive is attached means for the flash, if anything
 };
 
 struct ConfirmOptions {

@@ -63,6 +63,19 @@ Verdict NotVerifiedVerdict(int drive) {
                                 ofs::kNotVerifiedAdvice + "."};
 }
 
+Verdict DisappearedVerdict(bool touched, int drive) {
+  const std::string number = std::to_string(drive);
+  if (!touched) {
+    return {kExitUntouched, "ofstool: drive " + number +
+                                " disappeared before anything was written to it. Reconnect it, run 'ofstool drives' "
+                                "to find its number, then run the same command again."};
+  }
+  return {kExitMaybeIncomplete, "ofstool: drive " + number +
+                                    " disappeared (unplugged, or reset by the bus) after writing began; it may hold "
+                                    "incomplete firmware. Do not power it off if it is still connected. Reconnect it, "
+                                    "run 'ofstool drives' to find its number, then run the same command again."};
+}
+
 std::string ImageLine(const ofs::TMainForm& form, const ConsoleView& view, const std::string& file) {
   const std::string source = file.empty() ? std::string("embedded image") : file;
   // The window's fixed text for a Philips image names a drive it need not be for: its own name tells more.

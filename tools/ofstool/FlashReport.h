@@ -29,6 +29,9 @@ Verdict FailureVerdict(const ofs::TMainForm& form, const ConsoleView& view, int 
 // A flash that ended well whose verification a stop signal skipped.
 Verdict NotVerifiedVerdict(int drive);
 
+// The last word after the drive left the system during the update.
+Verdict DisappearedVerdict(bool touched, int drive);
+
 // The file (or the image this program carries) with the identity the window shows for it.
 std::string ImageLine(const ofs::TMainForm& form, const ConsoleView& view, const std::string& file);
 std::string FlashKind(const ofs::TMainForm& form);

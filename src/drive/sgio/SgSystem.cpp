@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -24,6 +25,12 @@ class LinuxSgSystem final : public SgSystem {
     return ::poll(&wait, 1, timeoutMs);
   }
   ssize_t Read(int fd, sg_io_hdr_t& reply) override { return ::read(fd, &reply, sizeof reply); }
+  bool Exists(const std::string& path) override { return ::access(path.c_str(), F_OK) == 0; }
+  // The sg driver answers in bytes.
+  uint32_t MaxTransferBytes(int fd) override {
+    int bytes = 0;
+    return ::ioctl(fd, BLKSECTGET, &bytes) == 0 && bytes > 0 ? static_cast<uint32_t>(bytes) : 0;
+  }
   // The effective set in /proc avoids a dependency on libcap for one bit.
   bool HasRawIoCapability() override {
     std::ifstream status("/proc/self/status");

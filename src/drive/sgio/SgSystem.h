@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+
 #include <memory>
 #include <string>
 
@@ -30,6 +32,10 @@ class SgSystem {
   virtual ssize_t Write(int fd, const sg_io_hdr_t& request) = 0;
   virtual int Poll(int fd, int timeoutMs) = 0;
   virtual ssize_t Read(int fd, sg_io_hdr_t& reply) = 0;
+  // The node is still there (a drive that leaves the system takes its nodes with it).
+  virtual bool Exists(const std::string& /*path*/) { return true; }
+  // The most bytes one command through this node may carry (BLKSECTGET); 0 when the kernel does not say.
+  virtual uint32_t MaxTransferBytes(int /*fd*/) { return 0; }
   // CAP_SYS_RAWIO lets any opened node (also /dev/sr*) carry vendor commands.
   virtual bool HasRawIoCapability() = 0;
   // The same system for a second back end on another thread; null when there is none.

@@ -85,7 +85,14 @@ std::vector<BackendDrive> SgioBackend::Enumerate() {
     OpenNode node = OpenDrive(device.sgName, device.srName);
     if (node.fd < 0) continue;
     nodes_.push_back(node);
-    drives.push_back(Identify(nodes_.back()));
+    BackendDrive drive = Identify(nodes_.back());
+    drive.transport = device.transport;
+    drive.bridge = device.bridge;
+    // The block node's queue says it where there is one; the sg driver says it for its node.
+    drive.maxTransfer = device.maxTransferKb != 0 ? device.maxTransferKb * 1024
+                        : node.generic          ? system_->MaxTransferBytes(node.fd)
+                                                : 0;
+    drives.push_back(std::move(drive));
   }
   return drives;
 }
@@ -100,8 +107,11 @@ TransportStatus SgioBackend::Execute(const uint8_t* cdb, uint8_t* buffer, uint32
   lastErrno_ = 0;
   if (selected_ < 0) return kStatusTransportError;
   OpenNode& node = nodes_[selected_];
+  gone_ = false;
   if (node.fd < 0) {
+    // Closed after a reply that could not be collected; gone when its node went too.
     lastErrno_ = ENODEV;
+    gone_ = !system_->Exists(node.path);
     return kStatusTransportError;
   }
   return ExecuteOn(node, cdb, buffer, length, direction, sense);
@@ -161,6 +171,9 @@ TransportStatus SgioBackend::ExecuteOn(OpenNode& node, const uint8_t* cdb, uint8
   const int result = node.generic ? SubmitAndCollect(node, request) : system_->SgIo(node.fd, request);
   if (result < 0) lastErrno_ = errno;
   const TransportStatus status = StatusOf(result, request);
+  constexpr unsigned kNoConnect = 0x01;  // the host's DID_NO_CONNECT: no device answers at that address
+  gone_ = result < 0 ? (lastErrno_ == ENODEV || lastErrno_ == ENXIO || !system_->Exists(node.path))
+                     : request.host_status == kNoConnect;
   if (result >= 0) sense = ToFixedSense(senseBuffer.data(), std::min<std::size_t>(request.sb_len_wr, senseBuffer.size()));
   return status;
 }

@@ -25,6 +25,7 @@ class SgioBackend final : public TransportBackend {
   TransportStatus Execute(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction,
                           SenseData& sense) override;
   int LastSystemError() const override { return lastErrno_; }
+  bool LastDriveGone() const override { return gone_; }
   std::string WhyNoDrive() const override;
   HoldResult Hold(int index, const TraceNote& note) override;
   // Opens the drives again: the system lists them in the same order while none comes or goes.
@@ -50,6 +51,7 @@ class SgioBackend final : public TransportBackend {
   std::vector<OpenNode> nodes_;  // one open node per enumerated drive, in drive order
   int selected_ = -1;
   int lastErrno_ = 0;
+  bool gone_ = false;  // the last command found the drive gone from the system
   int packId_ = 0;
 };
 

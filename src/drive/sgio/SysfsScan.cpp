@@ -33,6 +33,44 @@ std::string FirstChild(const fs::path& folder) {
   return {};
 }
 
+// A USB ID as the kernel writes it: four hex digits; anything else is not shown.
+std::string UsbId(const fs::path& file) {
+  std::ifstream in(file);
+  std::string word;
+  in >> word;
+  const bool hex = word.size() == 4 && word.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+  return hex ? word : "????";
+}
+
+// The SCSI device's ancestors tell how it is attached: a USB interface served by
+// usb-storage or uas (its USB device names the bridge), or a libata port.
+void FindTransport(const fs::path& device, ScsiCdDevice& found) {
+  std::error_code ec;
+  const fs::path real = fs::canonical(device, ec);
+  if (ec) return;
+  for (fs::path p = real.parent_path(); !p.empty() && p != p.root_path(); p = p.parent_path()) {
+    const std::string driver = fs::read_symlink(p / "driver", ec).filename();
+    if (!ec && (driver == "usb-storage" || driver == "uas")) {
+      found.transport = "usb";
+      found.bridge = UsbId(p.parent_path() / "idVendor") + ":" + UsbId(p.parent_path() / "idProduct");
+      return;
+    }
+    const std::string name = p.filename();
+    if (name.size() > 3 && name.compare(0, 3, "ata") == 0 &&
+        name.find_first_not_of("0123456789", 3) == std::string::npos) {
+      found.transport = "ata";
+      return;
+    }
+  }
+}
+
+uint32_t MaxTransferKb(const std::string& sysfsRoot, const std::string& srName) {
+  if (srName.empty()) return 0;
+  std::ifstream in(fs::path(sysfsRoot) / "block" / srName / "queue/max_hw_sectors_kb");
+  uint32_t kb = 0;
+  return in >> kb ? kb : 0;
+}
+
 }  // namespace
 
 std::vector<ScsiCdDevice> FindScsiCdDevices(const std::string& sysfsRoot) {
@@ -43,7 +81,13 @@ std::vector<ScsiCdDevice> FindScsiCdDevices(const std::string& sysfsRoot) {
     const std::string address = entry.path().filename();
     const fs::path device = entry.path() / "device";
     if (!ParseAddress(address, key) || !IsCdDvd(device)) continue;
-    found.push_back({key, {address, FirstChild(device / "scsi_generic"), FirstChild(device / "block")}});
+    ScsiCdDevice cd;
+    cd.address = address;
+    cd.sgName = FirstChild(device / "scsi_generic");
+    cd.srName = FirstChild(device / "block");
+    FindTransport(device, cd);
+    cd.maxTransferKb = MaxTransferKb(sysfsRoot, cd.srName);
+    found.push_back({key, std::move(cd)});
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<ScsiCdDevice> devices;

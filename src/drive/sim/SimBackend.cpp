@@ -121,6 +121,8 @@ std::vector<BackendDrive> SimBackend::Enumerate() {
     entry.devicePath = "sim:" + std::to_string(i);
     entry.identification.assign(inquiry.begin() + 8, inquiry.begin() + 32);
     entry.revision.assign(inquiry.begin() + 32, inquiry.begin() + 36);
+    entry.maxTransfer = Drive(i).Settings().maxTransferKb * 1024;
+    entry.transport = "sim";
     list.push_back(std::move(entry));
   }
   return list;
@@ -139,6 +141,7 @@ TransportStatus SimBackend::Execute(const uint8_t* cdb, uint8_t* buffer, uint32_
   bay.drive->UseClock(&clock_);
   const TransportStatus status = bay.drive->Execute(cdb, buffer, length, direction, sense);
   bay.drive->UseClock(nullptr);
+  gone_ = status == kStatusTransportError && bay.drive->Gone();
   return status;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 // The simulated drives as a transport back end; tests reach each drive's state.
+#include <cerrno>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,9 @@ class SimBackend : public TransportBackend {
                           SenseData& sense) override;
   // One holder per simulated drive, as the real drives' lock gives.
   HoldResult Hold(int index, const TraceNote& note) override;
+  // A drive gone from the system: the kernel says ENODEV for it.
+  int LastSystemError() const override { return gone_ ? ENODEV : 0; }
+  bool LastDriveGone() const override { return gone_; }
   std::string WhyNoDrive() const override { return "The simulation profile lists no drive."; }
   bool Held(int index) const;
   // The same drives; on virtual time the handle keeps a time of its own, so one
@@ -39,6 +43,7 @@ class SimBackend : public TransportBackend {
   std::shared_ptr<SimRack> rack_;  // shared with the other handles and the holds, which may outlive this
   Clock& clock_;                   // the time of this handle's commands
   int selected_ = 0;
+  bool gone_ = false;  // the last command found its drive gone
 };
 
 }  // namespace ofs

@@ -22,6 +22,7 @@ struct SimFailure {
   int firstUse = 1;
   int times = 1;
   bool transportError = false;  // status 0 instead of CHECK CONDITION
+  bool gone = false;            // the drive leaves the system: this and every later command fail at the transport
   SimSense sense{0x05, 0x24, 0x00};
 };
 
@@ -80,6 +81,7 @@ struct SimDriveProfile {
   // The transport carries only GroupCdbLength bytes of a CDB (the kernel's SCSI target):
   // bytes 10-11 of a 12-byte 5Ah or FDh command are unknown, and the checks on them are skipped.
   bool cdbsCutToGroupLength = false;
+  uint32_t maxTransferKb = 0;  // the path's limit per command, as a USB bridge has one; 0: none
 
   // Faults.
   int stayInBoot = 0;  // the next K flashes leave the drive in its boot code

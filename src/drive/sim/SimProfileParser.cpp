@@ -254,6 +254,12 @@ bool Parser::DriveKey(const std::string& key, const std::string& value) {
     d.progressAscq = static_cast<uint8_t>(ascq);
     return true;
   }
+  if (key == "max_transfer_kb") {
+    uint64_t kb = 0;
+    if (!ParseNumber(value, 16384, kb)) return Fail("max_transfer_kb must be a number from 0 to 16384");
+    d.maxTransferKb = static_cast<uint32_t>(kb);
+    return true;
+  }
   if (key == "stay_in_boot") {
     uint64_t count = 0;
     if (!ParseNumber(value, 1000, count)) return Fail("stay_in_boot must be a number from 0 to 1000");
@@ -342,7 +348,7 @@ bool Parser::ChecksumExclude(const std::string& value) {
   return true;
 }
 
-// fail = <command> [at N] [times N|times always] [sense KK/AA/QQ | transport]
+// fail = <command> [at N] [times N|times always] [sense KK/AA/QQ | transport | gone]
 bool Parser::Failure(const std::string& value) {
   const Tokens tokens = Split(value);
   SimFailure failure;
@@ -351,8 +357,9 @@ bool Parser::Failure(const std::string& value) {
   std::size_t i = 1;
   while (i < tokens.size()) {
     const std::string& word = tokens[i++];
-    if (word == "transport") {
+    if (word == "transport" || word == "gone") {
       failure.transportError = true;
+      failure.gone = word == "gone";
       continue;
     }
     if (i >= tokens.size()) return Fail("'" + word + "' needs a value");

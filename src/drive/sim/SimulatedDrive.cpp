@@ -59,7 +59,7 @@ TransportStatus SimulatedDrive::Execute(const uint8_t* cdb, uint8_t* buffer, uin
   // No command is instant: a host that repeats a failing command at once must
   // still reach its time limits on a virtual clock.
   clock_->Sleep(Clock::Milliseconds{std::max(settings_.latencyMs, kMinCommandMs)});
-  if (settings_.unplugged) return kStatusTransportError;
+  if (settings_.unplugged || gone_) return kStatusTransportError;
   Programming();
   Reply reply;
   if (!InjectedFailure(cdb, kind, reply)) reply = Dispatch(kind, Command{cdb, buffer, length, direction});
@@ -94,6 +94,7 @@ bool SimulatedDrive::InjectedFailure(const uint8_t* cdb, SimCommand kind, Reply&
     const bool active = use >= failure.firstUse && (failure.times == 0 || use < failure.firstUse + failure.times);
     if (!active || failed) continue;
     failed = true;
+    gone_ = gone_ || failure.gone;
     reply.status = failure.transportError ? kStatusTransportError : kStatusCheckCondition;
     reply.sense = failure.transportError ? SenseData{} : MakeSense(failure.sense);
   }

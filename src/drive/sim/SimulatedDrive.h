@@ -48,6 +48,8 @@ class SimulatedDrive {
 
   // The drive's settings and faults; changes apply from the next command on.
   SimDriveProfile& Settings() { return settings_; }
+  // An injected failure took the drive off the system.
+  bool Gone() const { return gone_; }
   void AddFailure(const SimFailure& failure);
   void SetTrayOpen(bool open) { trayOpen_ = open; }
   void SetMediumPresent(bool present) { mediumPresent_ = present; }
@@ -112,6 +114,7 @@ class SimulatedDrive {
   void StartProgramming(bool kernel);
 
   SimDriveProfile settings_;
+  bool gone_ = false;
   Clock& ownClock_;
   Clock* clock_;
   Clock::Milliseconds seen_{0};
