@@ -32,8 +32,8 @@ struct BackendDrive {
   std::string revision;        // product revision (4)
   CommandFilter filter = CommandFilter::None;
   uint32_t maxTransfer = 0;  // the most bytes one command may carry to or from the drive; 0: not known
-  std::string transport;     // how the drive is attached: "ata", "usb", "scsi" or "sim"
-  std::string bridge;        // for "usb": the bridge's vendor and product IDs, "152d:2339"
+  std::string transport{};   // how the drive is attached: "ata", "usb", "scsi" or "sim"
+  std::string bridge{};      // for "usb": the bridge's vendor and product IDs, "152d:2339"
 };
 
 // Keeps other programs and flashers away from one drive while it lives.

@@ -33,7 +33,7 @@ struct TerminalSetup {
   std::vector<std::string> environment;  // NAME=VALUE, or NAME alone to unset it
   // Typed one by one, each once the next question shows ("[y/N] " or "[OK/Cancel]? "),
   // as a person answers; what is typed before the program reads is RunOnTerminal's `typed`.
-  std::vector<std::string> answers;
+  std::vector<std::string> answers{};
 };
 
 class ToolTest : public ::testing::Test {
