@@ -257,8 +257,8 @@ bool TMainForm::FlashAndVerify(EDriveIndex d) {
   }
   LockTray(d);
   const FlashResult unverified = VerifyFlash(ctx, d);
+  verified_ = !unverified;  // before the unlock, where a stop signal may end the sequence
   AllowRemoval(d);
-  verified_ = !unverified;
   if (unverified) {
     GiveBackDrive();
     ShowError(*unverified);

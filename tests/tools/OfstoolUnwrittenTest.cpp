@@ -34,7 +34,7 @@ TEST_F(OfstoolUnwritten, TheLastLineSaysWhyAndWhatToChange) {
   for (int i = 1; i < 257; ++i) banks += ",0xFFFE";
   std::ofstream(Path("zeros.bin")) << std::string(257 * 65536, '\0');
   ASSERT_EQ(Run(Tool("mkofs") + " -o " + Path("large.ofs") + " --flat " + Path("zeros.bin") + " --bank-sizes " + banks +
-                " --atapi-type 1" + identity)
+                " --atapi-type 2" + identity)
                 .exitCode,
             0);
   struct Case {

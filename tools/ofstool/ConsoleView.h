@@ -63,10 +63,6 @@ class ConsoleView : public ofs::MainView {
   void SetEdit2(const std::string& text) override { edit2_ = text; }
   void AddLine(const std::string& line) override;
   void PostStatusLine(const std::string& line) override { AddLine(line); }
-  // The window lists a box's reason under it; on a terminal the box has just said it.
-  void PostLongLine(const std::string& line) override {
-    if (line != lastBox_) AddLine(line);
-  }
   void ClearLines() override { quiet_ = false; }  // the update sequence begins with it
   void DeleteFirstLine() override {}
   void ClearLineSelection() override {}
