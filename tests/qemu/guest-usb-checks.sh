@@ -51,6 +51,6 @@ rc=$?
 cat $out
 verdict "usb: a piece over the bridge's 32 KiB is refused before its first command, naming the limit" \
   "$([ $rc -eq 1 ] && grep -q 'at most 32768 bytes (32 KiB) in one command' $out &&
-     grep -q 'pieces of 61440 bytes' $out && grep -q 'Nothing was written to the drive.' $out &&
+     grep -q 'pieces of 61440 bytes' $out && grep -q 'nothing was written to drive' $out &&
      ! awk '$1 == '"$bot_drive"' && ($3 == "out" || substr($2, 1, 2) == "1e") { found = 1 }
             END { exit !found }' $out.trace; echo $?)" $out
