@@ -45,8 +45,8 @@ sim_block() { ls "/sys/class/scsi_generic/$(sim_field "$1" 2 | cut -d/ -f3)/devi
 sim_flash() {
   out="tcmu-$2-$1"
   handler_log "$2" | wc -l >/tmp/$out.before
-  mkdir -m 1777 /tmp/$out.session
-  run_as $1 $out "XDG_RUNTIME_DIR=/tmp/$out.session OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --verify --drive $(sim_field $2 1) /ofs/$2.ofs"
+  mkdir -p -m 1777 /tmp/$out.session
+  run_as $1 $out "XDG_RUNTIME_DIR=/tmp/$out.session XDG_STATE_HOME=/tmp/$out.session OFSFLASH_TRACE=/tmp/$out.trace /ofs/ofstool flash --yes --verify --drive $(sim_field $2 1) /ofs/$2.ofs"
 }
 flashed() { [ "$(rc_of "$1")" -eq 0 ] && grep -q "All Completed!" "$1"; }
 # handler_log PRODUCT: the handler's lines of that drive (numbered in profile order).
@@ -183,9 +183,55 @@ sed 's/^/[hang-up] /' /tmp/hangup.out | tail -n 3
 echo  # the progress line it ended with has no line end
 check "tcmu: a flash whose terminal hung up after its second bank ends well" test "$(cat /tmp/hangup.rc)" -eq 0
 
+# A drive whose LUN is removed during its third bank, as an unplugged cable or a bus reset
+# takes it away: the run ends within seconds with its own text, exit 3 and a record that says
+# so; with the LUN back the drive is listed again and the user flashes it, with no clean-up by hand.
+vanish=$(($(grep '^product = ' /ofs/tcmu.profile | grep -n ' SIM-VANISH$' | cut -d: -f1) - 1))
+lun="$loop/lun/lun_$vanish"
+out=tcmu-SIM-VANISH-root
+# Counted here too: the flasher's own count may not be written yet when the wait begins.
+handler_log SIM-VANISH | wc -l >/tmp/$out.before
+banks_sent() { handler_log SIM-VANISH | tail -n +$(($(cat /tmp/$out.before) + 1)) | grep -c '^[0-9]* 5a00384f52a005'; }
+two_banks_sent() { [ "$(banks_sent)" -ge 2 ]; }
+detached() { ! grep -q '^SIM-VANISH' /sys/class/scsi_device/*/device/model; }
+flash_ended() { [ -f $out.rc ]; }
+ended_as_vanished() {
+  [ "$(rc_of $out)" -eq 3 ] && grep -q 'disappeared (unplugged, or reset by the bus) after writing began' $out &&
+    grep -q "run 'ofstool drives'" $out && ! grep -q 'All Completed!' $out
+}
+back() {
+  for d in /sys/class/scsi_device/*/device; do
+    grep -q '^SIM-VANISH' $d/model && ls $d/scsi_generic/ $d/block/ >/dev/null 2>&1 && return 0
+  done
+  return 1
+}
+# Media polling on, so that the hold turns it off and finds its file gone at the end.
+echo 2000 >/sys/block/$(sim_block SIM-VANISH)/events_poll_msecs
+sim_flash root SIM-VANISH &
+flasher=$!
+check "tcmu: SIM-VANISH's flasher reached its third bank" wait_until 30 two_banks_sent
+rm "$lun/sim$vanish" && rmdir "$lun"
+check "tcmu: SIM-VANISH's LUN removed during its flash" wait_until 10 detached
+check "tcmu: the run ends within 10 s of the removal" wait_until 10 flash_ended
+wait $flasher
+check "tcmu: the removal cut the download short" test "$(banks_sent)" -lt 8
+check "tcmu: the run says the drive disappeared after writing began, and what to do" ended_as_vanished
+grep '^#' /tmp/$out.trace | sed 's/^/[vanished trace] /'
+check "tcmu: the history's end line says the drive disappeared" \
+  grep -q '"event":"end".*"result":"drive disappeared"' /tmp/$out.session/ofsflash/history.jsonl
+mkdir "$lun" && ln -s "$core/sim$vanish" "$lun/sim$vanish"
+check "tcmu: SIM-VANISH back as sr and sg" wait_until 20 back
+chgrp cdrom /dev/sr* /dev/sg* 2>/dev/null
+chmod 660 /dev/sr* /dev/sg* 2>/dev/null
+/ofs/ofstool drives >/tmp/tcmu-drives
+check "tcmu: ofstool drives lists SIM-VANISH again" grep -q 'ORVA    SIM-VANISH *1.00' /tmp/tcmu-drives
+sim_flash ofsuser SIM-VANISH
+check "tcmu: with its LUN back, ofsuser flashes SIM-VANISH" flashed $out
+check "tcmu: SIM-VANISH received the second flash's commands once each" sent_as_traced SIM-VANISH $out
+
 run_as ofsuser tcmu-drives-after /ofs/ofstool drives
 for product in SIM-TYPE1 SIM-TYPE2 SIM-TYPE3 SIM-TYPE4 SIM-TYPE5 SIM-TYPE6 SIM-TYPE6-2PASS SIM-TYPE7 SIM-TYPE8 \
-  SIM-TYPE6-UA SIM-STOPPED SIM-RACE SIM-HANGUP; do
+  SIM-TYPE6-UA SIM-STOPPED SIM-RACE SIM-HANGUP SIM-VANISH; do
   check "tcmu: ofstool drives shows $product at 2.00" grep -q "ORVA    $product *2.00" tcmu-drives-after
 done
 sed 's/^/[tcmu handler] /' /tmp/tcmu.err

@@ -57,3 +57,7 @@ sim_drive SIM-STOPPED 6 -- --banks 16 --atapi-type 6
 sim_drive SIM-RACE 6 -- --banks 2 --atapi-type 6
 # Eight banks, so that its terminal can hang up in the middle of them.
 sim_drive SIM-HANGUP 1 -- --bank-sizes 0x8000,0x8000,0x8000,0x8000,0x8000,0x8000,0x8000,0x8000 --atapi-type 1
+# Eight banks answered slowly (every command takes 100 ms), so that its LUN can be removed
+# during the third.
+sim_drive SIM-VANISH 1 "latency_ms = 100" -- \
+  --bank-sizes 0x8000,0x8000,0x8000,0x8000,0x8000,0x8000,0x8000,0x8000 --atapi-type 1
