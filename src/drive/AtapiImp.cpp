@@ -69,7 +69,10 @@ bool TAtapiImp::LastCommandRejectedByDrive() const {
 }
 
 bool TAtapiImp::LastCommandRefused() const {
-  if (lastStatus_ == kStatusCheckCondition) return LastCommandRejectedByDrive();
+  // A drive that reports no medium did not perform the command either: some answer so
+  // to every vendor command while their tray is empty.
+  if (lastStatus_ == kStatusCheckCondition)
+    return LastCommandRejectedByDrive() || ((sense_[2] & 0x0F) == 0x02 && sense_[12] == 0x3A);
   if (lastStatus_ != kStatusTransportError) return false;
   // A time-out or a reset may have come after the data went out; these errors come before.
   switch (lastErrno_) {

@@ -43,9 +43,9 @@ class TAtapiImp {
   TransportStatus ExecuteCommand(const uint8_t* cdb, uint8_t* buffer, uint32_t length, uint8_t direction);
   // Copies the sense of the last command and returns its byte 2, unmasked.
   uint8_t GetSenseData(uint8_t* out18) const;
-  // The last command certainly did not reach the drive's flash: the drive
-  // answered ILLEGAL REQUEST, or the kernel refused it (EPERM, EACCES, ENODEV,
-  // EINVAL, EIO).
+  // The last command certainly did not reach the drive's flash: the drive answered
+  // ILLEGAL REQUEST or NOT READY without medium (02/3A), or the kernel refused it
+  // (EPERM, EACCES, ENODEV, EINVAL, EIO).
   bool LastCommandRefused() const;
   // A command found the selected drive gone from the system; none is sent to it after that.
   bool DriveGone() const { return driveGone_; }

@@ -72,23 +72,27 @@ TEST_F(AtapiSense, ReturnsByte2UnmaskedAndClearsItForTheNextCommand) {
 }
 
 // Only what certainly never reached the flash counts as refused: ILLEGAL
-// REQUEST, or a system call the kernel turned down before sending.
-TEST_F(AtapiSense, RefusedMeansIllegalRequestOrAKernelRefusal) {
+// REQUEST, no medium, or a system call the kernel turned down before sending.
+TEST_F(AtapiSense, RefusedMeansIllegalRequestNoMediumOrAKernelRefusal) {
   struct Case {
     TransportStatus status;
     uint8_t key;
     int error;
     bool refused;
+    uint8_t asc = 0;
   };
   const Case cases[] = {{kStatusCheckCondition, 0x05, 0, true},  {kStatusCheckCondition, 0x25, 0, true},
                         {kStatusCheckCondition, 0x06, 0, false}, {kStatusGood, 0x05, 0, false},
                         {kStatusTransportError, 0, EPERM, true},  {kStatusTransportError, 0, EACCES, true},
                         {kStatusTransportError, 0, ENODEV, true}, {kStatusTransportError, 0, EINVAL, true},
                         {kStatusTransportError, 0, EIO, true},    {kStatusTransportError, 0, ETIMEDOUT, false},
-                        {kStatusTransportError, 0, 0, false},     {kStatusCheckCondition, 0x02, EPERM, false}};
+                        {kStatusTransportError, 0, 0, false},     {kStatusCheckCondition, 0x02, EPERM, false},
+                        {kStatusCheckCondition, 0x02, 0, true, 0x3A},  {kStatusCheckCondition, 0x02, 0, false, 0x04},
+                        {kStatusCheckCondition, 0x06, 0, false, 0x3A}};
   for (const Case& c : cases) {
     recorder->handler = [&](const RecordedCommand&, uint8_t*, SenseData& sense) {
       sense[2] = c.key;
+      sense[12] = c.asc;
       recorder->systemError = c.error;
       return c.status;
     };

@@ -29,16 +29,17 @@ verdict "usb: drives lists both drives as usb with QEMU's bridge IDs" \
 bot_drive="$(grep "	/dev/$bot	" $drives | cut -f1)"
 uas_drive="$(grep "	/dev/$uas	" $drives | cut -f1)"
 
-# Type 8 reaches the uas drive, which refuses its WRITE BUFFER. QEMU's SCSI CD answers it NOT
-# READY (02/3A, no medium), not ILLEGAL REQUEST as its IDE drive does, so the written procedure goes
-# on to its own end lines; the run still ends with the drive's failure (exit 3), not with success.
+# Type 8 reaches the uas drive, which refuses its first WRITE BUFFER. QEMU's SCSI CD answers it
+# NOT READY (02/3A, no medium), not ILLEGAL REQUEST as its IDE drive does: a drive without medium
+# took nothing either, so the run ends there, says nothing was written and claims no success.
 out=/tmp/usb-type8
 OFSFLASH_TRACE=$out.trace /ofs/ofstool flash --yes --drive "$uas_drive" /ofs/qemu-usb-type8.ofs >$out 2>&1
 rc=$?
 cat $out
 verdict "usb: the confirmation tells of the bridge" "$(grep -q 'a bridge can drop or cut the drive' $out; echo $?)" $out
-verdict "usb: type 8 reaches the drive, is refused, and the run does not end as done" \
-  "$([ $rc -eq 3 ] &&
+verdict "usb: type 8 reaches the drive, is refused at its first piece, and nothing is claimed" \
+  "$([ $rc -eq 1 ] && grep -q 'nothing was written to drive' $out && ! grep -q 'All Completed!' $out &&
+     [ "$(awk '$1 == '"$uas_drive"' && substr($2, 1, 2) == "3b"' $out.trace | wc -l)" -eq 1 ] &&
      awk '$1 == '"$uas_drive"' && substr($2, 1, 2) == "3b" && $5 == 2 { found = 1 } END { exit !found }' $out.trace;
      echo $?)" $out.trace
 
