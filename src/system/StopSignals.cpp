@@ -1,5 +1,7 @@
 #include "system/StopSignals.h"
 
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -102,6 +104,20 @@ std::string StopName(int stop) {
   if (stop == kEscapeKeyStop) return "Esc";
   const char* name = sigabbrev_np(stop);
   return name ? std::string("SIG") + name : "signal " + std::to_string(stop);
+}
+
+bool WaitReadableUnlessStopped(int fd) {
+  sigset_t stops, before;
+  sigemptyset(&stops);
+  for (int signal : kStopSignals) sigaddset(&stops, signal);
+  // Blocked from the check until ppoll unblocks them: none can slip in between unseen.
+  pthread_sigmask(SIG_BLOCK, &stops, &before);
+  pollfd wait{fd, POLLIN, 0};
+  int ready = 0;
+  while (CaughtStopSignal() == 0 && (ready = ppoll(&wait, 1, nullptr, &before)) < 0 && errno == EINTR) {
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return CaughtStopSignal() == 0 && ready > 0;
 }
 
 int CaughtStopSignal() { return g_caught.load() & ~kHeldBit; }

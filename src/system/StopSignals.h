@@ -42,6 +42,10 @@ bool WritePhaseActive();
 // "SIGINT", "SIGTERM", ... or "Esc".
 std::string StopName(int stop);
 
+// Waits until fd has something to read: false when a stop signal came first, also one
+// caught just before the wait began, which a plain read would see only after Enter.
+bool WaitReadableUnlessStopped(int fd);
+
 // The first stop signal caught since the outermost catch began (kept after it ended), or 0.
 int CaughtStopSignal();
 // It arrived while a drive was being written: the drives of this run are finished first.

@@ -182,7 +182,7 @@ bool ConsoleView::AskTerminal(const std::string& caption, const std::string& tex
   std::fprintf(ask, "[OK/Cancel]? ");
   FlushOrSilence(ask);
   char reply[64] = {};
-  const bool read = in_ != nullptr && std::fgets(reply, sizeof reply, in_) != nullptr;
+  const bool read = in_ != nullptr && ReadReplyLine(in_, reply, sizeof reply);
   // Ctrl-D leaves the line open: the next text starts on a line of its own.
   if (std::strchr(reply, '\n') == nullptr) std::fputs("\n", ask);
   if (!read) return false;

@@ -15,7 +15,7 @@ constexpr int kRefused = 2;
 // The answer read from in; a reply cut short by Ctrl-D gets its line ended on `echo`.
 bool AnsweredYes(std::FILE* in, std::FILE* echo) {
   char reply[64] = {};
-  const bool read = std::fgets(reply, sizeof reply, in) != nullptr;
+  const bool read = ReadReplyLine(in, reply, sizeof reply);
   std::string word(reply);
   if (word.empty() || word.back() != '\n') std::fputs("\n", echo);
   if (!read) return false;

@@ -8,6 +8,8 @@
 
 #include <initializer_list>
 
+#include "system/StopSignals.h"
+
 namespace ofstool {
 namespace {
 
@@ -51,6 +53,14 @@ void DiscardTypedAhead(std::FILE* in) {
   // Both what the stream has read ahead and what the terminal still holds.
   __fpurge(in);
   tcflush(fileno(in), TCIFLUSH);
+}
+
+bool ReadReplyLine(std::FILE* in, char* line, int size) {
+  // What the stream read ahead needs no wait. While a drive is written a held stop must not
+  // answer a question about it: the read is left as it was.
+  const bool buffered = in->_IO_read_ptr < in->_IO_read_end;
+  if (!buffered && !ofs::WritePhaseActive() && !ofs::WaitReadableUnlessStopped(fileno(in))) return false;
+  return std::fgets(line, size, in) != nullptr;
 }
 
 }  // namespace ofstool

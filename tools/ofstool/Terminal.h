@@ -30,4 +30,8 @@ class Terminal {
 // while the drive was still being identified must not answer a question about writing it.
 void DiscardTypedAhead(std::FILE* in);
 
+// A reply typed on `in` into line (as fgets), or false at its end. Before any drive is
+// written, a stop signal ends the wait too, also one that came just before it.
+bool ReadReplyLine(std::FILE* in, char* line, int size);
+
 }  // namespace ofstool
