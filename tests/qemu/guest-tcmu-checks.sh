@@ -29,9 +29,24 @@ tcmu_start() {
     i=$((i + 1))
   done
   wait_until 20 sh -c "[ \$(grep -l '^SIM-' /sys/class/scsi_device/*/device/model | wc -l) -eq $1 ]" &&
-    wait_until 10 sh -c "for d in /sys/class/scsi_device/*/device; do
-      grep -q '^SIM-' \$d/model || continue; ls \$d/scsi_generic/ \$d/block/ >/dev/null 2>&1 || exit 1; done"
+    wait_until 10 with_nodes SIM-
 }
+# with_nodes PREFIX: every attached drive whose model starts with PREFIX has its sg and sr node,
+# and there is one; then the group cdrom may use them.
+with_nodes() {
+  found=1
+  for d in /sys/class/scsi_device/*/device; do
+    grep -q "^$1" $d/model || continue
+    ls $d/scsi_generic/ $d/block/ >/dev/null 2>&1 || return 1
+    found=0
+  done
+  [ $found -eq 0 ] || return 1
+  chgrp cdrom /dev/sr* /dev/sg* 2>/dev/null
+  chmod 660 /dev/sr* /dev/sg* 2>/dev/null
+  return 0
+}
+# banks_answered PRODUCT [SINCE]: the type 1 bank writes the drive answered after its first SINCE log lines.
+banks_answered() { handler_log "$1" | tail -n +$((${2:-0} + 1)) | grep -c '^[0-9]* 5a00384f52a005'; }
 
 # sim_field PRODUCT FIELD: of the simulated drive of that product, ofstool's drive
 # number (1) or its node (2), from the listing made after the drives attached.
@@ -96,8 +111,6 @@ fi
 insmod /lib/modules/sg.ko
 drives="$(grep -c '^\[drive\]' /ofs/tcmu.profile)"
 check "tcmu: $drives simulated drives attached as sr and sg" tcmu_start "$drives"
-chgrp cdrom /dev/sr* /dev/sg* 2>/dev/null
-chmod 660 /dev/sr* /dev/sg* 2>/dev/null
 /ofs/ofstool drives >/tmp/tcmu-drives
 cat /tmp/tcmu-drives
 
@@ -170,7 +183,7 @@ check "tcmu: SIM-RACE received the flashers' commands once each" \
 
 # On a terminal that hangs up after the second bank (a closed terminal window, a dropped
 # ssh session: SIGHUP, then writes that fail with EIO), the flash goes on to its end.
-two_banks() { [ "$(handler_log SIM-HANGUP | grep -c '^[0-9]* 5a00384f52a005')" -ge 2 ]; }
+two_banks() { [ "$(banks_answered SIM-HANGUP)" -ge 2 ]; }
 mkdir -m 1777 /tmp/hangup.session
 XDG_RUNTIME_DIR=/tmp/hangup.session /ofs/guest-helper hang-up-on-usr1 /ofs/ofstool flash --yes \
   --drive "$(sim_field SIM-HANGUP 1)" /ofs/SIM-HANGUP.ofs >/tmp/hangup.out 2>&1 &
@@ -191,19 +204,13 @@ lun="$loop/lun/lun_$vanish"
 out=tcmu-SIM-VANISH-root
 # Counted here too: the flasher's own count may not be written yet when the wait begins.
 handler_log SIM-VANISH | wc -l >/tmp/$out.before
-banks_sent() { handler_log SIM-VANISH | tail -n +$(($(cat /tmp/$out.before) + 1)) | grep -c '^[0-9]* 5a00384f52a005'; }
+banks_sent() { banks_answered SIM-VANISH "$(cat /tmp/$out.before)"; }
 two_banks_sent() { [ "$(banks_sent)" -ge 2 ]; }
 detached() { ! grep -q '^SIM-VANISH' /sys/class/scsi_device/*/device/model; }
 flash_ended() { [ -f $out.rc ]; }
 ended_as_vanished() {
   [ "$(rc_of $out)" -eq 3 ] && grep -q 'disappeared (unplugged, or reset by the bus) after writing began' $out &&
     grep -q "run 'ofstool drives'" $out && ! grep -q 'All Completed!' $out
-}
-back() {
-  for d in /sys/class/scsi_device/*/device; do
-    grep -q '^SIM-VANISH' $d/model && ls $d/scsi_generic/ $d/block/ >/dev/null 2>&1 && return 0
-  done
-  return 1
 }
 # Media polling on, so that the hold turns it off and finds its file gone at the end.
 echo 2000 >/sys/block/$(sim_block SIM-VANISH)/events_poll_msecs
@@ -220,9 +227,7 @@ grep '^#' /tmp/$out.trace | sed 's/^/[vanished trace] /'
 check "tcmu: the history's end line says the drive disappeared" \
   grep -q '"event":"end".*"result":"drive disappeared"' /tmp/$out.session/ofsflash/history.jsonl
 mkdir "$lun" && ln -s "$core/sim$vanish" "$lun/sim$vanish"
-check "tcmu: SIM-VANISH back as sr and sg" wait_until 20 back
-chgrp cdrom /dev/sr* /dev/sg* 2>/dev/null
-chmod 660 /dev/sr* /dev/sg* 2>/dev/null
+check "tcmu: SIM-VANISH back as sr and sg" wait_until 20 with_nodes SIM-VANISH
 /ofs/ofstool drives >/tmp/tcmu-drives
 check "tcmu: ofstool drives lists SIM-VANISH again" grep -q 'ORVA    SIM-VANISH *1.00' /tmp/tcmu-drives
 sim_flash ofsuser SIM-VANISH
